@@ -8,7 +8,9 @@ void ConsoleUserInterface::Display_Status_Message(const std::string& text) {
   if (!quiet_) std::fprintf(stdout, "%s\n", text.c_str());
 }
 
-void ConsoleUserInterface::Update_Status(long, long) {}
+void ConsoleUserInterface::Update_Status(const std::string& msg, long, long) {
+  if (!msg.empty()) Display_Status_Message(msg);
+}
 
 MessageAnswer ConsoleUserInterface::message_box(const std::string& text, MessageButtons buttons, MessageIcon,
                                                 const std::string& title) {
@@ -25,5 +27,20 @@ MessageAnswer ConsoleUserInterface::message_box(const std::string& text, Message
   }
   return MessageAnswer::kOk;
 }
+
+namespace {
+UserInterface*& installed_ui() {
+  static UserInterface* ui = nullptr;
+  return ui;
+}
+}  // namespace
+
+UserInterface& App_UI() {
+  static ConsoleUserInterface console;
+  UserInterface* ui = installed_ui();
+  return ui != nullptr ? *ui : console;
+}
+
+void set_app_ui(UserInterface* ui) { installed_ui() = ui; }
 
 }  // namespace tallimo

@@ -23,8 +23,9 @@ class UserInterface {
 
   // The status line of the main window.
   virtual void Display_Status_Message(const std::string& text) = 0;
-  // The progress bar: `value` of `maximum`; a maximum of 0 hides it.
-  virtual void Update_Status(long value, long maximum) = 0;
+  // Status line plus progress bar: a non-empty message shows the bar (at
+  // count of total), an empty one clears the line and hides the bar.
+  virtual void Update_Status(const std::string& msg, long count, long total) = 0;
 
   // Shows a modal message box and returns the button pressed. Without a
   // display, an implementation writes the text to stderr and returns the
@@ -49,7 +50,7 @@ class ConsoleUserInterface : public UserInterface {
   explicit ConsoleUserInterface(bool quiet = false) : quiet_(quiet) {}
 
   void Display_Status_Message(const std::string& text) override;
-  void Update_Status(long value, long maximum) override;
+  void Update_Status(const std::string& msg, long count, long total) override;
   MessageAnswer message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                             const std::string& title) override;
   void do_events() override {}
@@ -60,5 +61,11 @@ class ConsoleUserInterface : public UserInterface {
   bool quiet_;
   bool abort_ = false;
 };
+
+// The program's one user interface: the main window once it exists, a
+// console interface before that and in headless runs. Tests install fakes.
+UserInterface& App_UI();
+// Installs `ui` (not owned; nullptr returns to the console interface).
+void set_app_ui(UserInterface* ui);
 
 }  // namespace tallimo
