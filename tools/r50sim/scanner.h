@@ -58,6 +58,7 @@ class Scanner {
   void set_sync_mode(bool on) { sync_mode_ = on; }
   const std::string& diagnostic_level() const { return diagnostic_; }
   long memory_total() const { return memory_total_; }
+  void set_memory_total(long bytes) { memory_total_ = bytes; }
   long free_memory() const;
 
   // Reads a contents file; throws std::runtime_error naming the file and line.
