@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corvia.h"
@@ -146,6 +147,26 @@ TEST_F(OpenTest, ATransceiverThatAnswersNoProbeFailsAfterAboutOnePointSixSeconds
   ASSERT_GE(fd, 0);
   EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
   close(fd);
+}
+
+// The cradle is pulled (the terminal hangs up) after the transceiver took its new
+// speed: the port refuses the final settings.
+TEST_F(OpenTest, APortThatRefusesTheFinalSettingsIsClosedAgain) {
+  r50sim::Simulator sim;
+  sim.start();
+  setenv("CORVIA_COM8", sim.slave_path().c_str(), 1);
+  std::thread unplug([&sim] {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (sim.count(r50sim::Event::kSpeedChange) == 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    sim.stop();
+  });
+  EXPECT_EQ(vbOpenIrCom(8, 57600), -1);
+  unplug.join();
+  ASSERT_EQ(g_messages.size(), 1u);
+  EXPECT_EQ(g_messages[0].text, "Can not initialize the COM port!!");
+  EXPECT_EQ(g_messages[0].icon, CORVIA_ICON_NONE);
+  EXPECT_EQ(CloseIrCom(), 0);
 }
 
 TEST_F(OpenTest, MissingBusyOrUnknownPortsFailToOpenWithTheirMessage) {

@@ -179,7 +179,7 @@ void Simulator::log(Event::Kind kind, int speed, std::string bytes) {
 void Simulator::run() {
   char buffer[4096];
   for (;;) {
-    int timeout = -1;
+    long long timeout_us = -1;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
@@ -188,12 +188,13 @@ void Simulator::run() {
       for (const auto& o : outbox_) next = std::min(next, o.due);
       if (!pending_.empty()) next = std::min(next, last_arrival_ + std::chrono::milliseconds(kStaleFrameMs));
       if (next != Clock::time_point::max()) {
-        auto ms = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
-        timeout = ms <= 0 ? 0 : static_cast<int>((ms + 999) / 1000);
+        auto us = std::chrono::duration_cast<std::chrono::microseconds>(next - now).count();
+        timeout_us = us <= 0 ? 0 : us;
       }
     }
     struct pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    ::poll(fds, 2, timeout);
+    struct timespec wait = {static_cast<time_t>(timeout_us / 1000000), static_cast<long>(timeout_us % 1000000) * 1000};
+    ::ppoll(fds, 2, timeout_us < 0 ? nullptr : &wait, nullptr);
     if (fds[1].revents & POLLIN) {
       while (::read(wake_[0], buffer, sizeof buffer) > 0) {
       }
