@@ -131,7 +131,7 @@ TEST_F(OpenTest, ATransceiverThatAnswersNoProbeFailsAfterAboutOnePointSixSeconds
   EXPECT_EQ(vbOpenIrCom(2, 115200), -1);
   double took = seconds_since(start);
   EXPECT_GE(took, 1.55);
-  EXPECT_LT(took, 4.0);
+  EXPECT_LT(took, 6.0);  // bound only to catch a hang
   // Five probes went out: one heard by the transceiver (at 9600) and left unanswered,
   // four at speeds it does not listen at.
   EXPECT_EQ(sim.count(r50sim::Event::kProbe) + sim.count(r50sim::Event::kNoise), 5);

@@ -23,7 +23,7 @@ TEST_F(LinkTest, AScannerThatNeverAnswersCountsZeroAfterThreeAttempts) {
   EXPECT_EQ(resyncs(), 9);  // three tries after each of the three attempts
   // Three reply limits and nine resynchronisation limits of 500 ms.
   EXPECT_GE(took, 5.9);
-  EXPECT_LT(took, 9.0);
+  EXPECT_LT(took, 12.0);  // bound only to catch a hang
 }
 
 TEST_F(LinkTest, TheAbortFlagEndsTheRetriesAtOnce) {
