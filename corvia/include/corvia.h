@@ -119,7 +119,8 @@ typedef void (*corvia_message_hook)(const char* title, const char* text, int ico
 
 /*
  * Installs the message hook. NULL restores the default (stderr). `user_data` may be
- * NULL and is passed through untouched; Corvia never frees it.
+ * NULL and is passed through untouched; Corvia never frees it. The hook must return
+ * normally (a C++ hook must not let an exception escape).
  */
 CORVIA_API void corvia_set_message_hook(corvia_message_hook hook, void* user_data);
 
