@@ -26,9 +26,10 @@ constexpr const char* kPalmComputingUserKey = "Software\\Palm Computing\\Pilot D
 constexpr const char* kPalmComputingMachineKey = "SOFTWARE\\Palm Computing\\Pilot Desktop";
 constexpr std::size_t kMaxText = 259;  // texts are read into 260-character buffers
 
+// Never destroyed: exports may run from other libraries' exit handlers.
 Library_Settings& mutable_settings() {
-  static Library_Settings instance;
-  return instance;
+  static Library_Settings* instance = new Library_Settings;
+  return *instance;
 }
 
 std::string cut(std::string text) {

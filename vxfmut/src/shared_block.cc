@@ -59,9 +59,10 @@ struct Attachment {
   std::string shm_name;
 };
 
+// Never destroyed: the library's unload runs after the process's static objects are gone.
 Attachment& attachment() {
-  static Attachment instance;
-  return instance;
+  static Attachment* instance = new Attachment;
+  return *instance;
 }
 
 std::string block_name() {

@@ -39,9 +39,11 @@ struct Manager {
   std::size_t next = 0;  // enumeration position
 };
 
+// Never destroyed: a client may release the manager while the process exits, after
+// static objects are gone.
 Manager& manager() {
-  static Manager instance;
-  return instance;
+  static Manager* instance = new Manager;
+  return *instance;
 }
 
 void set_status(int32_t* status, int32_t value) {
