@@ -2,8 +2,12 @@
 // loaded library and, for the layout, through the shared memory object itself.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
@@ -167,6 +171,35 @@ TEST_F(CommandQueue, HandsOutTheSecondText) {
   EXPECT_STREQ(second, "Qmrz_PalmDB.dll");
   ASSERT_EQ(VF_GetNextCommandEx(&type, nullptr, 0, nullptr, &second, nullptr, nullptr, nullptr), 1);
   EXPECT_EQ(second, nullptr) << "no text passed, none handed out";
+}
+
+TEST_F(CommandQueue, ConcurrentAddersAndATakerLoseNothing) {
+  // Three processes add 3000 commands each into the 512 slots while this one takes.
+  std::filesystem::path go = vxfmut_test::test_root() / "go-queue";
+  std::vector<std::unique_ptr<vxfmut_test::Peer>> adders;
+  for (const char* prefix : {"a", "b", "c"}) {
+    adders.push_back(std::make_unique<vxfmut_test::Peer>(
+        std::vector<std::string>{"barrier", go.string(), "add-n", "3000", prefix}));
+  }
+  vxfmut_test::write_file(go, "");
+  std::map<char, int> next;  // per adder: the number expected next
+  int taken = 0;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (taken < 9000 && std::chrono::steady_clock::now() < deadline) {
+    int32_t type = 0;
+    char file[32];
+    if (!VF_GetNextCommand(&type, file, sizeof file)) {
+      std::this_thread::yield();
+      continue;
+    }
+    ASSERT_EQ(type, 1);
+    char adder = file[0];
+    ASSERT_EQ(std::string(file + 1), std::to_string(next[adder])) << "adder " << adder;
+    ++next[adder];
+    ++taken;
+  }
+  EXPECT_EQ(taken, 9000);
+  for (auto& adder : adders) EXPECT_EQ(adder->wait(), 0) << adder->err();
 }
 
 TEST(SharedValues, TextsFollowCopyOutRules) {

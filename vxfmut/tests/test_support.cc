@@ -210,64 +210,12 @@ std::string RawBlock::text_at(std::size_t offset) const {
 
 // ---------------------------------------------------------------- main
 //
-// The library reads its environment when it is loaded, before main() runs. So main()
-// prepares a private environment (shared block name, runtime folder, registry store,
-// HotSync data folder, offscreen Qt) and runs this program again inside it, then
-// removes the folder. Each test process therefore has a block of its own.
-
-namespace {
-
-void prepare_registry(const std::filesystem::path& root) {
-  std::string palm = (root / "Palm").string();
-  vxfmut_test::write_registry(
-      root / "registry",
-      "[Software\\U.S. Robotics\\Pilot Desktop\\Core]\n"
-      "\"HotSyncPath\"=\"" + palm + "/HotSync.exe\"\n"
-      "\"Path\"=\"" + palm + "/data\"\n"
-      "[Software\\U.S. Robotics\\Pilot Desktop\\HotSync Manager]\n",
-      "[SOFTWARE\\Brannock\\Vexel Forms 6.0\\CurrentVersion]\n"
-      "\"Keyname\"=\"6.0.3\"\n"
-      "[SOFTWARE\\Brannock\\Vexel Forms 6.0\\6.0.3]\n"
-      "\"Path\"=\"" + (root / "VexelForms").string() + "\"\n"
-      "[SOFTWARE\\U.S. Robotics\\PalmPilot Desktop\\4.0]\n"
-      "[SOFTWARE\\U.S. Robotics\\PalmPilot Desktop\\6.1]\n"
-      "[SOFTWARE\\U.S. Robotics\\PalmPilot Desktop\\Preferences]\n");
-  std::filesystem::create_directories(root / "Palm" / "data");
-}
-
-}  // namespace
+// Runs inside the private environment that vxfmut_test (test_launcher.cc) prepared.
 
 int main(int argc, char** argv) {
   if (!std::getenv("VXFMUT_TEST_ROOT")) {
-    char pattern[] = "/tmp/vxfmut-test-XXXXXX";
-    if (!::mkdtemp(pattern)) {
-      std::perror("mkdtemp");
-      return 1;
-    }
-    std::filesystem::path root = pattern;
-    prepare_registry(root);
-    std::string shm = "/vxfmut-test-" + std::to_string(::getpid());
-    ::setenv("VXFMUT_TEST_ROOT", root.c_str(), 1);
-    ::setenv("VXFMUT_SHM_NAME", shm.c_str(), 1);
-    ::setenv("VXFMUT_RUNTIME_DIR", (root / "run").c_str(), 1);
-    ::setenv("TALLIMO_REGISTRY_DIR", (root / "registry").c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    pid_t child = ::fork();
-    if (child == 0) {
-      ::execv("/proc/self/exe", argv);
-      std::perror("execv");
-      ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
-    ::shm_unlink(shm.c_str());
-    if (WIFSIGNALED(status)) {
-      std::fprintf(stderr, "test process died of signal %d\n", WTERMSIG(status));
-      return 128 + WTERMSIG(status);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+    std::fprintf(stderr, "run this through vxfmut_test, which prepares its environment\n");
+    return 2;
   }
   QApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);

@@ -8,6 +8,8 @@
 //   barrier PATH               wait (up to 10 s) until PATH exists
 //   wait-target                wait (up to 10 s) until a message target exists
 //   add TYPE FILE              VF_AddToCommandQueue; prints "add=<result>"
+//   add-n N PREFIX             adds type-1 commands PREFIX0 .. PREFIX<N-1>, retrying while
+//                              the queue is full; prints "added=<N>"
 //   take N                     take N commands, printing each; exit 3 if the queue runs dry
 //   take-all                   take until empty; prints "taken=<count>"
 //   creator ABCD               VF_SetCreatorId of the four-character code
@@ -82,14 +84,27 @@ int main(int argc, char** argv) {
     } else if (step == "sleep") {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(arg())));
     } else if (step == "barrier") {
+      // Polled finely so that the processes waiting here start nearly together.
       std::filesystem::path path = arg();
-      if (!wait_until([&] { return std::filesystem::exists(path); })) return 5;
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (!std::filesystem::exists(path)) {
+        if (std::chrono::steady_clock::now() > deadline) return 5;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
     } else if (step == "wait-target") {
       if (!wait_until([] { return !vxfmut::find_msg_targets().empty(); })) return 5;
     } else if (step == "add") {
       int type = std::atoi(arg());
       const char* file = arg();
       std::printf("add=%d\n", VF_AddToCommandQueue(type, file));
+    } else if (step == "add-n") {
+      int count = std::atoi(arg());
+      std::string prefix = arg();
+      for (int n = 0; n < count; ++n) {
+        std::string file = prefix + std::to_string(n);
+        while (!VF_AddToCommandQueue(1, file.c_str())) std::this_thread::yield();
+      }
+      std::printf("added=%d\n", count);
     } else if (step == "take" || step == "take-all") {
       int wanted = step == "take" ? std::atoi(arg()) : 1 << 30;
       int taken = 0;
