@@ -75,7 +75,9 @@ void show_message(const std::string& text, bool at_load) {
 }
 
 void release_application() {
-  delete owned_application;
+  // An application object the library made is left to the end of the process: deleting
+  // it while the process exits runs into Qt's already destroyed globals and crashes.
+  // Only dialogs and targets need it, and none outlives an export call or the process.
   owned_application = nullptr;
 }
 

@@ -26,7 +26,7 @@ bool ensure_application();
 // `at_load`: the library is being loaded, always stderr.
 void show_message(const std::string& text, bool at_load = false);
 
-// Deletes an application object the library created (at unload).
+// Forgets an application object the library created (at unload); see ui.cc.
 void release_application();
 
 }  // namespace vxfmut

@@ -89,6 +89,20 @@ TEST(WaitDialog, WithoutFilterAnyCreatorCounts) {
   drain();
 }
 
+TEST(WaitDialog, TwoClientProcessesWithoutTheirOwnApplication) {
+  // The waiting side is a plain client: the library makes its application object, and
+  // the process must still end cleanly.
+  drain();
+  Peer waiter({"add", "1", "a.prc", "add", "4", "b.pdb", "flush", "Cap", "0"});
+  Peer conduit({"wait-target", "take", "2", "post", "3", "1", "post", "3", "0", "post", "2", "0"});
+  EXPECT_EQ(conduit.wait(), 0) << conduit.err();
+  EXPECT_EQ(waiter.wait(), 0) << waiter.err();
+  EXPECT_EQ(waiter.out(), "add=1\nadd=1\nflush=1\n");
+  EXPECT_EQ(conduit.out(),
+            "cmd type=1 file=a.prc creator=4b545744 second=Qmrz_PalmDB.dll values=0,0,0\n"
+            "cmd type=4 file=b.pdb creator=4b545744 second=Qmrz_PalmDB.dll values=0,0,0\n");
+}
+
 TEST(WaitDialog, AbortEmptiesTheQueueAndGivesTwo) {
   queue_three();
   QString title;
