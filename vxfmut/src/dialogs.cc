@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -152,10 +153,13 @@ VF_API int32_t VF_UserMaintenance(void) {
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
     dialog.resize(360, 240);
-    // Slot takes one fifth of the list's width, User Name the rest.
-    int width = list->viewport()->width();
-    list->setColumnWidth(0, width / 5);
-    list->setColumnWidth(1, width - width / 5);
+    // Slot takes one fifth of the list's width, User Name the rest, once the list has
+    // its final size.
+    QTimer::singleShot(0, list, [list]() {
+      int width = list->viewport()->width();
+      list->setColumnWidth(0, width / 5);
+      list->setColumnWidth(1, width - width / 5);
+    });
     dialog.exec();
   } catch (...) {
   }

@@ -28,7 +28,15 @@ char* app_argv[] = {app_name, nullptr};
 }  // namespace
 
 bool has_display() {
-  return set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM");
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform && *platform) {
+    // A platform that needs a server needs its address too; Qt aborts the process
+    // when it cannot connect.
+    if (std::strncmp(platform, "xcb", 3) == 0) return set("DISPLAY");
+    if (std::strncmp(platform, "wayland", 7) == 0) return set("WAYLAND_DISPLAY");
+    return true;
+  }
+  return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
 bool message_boxes_visible() {

@@ -8,7 +8,8 @@ class QApplication;
 
 namespace vxfmut {
 
-// DISPLAY or WAYLAND_DISPLAY or QT_QPA_PLATFORM set and not empty.
+// QT_QPA_PLATFORM set (for xcb with DISPLAY, for wayland with WAYLAND_DISPLAY), or,
+// without it, DISPLAY or WAYLAND_DISPLAY set; empty values count as unset.
 bool has_display();
 
 // has_display() and the platform is not "offscreen" or "minimal" (someone can press OK).

@@ -138,13 +138,17 @@ TEST(WaitDialog, AbortInAnotherProcessEmptiesTheSharedQueue) {
 
 TEST(WaitDialog, WithoutDisplayTakesAbortAtOnce) {
   drain();
-  Peer peer({"add", "1", "a.prc", "flush", "Sync", "0", "take-all", "add", "0", "x"},
-            {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}});
-  EXPECT_EQ(peer.wait(), 0) << peer.err();
-  EXPECT_EQ(peer.out(), "add=1\nflush=2\ntaken=0\nadd=0\n");
-  EXPECT_NE(peer.err().find("Sync: Ready to synchronize with Handheld."), std::string::npos) << peer.err();
-  EXPECT_NE(peer.err().find("Vexel Forms DLL Error 1010"), std::string::npos)
-      << "message boxes go to stderr: " << peer.err();
+  // No display at all, and an X11 platform asked for without a server address.
+  for (const char* platform : {"", "xcb"}) {
+    SCOPED_TRACE(platform);
+    Peer peer({"add", "1", "a.prc", "flush", "Sync", "0", "take-all", "add", "0", "x"},
+              {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", platform}});
+    EXPECT_EQ(peer.wait(), 0) << peer.err();
+    EXPECT_EQ(peer.out(), "add=1\nflush=2\ntaken=0\nadd=0\n");
+    EXPECT_NE(peer.err().find("Sync: Ready to synchronize with Handheld."), std::string::npos) << peer.err();
+    EXPECT_NE(peer.err().find("Vexel Forms DLL Error 1010"), std::string::npos)
+        << "message boxes go to stderr: " << peer.err();
+  }
 }
 
 struct Received {

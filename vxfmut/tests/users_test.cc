@@ -211,6 +211,7 @@ TEST_F(Users, PendingOnlyForFilesNotSubfolders) {
 TEST(UserMaintenance, ShowsTheDisabledDialogUntilCancel) {
   QString title;
   QStringList labels, row, enabled, disabled;
+  int slot_width = 0, list_width = 0;
   QTimer::singleShot(50, [&] {
     QWidget* dialog = QApplication::activeModalWidget();
     ASSERT_NE(dialog, nullptr);
@@ -221,6 +222,8 @@ TEST(UserMaintenance, ShowsTheDisabledDialogUntilCancel) {
     row << list->headerItem()->text(0) << list->headerItem()->text(1);
     ASSERT_EQ(list->topLevelItemCount(), 1);
     row << list->topLevelItem(0)->text(0) << list->topLevelItem(0)->text(1);
+    slot_width = list->columnWidth(0);
+    list_width = list->viewport()->width();
     QAbstractButton* cancel = nullptr;
     for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
       (button->isEnabled() ? enabled : disabled) << button->text();
@@ -233,6 +236,8 @@ TEST(UserMaintenance, ShowsTheDisabledDialogUntilCancel) {
   EXPECT_EQ(title, QStringLiteral("User Maintenance (DISABLED for Beta)"));
   EXPECT_EQ(labels, QStringList{QStringLiteral("Registered Users:   ")});
   EXPECT_EQ(row, QStringList({"Slot", "User Name", "1", "Beta User"}));
+  EXPECT_GT(list_width, 100);
+  EXPECT_EQ(slot_width, list_width / 5) << "Slot takes a fifth of the list";
   EXPECT_EQ(enabled, QStringList{QStringLiteral("Cancel")});
   EXPECT_EQ(disabled, QStringList({"OK", "&Add ...", "&Replace ...", "&Delete ..."}));
 }

@@ -16,8 +16,9 @@
  *  - Errors with a code are shown through a message box, or written to stderr when no
  *    message box can be shown (see "Display rule" below), and the export returns 0.
  *
- * Display rule. A process "has a display" when DISPLAY or WAYLAND_DISPLAY is set and not
- * empty, or QT_QPA_PLATFORM is set and not empty. Dialogs (the wait dialog, the user
+ * Display rule. A process "has a display" when QT_QPA_PLATFORM is set and not empty (for
+ * "xcb..." DISPLAY must be set too, for "wayland..." WAYLAND_DISPLAY), or, without it, when
+ * DISPLAY or WAYLAND_DISPLAY is set and not empty. Dialogs (the wait dialog, the user
  * maintenance dialog) run as Qt widgets when the process has a display, including
  * QT_QPA_PLATFORM=offscreen, where they are invisible but work and can be driven by
  * messages or by code. Message boxes (errors, load messages) need someone to press OK:
