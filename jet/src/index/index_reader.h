@@ -53,9 +53,10 @@ class IndexCursor {
   // Moves to the next entry in index order (following the leaf chain).
   void next();
 
+  struct State;  // opaque: the leaf page copy and the walk's bookkeeping
+
  private:
   friend class IndexReader;
-  struct State;
   explicit IndexCursor(std::unique_ptr<State> state);
   std::unique_ptr<State> state_;
   bool valid_ = false;

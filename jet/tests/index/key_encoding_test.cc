@@ -1,0 +1,5 @@
+#include "index/key_encoding.h"
+
+#include <gtest/gtest.h>
+
+TEST(KeyEncoding, Placeholder) {}
