@@ -16,7 +16,7 @@
 //   0x014  4     tail page: intermediate pages only, a last child  notes
 //                that the entries do not list yet (0: none)
 //   0x018  2     shared prefix length                              notes, fixtures
-//   0x01A  1     unknown, 0                                        fixtures
+//   0x01A  1     unknown: 0, or 1 on some intermediate pages       fixtures
 //   0x01B  453   entry mask: bit n (low bit first) set where an    notes, fixtures
 //                entry ends n bytes after 0x1E0 (the first entry
 //                starts at 0x1E0 and has no bit of its own)
@@ -92,6 +92,7 @@ void IndexPage::clear() {
   bytes.clear();
   starts.clear();
   prefix_length = 0;
+  byte_1a = 0;
   prev_page = next_page = tail_page = 0;
 }
 
@@ -112,6 +113,7 @@ void decode_index_page(const uint8_t* page, uint32_t number, uint32_t page_count
   out.next_page = le32(page + kIndexNextOffset);
   out.tail_page = le32(page + kIndexTailOffset);
   out.prefix_length = le16(page + kIndexPrefixLengthOffset);
+  out.byte_1a = page[kIndexPrefixLengthOffset + 2];
 
   if (layout.tdef_page != 0 && out.tdef_page != layout.tdef_page) {
     corrupt(file, layout, number,
@@ -236,6 +238,7 @@ void encode_index_page(const IndexPage& in, uint8_t* page) {
   put_le32(page + kIndexNextOffset, in.next_page);
   put_le32(page + kIndexTailOffset, in.leaf ? 0 : in.tail_page);
   put_le16(page + kIndexPrefixLengthOffset, static_cast<uint16_t>(prefix));
+  page[kIndexPrefixLengthOffset + 2] = in.byte_1a;
   uint8_t* data = page + kIndexEntriesOffset;
   std::size_t pos = 0;
   for (std::size_t i = 0; i < n; ++i) {

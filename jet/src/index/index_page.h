@@ -43,6 +43,7 @@ struct IndexPage {
   uint32_t tail_page = 0;  // intermediate pages: a last child not yet in the entries (0: none)
   uint16_t prefix_length = 0;
   uint16_t free_space = 0;
+  uint8_t byte_1a = 0;  // unknown header byte at 0x1A (Access sets 1 on some intermediate pages); kept as read
 
   // Full bytes of all entries, back to back; entry i is
   // bytes[starts[i] .. starts[i + 1]).
