@@ -61,8 +61,11 @@ inline uint16_t data_page_row_count(const uint8_t* page, const PageSource& src, 
 }
 
 // The bounds and flags of row `row` on a data page. Throws kCorruption when
-// the row number or its offsets are impossible.
-inline RowSlot data_page_row(const uint8_t* page, uint32_t row, const PageSource& src, uint32_t page_number) {
+// the row number or its offsets are impossible. Bounds of deleted slots are
+// checked only when `need_bounds` is set: the target of a lookup row is
+// itself flagged deleted (overflowTestV2000) and is read all the same.
+inline RowSlot data_page_row(const uint8_t* page, uint32_t row, const PageSource& src, uint32_t page_number,
+                             bool need_bounds = false) {
   uint16_t n = data_page_row_count(page, src, page_number);
   if (row >= n) {
     throw Error(ErrorCategory::kCorruption, src.file_name() + ": row " + std::to_string(row) + " of page " +
@@ -75,7 +78,7 @@ inline RowSlot data_page_row(const uint8_t* page, uint32_t row, const PageSource
   slot.lookup = (raw & kRowLookup) != 0;
   slot.start = raw & kRowOffsetMask;
   slot.end = row == 0 ? kPageSize : (le16(page + kDataOffRowTable + 2 * (row - 1)) & kRowOffsetMask);
-  if (slot.deleted) return slot;  // a deleted row's bytes are never read
+  if (slot.deleted && !need_bounds) return slot;  // a deleted row's bytes are never read
   if (slot.start < kDataOffRowTable + 2u * n || slot.end > kPageSize || slot.start > slot.end) {
     throw Error(ErrorCategory::kCorruption, src.file_name() + ": row " + std::to_string(row) + " of page " +
                                                 std::to_string(page_number) + " has impossible bounds " +

@@ -39,7 +39,7 @@ Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def)) {
 Table::~Table() = default;
 
 void Table::decode_at(uint32_t page_number, const uint8_t* page, uint32_t row, Row& out) {
-  RowSlot slot = data_page_row(page, row, impl_->pages, page_number);
+  RowSlot slot = data_page_row(page, row, impl_->pages, page_number, /*need_bounds=*/true);
   const uint8_t* bytes = page + slot.start;
   std::size_t size = slot.end - slot.start;
   if (impl_->decoder.needs_copy()) {
@@ -66,39 +66,60 @@ std::vector<Row> Table::read_all() {
 
 void Table::read_row(RowId id, Row& out) {
   PageSource& pages = impl_->pages;
-  const std::string what = pages.file_name() + ": table '" + def_.name + "'";
   uint32_t pg = id.page;
   uint32_t row = id.row;
+  check_row_page(pg);
+  const uint8_t* page = pages.page(pg);
+  RowSlot slot = data_page_row(page, row, pages, pg);
+  if (slot.deleted) {
+    throw Error(ErrorCategory::kNotFound, pages.file_name() + ": table '" + def_.name + "': row " +
+                                              std::to_string(row) + " of page " + std::to_string(pg) + " is deleted");
+  }
+  if (slot.lookup) {
+    follow_lookup(pg, row, out);
+  } else {
+    decode_at(pg, page, row, out);
+  }
+}
+
+void Table::check_row_page(uint32_t pg) {
+  PageSource& pages = impl_->pages;
+  if (pg == 0 || pg >= pages.page_count()) {
+    throw Error(ErrorCategory::kCorruption, pages.file_name() + ": table '" + def_.name + "': row pointer to page " +
+                                                std::to_string(pg) + " lies outside the file (" +
+                                                std::to_string(pages.page_count()) + " pages)");
+  }
+  const uint8_t* page = pages.page(pg);
+  if (page[0] != kPageTypeData || le32(page + kDataOffTdefPage) != def_.tdef_page) {
+    throw Error(ErrorCategory::kNotFound, pages.file_name() + ": table '" + def_.name + "': page " +
+                                              std::to_string(pg) + " holds no rows of this table");
+  }
+}
+
+void Table::follow_lookup(uint32_t pg, uint32_t row, Row& out) {
+  PageSource& pages = impl_->pages;
+  const uint32_t first_page = pg, first_row = row;
   for (int hop = 0;; ++hop) {
     if (hop > kMaxLookupHops) {
-      throw Error(ErrorCategory::kCorruption, what + ": row " + std::to_string(id.row) + " of page " +
-                                                  std::to_string(id.page) + " leads through a loop of moved rows");
-    }
-    if (pg == 0 || pg >= pages.page_count()) {
-      throw Error(ErrorCategory::kCorruption, what + ": row pointer to page " + std::to_string(pg) +
-                                                  " lies outside the file (" + std::to_string(pages.page_count()) +
-                                                  " pages)");
+      throw Error(ErrorCategory::kCorruption, pages.file_name() + ": table '" + def_.name + "': row " +
+                                                  std::to_string(first_row) + " of page " +
+                                                  std::to_string(first_page) + " leads through a loop of moved rows");
     }
     const uint8_t* page = pages.page(pg);
-    if (page[0] != kPageTypeData || le32(page + kDataOffTdefPage) != def_.tdef_page) {
-      throw Error(ErrorCategory::kNotFound, what + ": page " + std::to_string(pg) + " holds no rows of this table");
-    }
-    RowSlot slot = data_page_row(page, row, pages, pg);
-    if (slot.deleted) {
-      throw Error(ErrorCategory::kNotFound, what + ": row " + std::to_string(row) + " of page " + std::to_string(pg) +
-                                                " is deleted");
-    }
-    if (!slot.lookup) {
+    RowSlot slot = data_page_row(page, row, pages, pg, /*need_bounds=*/true);
+    if (hop > 0 && !slot.lookup) {
       decode_at(pg, page, row, out);
       return;
     }
     if (slot.end - slot.start < 4) {
-      throw Error(ErrorCategory::kCorruption, what + ": moved row " + std::to_string(row) + " of page " +
-                                                  std::to_string(pg) + " has no forwarding pointer");
+      throw Error(ErrorCategory::kCorruption, pages.file_name() + ": table '" + def_.name + "': moved row " +
+                                                  std::to_string(row) + " of page " + std::to_string(pg) +
+                                                  " has no forwarding pointer");
     }
     uint32_t ptr = le32(page + slot.start);
     pg = row_pointer_page(ptr);
     row = row_pointer_row(ptr);
+    check_row_page(pg);
   }
 }
 
@@ -170,11 +191,15 @@ bool RowCursor::next() {
     }
     const uint32_t r = slot_++;
     RowSlot slot = data_page_row(page, r, pages, pg);
-    // A lookup slot forwards to a row stored elsewhere in this table, which
-    // the scan reaches on its own page.
-    if (slot.deleted || slot.lookup) continue;
-    table_->decode_at(pg, page, r, row_);
+    if (slot.deleted) continue;
     id_ = RowId{pg, static_cast<uint8_t>(r)};
+    if (slot.lookup) {
+      // The row's data moved to another page; its slot there is flagged
+      // deleted so that it is seen only from here.
+      table_->follow_lookup(pg, r, row_);
+      return true;
+    }
+    table_->decode_at(pg, page, r, row_);
     return true;
   }
 }

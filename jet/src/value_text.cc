@@ -127,7 +127,7 @@ void append_value_text(const Value& v, std::string& out) {
         } else if constexpr (std::is_same_v<T, std::string>) {
           out += x;
         } else if constexpr (std::is_same_v<T, Bytes>) {
-          static const char kHex[] = "0123456789abcdef";
+          static const char kHex[] = "0123456789ABCDEF";
           for (uint8_t b : x.data) {
             out.push_back(kHex[b >> 4]);
             out.push_back(kHex[b & 15]);

@@ -24,7 +24,7 @@ int usage() {
 
 bool is_texty(jet::ColumnType t) {
   return t == jet::ColumnType::kText || t == jet::ColumnType::kMemo || t == jet::ColumnType::kDateTime ||
-         t == jet::ColumnType::kGuid;
+         t == jet::ColumnType::kGuid || t == jet::ColumnType::kOle || t == jet::ColumnType::kBinary;
 }
 
 void append_csv_field(const std::string& text, bool quote, std::string& out) {

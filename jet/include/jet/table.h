@@ -32,8 +32,9 @@ struct RowId {
 class Table;
 
 // Walks a table's live rows in storage order (page by page, slot by slot),
-// skipping deleted rows; each row is seen once, at the place it is stored
-// (a row moved to an overflow page is seen there).
+// skipping deleted rows; each row is seen once, at its original slot (a
+// row moved to an overflow page is read from there through its lookup
+// slot, and id() is the original slot, as index entries name it).
 //
 //   for (auto c = table.scan(); c.next();) use(c.row());
 //
@@ -104,6 +105,10 @@ class Table {
   Table(Database& db, TableDef def);
   // Decodes the row in slot `row` of `page` (already fetched) into `out`.
   void decode_at(uint32_t page_number, const uint8_t* page, uint32_t row, Row& out);
+  // Reads the row a lookup slot forwards to.
+  void follow_lookup(uint32_t page_number, uint32_t row, Row& out);
+  // Throws unless `page_number` is a data page of this table.
+  void check_row_page(uint32_t page_number);
 
   Database& db_;
   TableDef def_;

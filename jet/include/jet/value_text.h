@@ -13,7 +13,7 @@ namespace jet {
 //   single/double -> shortest text that reads back to the same value
 //   ("444.555", "1e+20");
 //   date/time -> "YYYY-MM-DD HH:MM:SS" (rounded to the second);
-//   text -> as is; bytes -> lower-case hex;
+//   text -> as is; bytes -> upper-case hex;
 //   GUID -> "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" as Access shows it;
 //   decimal -> digits with the scale's decimals ("-12.340").
 void append_value_text(const Value& v, std::string& out);
