@@ -1,6 +1,8 @@
 #include "long_value.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "binary.h"
 #include "data_page.h"
@@ -69,16 +71,29 @@ void read_long_value(PageSource& pages, const uint8_t* field, std::size_t size, 
   }
   out.reserve(length);
   uint32_t next = ptr;
-  // Each link carries at least one byte, so a chain longer than the value
-  // (or than the file has pages) loops.
+  // A chain that comes back to a row it visited loops; short chains are
+  // checked against a list, long ones against a set.
+  std::vector<uint32_t> visited;
+  std::unordered_set<uint32_t> visited_set;
   uint64_t hops = 0;
   while (out.size() < length) {
     if (next == 0) {
       throw Error(ErrorCategory::kCorruption, where_ctx.describe() + ": long value chain ends after " + std::to_string(out.size()) +
                                                   " of " + std::to_string(length) + " bytes");
     }
-    if (++hops > pages.page_count() * 256ull || hops > length) {
-      throw Error(ErrorCategory::kCorruption, where_ctx.describe() + ": long value chain loops");
+    ++hops;
+    bool seen;
+    if (visited.size() < 64) {
+      seen = std::find(visited.begin(), visited.end(), next) != visited.end();
+      visited.push_back(next);
+      if (visited.size() == 64) visited_set.insert(visited.begin(), visited.end());
+    } else {
+      seen = !visited_set.insert(next).second;
+    }
+    if (seen || hops > length) {
+      throw Error(ErrorCategory::kCorruption, where_ctx.describe() + ": long value chain loops back to row " +
+                                                  std::to_string(row_pointer_row(next)) + " of page " +
+                                                  std::to_string(row_pointer_page(next)));
     }
     std::size_t len;
     const uint8_t* row = lval_row(pages, next, len, where_ctx);
