@@ -183,7 +183,7 @@ TableDef read_table_def(PageSource& pages, uint32_t tdef_page, const std::string
     }
     real[i].usage_map = le32(d + 34);
     real[i].first_page = le32(d + 38);
-    real[i].flags = d[42];
+    real[i].flags = d[46];
     pos += kRealIndexSize;
   }
 

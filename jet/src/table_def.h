@@ -34,9 +34,12 @@
 //   then         column names: 2-byte byte length + UCS-2     H, F
 //   then         real indexes, 52 bytes each: +4 ten (column number 2,
 //                order 1: 0x01 ascending) slots, 0xFFFF = none; +34 usage
-//                map row pointer; +38 first index page; +42 flags (0x01
-//                unique, 0x02 ignore nulls, 0x08 required)   H, F (index
-//                fixtures)
+//                map row pointer; +38 first index page; +46 flags
+//                (0x01 unique, 0x02 ignore nulls, 0x08 required,
+//                0x80 always set): the notes place the flags at +42,
+//                but in Access-written files +42..45 hold other bytes
+//                and the flags are at +46 (testIndexPropertiesV2000:
+//                primary keys 0x89, ignore-nulls indexes 0x82)       H, F
 //   then         logical indexes, 28 bytes each: +4 index number, +8 real
 //                index number, +12 related table type, +13 related index,
 //                +17 related table page, +21 cascade updates, +22 cascade
