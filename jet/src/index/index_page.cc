@@ -203,27 +203,29 @@ void decode_index_page(const uint8_t* page, uint32_t number, uint32_t page_count
   }
 }
 
+std::size_t shared_prefix_limit(const IndexPage& in) {
+  const std::size_t n = in.entry_count();
+  if (n < 2) return 0;
+  auto first = in.key(0);
+  auto last = in.key(n - 1);
+  std::size_t prefix = 0;
+  while (prefix < first.size() && prefix < last.size() && first[prefix] == last[prefix]) ++prefix;
+  return prefix;
+}
+
 std::size_t encoded_entry_bytes(const IndexPage& in) {
   const std::size_t n = in.entry_count();
   if (n == 0) return 0;
-  std::size_t total = in.bytes.size();
-  std::size_t prefix = 0;
-  if (n > 1) {
-    auto first = in.key(0);
-    auto last = in.key(n - 1);
-    while (prefix < first.size() && prefix < last.size() && first[prefix] == last[prefix]) ++prefix;
-  }
-  return total - prefix * (n - 1);
+  return in.bytes.size() - std::size_t{in.prefix_length} * (n - 1);
 }
 
 void encode_index_page(const IndexPage& in, uint8_t* page) {
   std::memset(page, 0, kPageSize);
   const std::size_t n = in.entry_count();
-  std::size_t prefix = 0;
-  if (n > 1) {
-    auto first = in.key(0);
-    auto last = in.key(n - 1);
-    while (prefix < first.size() && prefix < last.size() && first[prefix] == last[prefix]) ++prefix;
+  const std::size_t prefix = in.prefix_length;
+  if (prefix > 0 && (n == 0 || (n > 1 && prefix > shared_prefix_limit(in)) || prefix > in.key(0).size())) {
+    throw Error(ErrorCategory::kInvalidArgument, "index page " + std::to_string(in.number) + ": shared prefix of " +
+                                                     std::to_string(prefix) + " bytes is not shared by its entries");
   }
   const std::size_t used = encoded_entry_bytes(in);
   if (used > kIndexEntryCapacity) {

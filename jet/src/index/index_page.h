@@ -72,13 +72,19 @@ struct IndexPage {
 void decode_index_page(const uint8_t* page, uint32_t number, uint32_t page_count, const std::string& file,
                        const IndexLayout& layout, IndexPage& out);
 
-// Writes `in` as a page image (kPageSize bytes at `page`): header, mask,
-// entries with the longest prefix shared by the first and last entry
-// compressed. Throws kInvalidArgument when the entries do not fit the page.
-// (Used by tests now, and by the writer to come.)
+// Writes `in` as a page image (kPageSize bytes at `page`): header, mask and
+// entries, every entry after the first without the first
+// `in.prefix_length` bytes. Throws kInvalidArgument when the entries do not
+// fit the page or do not all share that prefix. Access chooses the prefix
+// when it fills or splits a page (small pages it built by appending carry
+// none), so a writer picks 0 or up to shared_prefix_limit(); decoding and
+// re-encoding an Access page gives back its bytes.
 void encode_index_page(const IndexPage& in, uint8_t* page);
 
-// Bytes an encoded page would use for entries (prefix compression included).
+// Longest prefix every key on the page shares (0 with fewer than 2 entries).
+std::size_t shared_prefix_limit(const IndexPage& in);
+
+// Bytes the page's entries take when encoded with in.prefix_length.
 std::size_t encoded_entry_bytes(const IndexPage& in);
 
 }  // namespace jet::index

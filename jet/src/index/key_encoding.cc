@@ -21,6 +21,8 @@
 //             length byte: 9 for a segment with more after it, else the count
 //             of data bytes (here 8). Descending inverts the data bytes and
 //             the last length byte, not the 9.
+//   binary    the bytes in the same segments; the last segment is padded
+//             with zeros to 8 bytes, its length byte says how many count.
 //   decimal   17 bytes: sign byte, then the 16-byte unscaled magnitude at the
 //             column's scale. The sign byte becomes 0xFF for positive, 0x00
 //             for negative numbers, whose magnitude bytes are inverted.
@@ -346,7 +348,6 @@ void encode_text(const KeyColumn& column, const IndexLayout* where, const std::s
 
 void check_type_sortable(const KeyColumn& column, const IndexLayout* where) {
   switch (column.type) {
-    case ColumnType::kBinary:
     case ColumnType::kOle:
     case ColumnType::kComplex:
       fail(ErrorCategory::kUnsupported, column, where, "columns of this type cannot be indexed");
@@ -475,6 +476,12 @@ void append_column_key(const KeyColumn& column, const Value& value, std::vector<
       std::swap(b[4], b[5]);
       std::swap(b[6], b[7]);
       encode_binary_segments(b, 16, asc, out);
+      return;
+    }
+    case ColumnType::kBinary: {
+      const auto* b = std::get_if<Bytes>(&value);
+      if (b == nullptr) mismatch();
+      encode_binary_segments(b->data.data(), b->data.size(), asc, out);
       return;
     }
     case ColumnType::kNumeric: {

@@ -38,13 +38,13 @@ inline constexpr std::size_t kMaxIndexedTextUnits = 255;
 //   single, double: float, double, or an integer alternative;
 //   date/time: DateTime, or double (days);
 //   text, memo: std::string (UTF-8);
-//   GUID: Guid (bytes as stored in a row);
+//   GUID: Guid (bytes as stored in a row); binary: Bytes;
 //   decimal: Decimal (rescaled to KeyColumn::scale), or an integer alternative.
 // Throws jet::Error kConstraint naming the index, column position and value
 // when a value cannot be encoded: wrong type, out of range, a character the
 // General sort order tables cannot express (outside the Basic Multilingual
 // Plane), invalid UTF-8; kInvalidArgument when more values than columns are
-// given; kUnsupported for a column type Jet cannot index (OLE, binary, complex)
+// given; kUnsupported for a column type Jet cannot index (OLE, complex)
 // or a text sort order other than General.
 // On error, `out` may hold a partial key (callers discard it).
 void append_key(const IndexLayout& layout, std::span<const Value> values, std::vector<uint8_t>& out);

@@ -91,6 +91,7 @@ uint32_t build_tree(MemoryPages& pages, const std::vector<Entry>& entries, std::
     for (std::size_t i = li * per_leaf; i < entries.size() && i < (li + 1) * per_leaf; ++i) {
       append_entry(p, entries[i].key, entries[i].row);
     }
+    p.prefix_length = static_cast<uint16_t>(shared_prefix_limit(p));
     encode_index_page(p, pages.raw(p.number));
     if (p.entry_count() > 0) level.push_back({p.number, entries[std::min(entries.size(), (li + 1) * per_leaf) - 1]});
   }
@@ -114,6 +115,7 @@ uint32_t build_tree(MemoryPages& pages, const std::vector<Entry>& entries, std::
           append_entry(p, level[i].last.key, level[i].last.row, level[i].page);
         }
       }
+      p.prefix_length = static_cast<uint16_t>(shared_prefix_limit(p));
       encode_index_page(p, pages.raw(p.number));
       up.push_back({p.number, level[end - 1].last});
     }
@@ -148,6 +150,7 @@ TEST(IndexPage, EncodeDecodeRoundTripWithSharedPrefix) {
   p.next_page = 6;
   auto entries = numbered_entries(50);
   for (const auto& e : entries) append_entry(p, e.key, e.row);
+  p.prefix_length = static_cast<uint16_t>(shared_prefix_limit(p));
   std::vector<uint8_t> page(kPageSize);
   encode_index_page(p, page.data());
   // 7f 80 00 00 shared by all: 4-byte prefix, as in the format notes' example.
