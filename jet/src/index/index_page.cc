@@ -88,6 +88,23 @@ uint32_t IndexPage::child(std::size_t i) const {
          (static_cast<uint32_t>(p[2]) << 8) | p[3];
 }
 
+void IndexPage::add_entry(std::span<const uint8_t> key, RowPointer row, uint32_t child) {
+  if (row.page > 0xFFFFFF) {
+    throw Error(ErrorCategory::kInvalidArgument,
+                "index entry: data page " + std::to_string(row.page) + " does not fit the 3 bytes of a row pointer");
+  }
+  if (starts.empty()) starts.push_back(0);
+  bytes.insert(bytes.end(), key.begin(), key.end());
+  bytes.push_back(static_cast<uint8_t>(row.page >> 16));
+  bytes.push_back(static_cast<uint8_t>(row.page >> 8));
+  bytes.push_back(static_cast<uint8_t>(row.page));
+  bytes.push_back(row.row);
+  if (!leaf) {
+    for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<uint8_t>(child >> shift));
+  }
+  starts.push_back(static_cast<uint32_t>(bytes.size()));
+}
+
 void IndexPage::clear() {
   bytes.clear();
   starts.clear();

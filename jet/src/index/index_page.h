@@ -61,6 +61,10 @@ struct IndexPage {
   RowPointer row(std::size_t i) const;
   uint32_t child(std::size_t i) const;  // intermediate pages only
 
+  // Appends an entry (entries must be appended in rising order; the child
+  // pointer is written on intermediate pages only).
+  void add_entry(std::span<const uint8_t> key, RowPointer row, uint32_t child = 0);
+
   void clear();
 };
 

@@ -200,18 +200,18 @@ void IndexCursor::next() {
 
 IndexReader::IndexReader(PageSource& pages, const IndexLayout& layout) : pages_(pages), layout_(layout) {}
 
-void IndexReader::position(IndexCursor& cursor, std::span<const uint8_t> key) {
-  IndexCursor::State& s = *cursor.state_;
+uint32_t IndexReader::descend(std::span<const uint8_t> key, std::vector<uint32_t>* path) {
   uint32_t number = layout_.first_page;
   if (number == 0 || number >= pages_.page_count()) {
     corrupt(pages_, layout_, number,
             "the index's root page is out of range (file has " + std::to_string(pages_.page_count()) + " pages)");
   }
-  uint32_t path[kMaxDepth];
+  uint32_t visited[kMaxDepth];
   int depth = 0;
   for (;;) {
+    if (path != nullptr) path->push_back(number);
     const uint8_t* page = pages_.page(number);
-    if (page[0] == kLeafPageType) break;
+    if (page[0] == kLeafPageType) return number;
     if (page[0] != kIntermediatePageType) {
       char hex[8];
       std::snprintf(hex, sizeof hex, "0x%02X", page[0]);
@@ -223,18 +223,29 @@ void IndexReader::position(IndexCursor& cursor, std::span<const uint8_t> key) {
       corrupt(pages_, layout_, number, "the page belongs to another table");
     }
     for (int i = 0; i < depth; ++i) {
-      if (path[i] == number) corrupt(pages_, layout_, number, "the index tree loops back to this page");
+      if (visited[i] == number) corrupt(pages_, layout_, number, "the index tree loops back to this page");
     }
     if (depth == kMaxDepth) corrupt(pages_, layout_, number, "the index tree is deeper than any real one");
-    path[depth++] = number;
+    visited[depth++] = number;
     const uint32_t child = find_child(pages_, layout_, page, number, key);
-    if (child == 0) {
-      // An intermediate page without entries: an empty index.
-      cursor.valid_ = false;
-      s.leaf.clear();
-      return;
-    }
+    if (child == 0) return 0;  // an intermediate page without entries: an empty index
     number = child;
+  }
+}
+
+std::vector<uint32_t> IndexReader::leaf_path(std::span<const uint8_t> entry) {
+  std::vector<uint32_t> path;
+  if (descend(entry, &path) == 0) path.clear();
+  return path;
+}
+
+void IndexReader::position(IndexCursor& cursor, std::span<const uint8_t> key) {
+  IndexCursor::State& s = *cursor.state_;
+  const uint32_t number = descend(key, nullptr);
+  if (number == 0) {
+    cursor.valid_ = false;
+    s.leaf.clear();
+    return;
   }
   s.pages_walked = 0;
   s.last_of_previous.clear();

@@ -99,7 +99,15 @@ class IndexReader {
   std::vector<RowPointer> range_bytes(std::span<const uint8_t> from, bool from_inclusive, bool has_from,
                                       std::span<const uint8_t> to, bool to_inclusive, bool has_to);
 
+  // For writers: the pages from the root down to the leaf where `entry`
+  // (key bytes followed by the 4-byte row pointer, or a bare key) belongs:
+  // the leaf holding the first entry >= it, or, when it is greater than every
+  // entry, the last leaf reached through the last child or tail page. Empty
+  // when the index has no leaf (an intermediate root without entries).
+  std::vector<uint32_t> leaf_path(std::span<const uint8_t> entry);
+
  private:
+  uint32_t descend(std::span<const uint8_t> key, std::vector<uint32_t>* path);
   IndexCursor start_cursor();
   void position(IndexCursor& cursor, std::span<const uint8_t> key);
 
