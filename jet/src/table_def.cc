@@ -33,7 +33,6 @@ constexpr int kMaxIndexColumns = 10;
 constexpr std::size_t kMaxTdefPages = 64;
 
 constexpr uint8_t kColFixed = 0x01;
-constexpr uint8_t kColNullable = 0x02;
 constexpr uint8_t kColAutoLong = 0x04;
 constexpr uint8_t kColAutoGuid = 0x40;
 constexpr uint8_t kColHyperlink = 0x80;
@@ -131,7 +130,6 @@ TableDef read_table_def(PageSource& pages, uint32_t tdef_page, const std::string
     col.variable_index = le16(c + 7);
     col.flags = c[15];
     col.fixed_length = (col.flags & kColFixed) != 0;
-    col.nullable = (col.flags & kColNullable) != 0;
     col.auto_number = (col.flags & kColAutoLong) != 0;
     col.auto_guid = (col.flags & kColAutoGuid) != 0;
     col.hyperlink = (col.flags & kColHyperlink) != 0;

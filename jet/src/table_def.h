@@ -28,7 +28,7 @@
 //     +0  1 type   +5 2 column number (null-mask bit)   +7 2 variable-table
 //     index   +9 2 display index   +11 2 sort order, or precision(+11) and
 //     scale(+12) for numeric   +14 1 sort order version   +15 1 flags
-//     (0x01 fixed, 0x02 nullable, 0x04 autonumber, 0x40 auto GUID, 0x80
+//     (0x01 fixed, 0x02 always set, 0x04 autonumber, 0x40 auto GUID, 0x80
 //     hyperlink)   +16 1 0x01 compressed unicode   +21 2 offset in the fixed
 //     area   +23 2 length                                     H, F
 //   then         column names: 2-byte byte length + UCS-2     H, F

@@ -48,7 +48,7 @@ void print_schema(jet::Table& t) {
     if (c.type == jet::ColumnType::kNumeric)
       type += " (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
     if (c.auto_number) type = "Counter";
-    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.nullable ? "" : " NOT NULL");
+    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.type == jet::ColumnType::kBoolean ? " NOT NULL" : "");
   }
   for (const auto& ix : t.indexes()) {
     std::string cols;

@@ -18,7 +18,6 @@ struct ColumnDef {
   // Declared size in bytes (text: 2 per character; memo/OLE: 0).
   uint16_t length = 0;
   bool fixed_length = false;       // stored in the fixed area of each row
-  bool nullable = true;            // false when the column is "Required"
   bool auto_number = false;        // Counter (long autonumber)
   bool auto_guid = false;          // GUID autonumber
   bool hyperlink = false;          // memo holding a hyperlink
@@ -29,7 +28,10 @@ struct ColumnDef {
   uint8_t sort_order_version = 0;  // text/memo
   uint8_t precision = 0;           // numeric (decimal)
   uint8_t scale = 0;               // numeric (decimal)
-  uint8_t flags = 0;               // raw column flags byte
+  // Raw column flags byte: 0x01 fixed, 0x04 autonumber, 0x40 auto GUID,
+  // 0x80 hyperlink; 0x02 is set on every column Access writes (not a
+  // "Required" flag: Access keeps that as a property in MSysObjects).
+  uint8_t flags = 0;
 };
 
 struct IndexColumnDef {
