@@ -7,8 +7,8 @@
 //   +5  .. bitmap to the end of the row; bit k (LSB first) =  H, F
 //          page (first + k) is owned
 //
-//   Reference map (type 0x01)                                 H, F (testV2000,
-//   +0  1  0x01                                                 products_20k)
+//   Reference map (type 0x01)                                 H, F (products_*:
+//   +0  1  0x01                                                 PRODUCT1)
 //   +1  4n pages of type 0x05, each a bitmap from byte 4
 //          covering (4096-4)*8 pages: map page i covers pages
 //          from i*32736
