@@ -210,6 +210,27 @@ TEST_P(FixtureIndexes, EveryEntryMatchesItsRow) {
             << "seek did not find row " << rp.page << ":" << int(rp.row);
       }
 
+      // Range scans over encoded bounds return the matching slice of the
+      // scan: [key a, key b) and (key a, key b], for keys a third and two
+      // thirds in.
+      if (scanned.size() >= 3) {
+        std::vector<std::vector<uint8_t>> keys;
+        for (IndexCursor c = reader.first(); c.valid(); c.next()) keys.emplace_back(c.key().begin(), c.key().end());
+        const auto& a = keys[keys.size() / 3];
+        const auto& b = keys[2 * keys.size() / 3];
+        for (bool inclusive_from : {true, false}) {
+          std::vector<RowPointer> expected;
+          for (std::size_t i = 0; i < keys.size(); ++i) {
+            const int ca = compare_keys(keys[i], a);
+            const int cb = compare_keys(keys[i], b);
+            const bool after_from = inclusive_from ? ca >= 0 : ca > 0;
+            const bool before_to = inclusive_from ? cb < 0 : cb <= 0;
+            if (after_from && before_to) expected.push_back(scanned[i]);
+          }
+          EXPECT_EQ(reader.range_bytes(a, inclusive_from, true, b, !inclusive_from, true), expected);
+        }
+      }
+
       // The engine's public index reads agree with the reader.
       std::vector<RowId> via_table = table.scan_index(ix.name);
       ASSERT_EQ(via_table.size(), scanned.size());
