@@ -296,13 +296,21 @@ std::vector<RowPointer> IndexReader::scan() {
   return rows;
 }
 
+IndexCursor& IndexReader::scratch_cursor() {
+  if (!scratch_) scratch_ = std::make_unique<IndexCursor>(start_cursor());
+  IndexCursor::State& s = *scratch_->state_;
+  s.has_end = false;
+  s.end_key.clear();
+  return *scratch_;
+}
+
 std::vector<RowPointer> IndexReader::find(std::span<const Value> values) {
   key_buffer_.clear();
   append_key(layout_, values, key_buffer_);
   std::vector<RowPointer> rows;
-  for (IndexCursor c = lower_bound(key_buffer_); c.valid() && key_has_prefix(c.key(), key_buffer_); c.next()) {
-    rows.push_back(c.row());
-  }
+  IndexCursor& c = scratch_cursor();
+  position(c, key_buffer_);
+  for (; c.valid() && key_has_prefix(c.key(), key_buffer_); c.next()) rows.push_back(c.row());
   return rows;
 }
 

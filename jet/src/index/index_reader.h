@@ -46,9 +46,10 @@ class IndexCursor {
 
   // False once the cursor ran past the last entry (or the range's end).
   bool valid() const { return valid_; }
-  // The current entry's encoded key bytes; valid until next().
+  // The current entry's encoded key bytes; valid until next(). Only while
+  // valid().
   std::span<const uint8_t> key() const;
-  // The row the current entry points to.
+  // The row the current entry points to. Only while valid().
   RowPointer row() const;
   // Moves to the next entry in index order (following the leaf chain).
   void next();
@@ -108,12 +109,14 @@ class IndexReader {
 
  private:
   uint32_t descend(std::span<const uint8_t> key, std::vector<uint32_t>* path);
+  IndexCursor& scratch_cursor();
   IndexCursor start_cursor();
   void position(IndexCursor& cursor, std::span<const uint8_t> key);
 
   PageSource& pages_;
   const IndexLayout& layout_;
   std::vector<uint8_t> key_buffer_;
+  std::unique_ptr<IndexCursor> scratch_;  // reused by find(): no allocation per lookup once warm
 };
 
 }  // namespace jet::index
