@@ -9,9 +9,13 @@
 //                long-value pages
 //   0x08   4     unknown                                      H
 //   0x0C   2     number of row slots                          H, F
-//   0x0E   2n    row offsets; low 13 bits = start of the row, H, F
-//                0x8000 = deleted, 0x4000 = lookup (the row   (delTest,
-//                holds a 4-byte pointer to where it moved)    overflowTest)
+//   0x0E   2n    row offsets; low 13 bits = start of the row. H, F
+//                Flags: 0xC000 = deleted row (delTest);
+//                0x4000 = lookup row: it holds the 4-byte row pointer
+//                of where its data moved (overflowTest); 0x8000 alone =
+//                that moved data, reached only through its lookup row
+//                (scans skip it, so each row is seen once, at the slot
+//                its index entries name).                     F
 //
 // Rows are stored from the end of the page downwards: row 0 ends at the page
 // end, row i ends where row i-1 starts.
