@@ -1,5 +1,6 @@
 #include "jet/table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "data_page.h"
@@ -59,7 +60,8 @@ RowCursor Table::scan() {
 
 std::vector<Row> Table::read_all() {
   std::vector<Row> rows;
-  rows.reserve(def_.row_count);
+  // The recorded count is a hint only: a damaged definition may claim billions.
+  rows.reserve(std::min<std::size_t>(def_.row_count, std::size_t(impl_->pages.page_count()) * 16));
   for (RowCursor c = scan(); c.next();) rows.push_back(c.row());
   return rows;
 }
