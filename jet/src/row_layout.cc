@@ -64,7 +64,7 @@ std::string split_row(const uint8_t* row, std::size_t size, const RowShape& shap
     } else {
       if (c.variable_index >= var_count) continue;
       std::size_t start = le16(row + var_table - 2 * c.variable_index);
-      std::size_t end = (c.variable_index + 1 == var_count) ? eod : le16(row + var_table - 2 * (c.variable_index + 1));
+      std::size_t end = (c.variable_index + 1u == var_count) ? eod : le16(row + var_table - 2 * (c.variable_index + 1));
       if (start > end || end > eod || start < 2) {
         return "variable column " + std::to_string(c.number) + " has impossible offsets " + std::to_string(start) +
                ".." + std::to_string(end);

@@ -120,7 +120,7 @@ TEST(BadInputTest, OutOfRangePagePointers) {
   auto db_bytes = fixture_bytes("V2000_no-password.mdb");
   testing::FaultEnv env;
   env.put_file(kName, db_bytes);
-  auto db = Database::open(kName, OpenOptions{.env = &env});
+  auto db = Database::open(kName, OpenOptions{.password = "", .env = &env});
   const uint32_t tdef = db->table("Table1").def().tdef_page;
 
   // The table's usage map points past the end of the file.
@@ -158,7 +158,7 @@ TEST(BadInputTest, OutOfRangeRowOffsets) {
   auto b = fixture_bytes("V2000_no-password.mdb");
   testing::FaultEnv env;
   env.put_file(kName, b);
-  auto db = Database::open(kName, OpenOptions{.env = &env});
+  auto db = Database::open(kName, OpenOptions{.password = "", .env = &env});
   RowId first;
   for (auto c = db->table("Table1").scan(); c.next();) {
     first = c.id();

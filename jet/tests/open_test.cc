@@ -138,7 +138,7 @@ TEST(OpenTest, ReadFailuresOfTheFileSystemSurfaceAsIoErrors) {
     env.load_file(test::fixture("testV2000.mdb"), "t.mdb");
     env.fail_after(testing::FaultOp::kRead, nth);
     Error e = error_of([&] {
-      auto db = Database::open("t.mdb", OpenOptions{.env = &env, .cache_pages = 16});
+      auto db = Database::open("t.mdb", OpenOptions{.password = "", .env = &env, .cache_pages = 16});
       testing::read_everything(*db);
     });
     EXPECT_EQ(e.category(), ErrorCategory::kIo) << nth << ": " << e.what();
@@ -148,7 +148,7 @@ TEST(OpenTest, ReadFailuresOfTheFileSystemSurfaceAsIoErrors) {
 
 TEST(OpenTest, SmallCacheReadsTheSameAsALargeOne) {
   auto big = Database::open(test::fixture("testV2000.mdb"));
-  auto small = Database::open(test::fixture("testV2000.mdb"), OpenOptions{.cache_pages = 16});
+  auto small = Database::open(test::fixture("testV2000.mdb"), OpenOptions{.password = "", .read_write = false, .env = nullptr, .cache_pages = 16});
   EXPECT_EQ(all_rows(*small), all_rows(*big));
 }
 
@@ -161,9 +161,9 @@ TEST(OpenTest, ReadWriteSharedOpenReadsToo) {
     f->write_at(0, bytes.size(), bytes.data());
     f->sync();
   }
-  auto db = Database::open(copy, OpenOptions{.read_write = true});
+  auto db = Database::open(copy, OpenOptions{.password = "", .read_write = true});
   EXPECT_EQ(db->table("Table1").read_all().size(), 3u);
-  auto second = Database::open(copy, OpenOptions{.read_write = true});
+  auto second = Database::open(copy, OpenOptions{.password = "", .read_write = true});
   EXPECT_EQ(second->table("Table1").read_all().size(), 3u);
   Env::posix()->remove_file(copy);
 }

@@ -58,7 +58,9 @@ TEST_P(TableIndexTest, ScanOnceInKeyOrderAndSeekFindsEveryRow) {
         table.read_row(ids[k], row);
         EXPECT_EQ(row, rows[id]);
         current = index::encode_key(layout, key_of(def, ix, row));
-        if (k > 0) EXPECT_LE(index::compare_keys(previous, current), 0) << "entry " << k << " out of key order";
+        if (k > 0) {
+          EXPECT_LE(index::compare_keys(previous, current), 0) << "entry " << k << " out of key order";
+        }
         previous.swap(current);
       }
       std::size_t expected = 0;
@@ -75,7 +77,9 @@ TEST_P(TableIndexTest, ScanOnceInKeyOrderAndSeekFindsEveryRow) {
         std::vector<RowId> found = table.seek(ix.name, key);
         EXPECT_NE(std::find(found.begin(), found.end(), RowId{id.first, id.second}), found.end())
             << "seek with the row's key misses row " << id.first << ":" << int(id.second);
-        if (ix.unique && !all_null(key)) EXPECT_EQ(found.size(), 1u);
+        if (ix.unique && !all_null(key)) {
+          EXPECT_EQ(found.size(), 1u);
+        }
       }
       EXPECT_EQ(ids.size(), expected);
     }
