@@ -19,6 +19,8 @@ struct KeyColumn {
   bool ascending = true;
   uint16_t sort_order = 0x0409;  // text columns: 0x0409 is "General"
   bool fixed_length = true;      // false for variable-length columns
+  uint8_t scale = 0;             // decimal columns: digits after the point
+  uint8_t precision = 18;        // decimal columns: total digits
 };
 
 struct IndexLayout {
@@ -27,6 +29,8 @@ struct IndexLayout {
   std::vector<KeyColumn> columns; // in key order, at most 10
   uint32_t first_page = 0;        // root page of the index tree
   uint32_t usage_map = 0;         // row pointer (page << 8 | row) of its usage map
+  uint32_t tdef_page = 0;         // the table definition's page; index pages name it
+                                  // (0: not checked)
   bool unique = false;
   bool ignore_nulls = false;
   bool required = false;

@@ -1,0 +1,118 @@
+// An open table: its definition, its rows, and reads through its indexes.
+//
+// Tables are owned by their Database (Database::table) and live as long as
+// it does. Not thread-safe: one thread uses a Database and its tables.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jet/schema.h"
+#include "jet/value.h"
+
+namespace jet {
+
+class Database;
+
+// One row: a value per column, in TableDef::columns order.
+using Row = std::vector<Value>;
+
+// Where a row is stored: data page and row slot. Stable while the row
+// exists (until a compaction, which this engine does not do).
+struct RowId {
+  uint32_t page = 0;
+  uint8_t row = 0;
+  friend bool operator==(const RowId&, const RowId&) = default;
+};
+
+class Table;
+
+// Walks a table's live rows in storage order (page by page, slot by slot),
+// skipping deleted rows; each row is seen once, at its original slot (a
+// row moved to an overflow page is read from there through its lookup
+// slot, and id() is the original slot, as index entries name it).
+//
+//   for (auto c = table.scan(); c.next();) use(c.row());
+//
+// The cursor reuses its Row between steps: row() is valid until next().
+class RowCursor {
+ public:
+  RowCursor(RowCursor&&) noexcept;
+  RowCursor& operator=(RowCursor&&) noexcept;
+  ~RowCursor();
+
+  // Moves to the next live row; false when there is none. Throws
+  // kCorruption naming the file, table, page and row for damaged data.
+  bool next();
+  const Row& row() const { return row_; }
+  RowId id() const { return id_; }
+
+ private:
+  friend class Table;
+  explicit RowCursor(Table& table);
+  Table* table_;
+  std::vector<uint32_t> pages_;  // data pages owned by the table
+  std::size_t page_index_ = 0;
+  uint32_t slot_ = 0;
+  uint32_t slots_on_page_ = 0;
+  bool page_loaded_ = false;
+  Row row_;
+  RowId id_;
+};
+
+class Table {
+ public:
+  ~Table();
+  Table(const Table&) = delete;
+  Table& operator=(const Table&) = delete;
+
+  const TableDef& def() const { return def_; }
+  const std::string& name() const { return def_.name; }
+  const std::vector<ColumnDef>& columns() const { return def_.columns; }
+  const std::vector<IndexDef>& indexes() const { return def_.indexes; }
+
+  // All live rows in storage order.
+  RowCursor scan();
+
+  // Reads the row stored at `id` into `out`, following a lookup (moved) row
+  // to where its data lives. Throws kNotFound when the slot is deleted or
+  // belongs to another table, kCorruption for damaged data.
+  void read_row(RowId id, Row& out);
+
+  // Convenience: every live row, in storage order.
+  std::vector<Row> read_all();
+
+  // Every row of the index `index_name` in the index's key order, each once
+  // (an entry per row: ignore-nulls indexes leave out rows whose key is all
+  // Null). Throws kNotFound for an unknown index.
+  std::vector<RowId> scan_index(std::string_view index_name);
+
+  // Rows whose first key.size() key columns equal `key`, in key order.
+  // Values follow the key column types (see the index module's encoder: an
+  // integer alternative for number columns, std::string for text...).
+  // Throws kNotFound for an unknown index, kConstraint for a value that
+  // cannot be a key of that column, kInvalidArgument for too many values.
+  std::vector<RowId> seek(std::string_view index_name, std::span<const Value> key);
+
+ private:
+  friend class Database;
+  friend class RowCursor;
+  struct Impl;
+  Table(Database& db, TableDef def);
+  // Decodes the row in slot `row` of `page` (already fetched) into `out`.
+  void decode_at(uint32_t page_number, const uint8_t* page, uint32_t row, Row& out);
+  // Reads the row a lookup slot forwards to.
+  void follow_lookup(uint32_t page_number, uint32_t row, Row& out);
+  // Throws unless `page_number` is a data page of this table.
+  void check_row_page(uint32_t page_number);
+
+  Database& db_;
+  TableDef def_;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace jet

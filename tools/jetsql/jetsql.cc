@@ -1,0 +1,131 @@
+// jetsql: a shell for Jet 4 (.mdb) files.
+//
+//   jetsql FILE [--password P] --tables          list the user tables
+//   jetsql FILE [--password P] --schema TABLE    columns and indexes
+//   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
+//
+// Exit status: 0 on success, 1 when the engine reports an error (printed on
+// stderr with its category), 2 for a bad command line.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "jet/database.h"
+#include "jet/error.h"
+#include "jet/value_text.h"
+
+namespace {
+
+int usage() {
+  std::fprintf(stderr,
+               "usage: jetsql FILE [--password P] --tables | --schema TABLE | --export TABLE\n");
+  return 2;
+}
+
+bool is_texty(jet::ColumnType t) {
+  return t == jet::ColumnType::kText || t == jet::ColumnType::kMemo || t == jet::ColumnType::kDateTime ||
+         t == jet::ColumnType::kGuid || t == jet::ColumnType::kOle || t == jet::ColumnType::kBinary;
+}
+
+void append_csv_field(const std::string& text, bool quote, std::string& out) {
+  if (!quote && text.find_first_of(",\"\r\n") == std::string::npos) {
+    out += text;
+    return;
+  }
+  out.push_back('"');
+  for (char c : text) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
+
+void print_schema(jet::Table& t) {
+  std::printf("TABLE %s\n", t.name().c_str());
+  for (const auto& c : t.columns()) {
+    std::string type = jet::column_type_name(c.type);
+    if (c.type == jet::ColumnType::kText) type += " (" + std::to_string(c.length / 2) + ")";
+    if (c.type == jet::ColumnType::kNumeric)
+      type += " (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
+    if (c.auto_number) type = "Counter";
+    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.type == jet::ColumnType::kBoolean ? " NOT NULL" : "");
+  }
+  for (const auto& ix : t.indexes()) {
+    std::string cols;
+    for (const auto& ic : ix.columns) {
+      if (!cols.empty()) cols += ", ";
+      cols += "[" + ic.column_name + "]" + (ic.ascending ? "" : " DESC");
+    }
+    std::string flags;
+    if (ix.primary_key) flags += " PRIMARY KEY";
+    if (ix.foreign_key) flags += " FOREIGN KEY";
+    if (ix.unique && !ix.primary_key) flags += " UNIQUE";
+    if (ix.ignore_nulls) flags += " IGNORE NULLS";
+    if (ix.required && !ix.primary_key) flags += " REQUIRED";
+    std::printf("  INDEX [%s] (%s)%s\n", ix.name.c_str(), cols.c_str(), flags.c_str());
+  }
+}
+
+void export_csv(jet::Table& t) {
+  std::string out;
+  const auto& cols = t.columns();
+  for (std::size_t i = 0; i < cols.size(); ++i) {
+    if (i) out.push_back(',');
+    append_csv_field(cols[i].name, false, out);
+  }
+  out.push_back('\n');
+  std::string text;
+  for (auto c = t.scan(); c.next();) {
+    const jet::Row& row = c.row();
+    for (std::size_t i = 0; i < row.size(); ++i) {
+      if (i) out.push_back(',');
+      if (jet::is_null(row[i])) continue;
+      text.clear();
+      jet::append_value_text(row[i], text);
+      append_csv_field(text, is_texty(cols[i].type), out);
+    }
+    out.push_back('\n');
+    if (out.size() > (1 << 16)) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      out.clear();
+    }
+  }
+  std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return usage();
+  std::string file = argv[1];
+  jet::OpenOptions options;
+  std::string action, table;
+  for (int i = 2; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--password" && i + 1 < argc) {
+      options.password = argv[++i];
+    } else if (a == "--tables" || a == "--tables-all") {
+      action = a;
+    } else if ((a == "--schema" || a == "--export") && i + 1 < argc) {
+      action = a;
+      table = argv[++i];
+    } else {
+      return usage();
+    }
+  }
+  if (action.empty()) return usage();
+  try {
+    auto db = jet::Database::open(file, options);
+    if (action == "--tables" || action == "--tables-all") {
+      for (const auto& t : db->tables(action == "--tables-all")) std::printf("%s\n", t.name.c_str());
+    } else if (action == "--schema") {
+      print_schema(db->table(table));
+    } else {
+      export_csv(db->table(table));
+    }
+  } catch (const jet::Error& e) {
+    std::fprintf(stderr, "jetsql: %s error: %s\n", std::string(jet::category_name(e.category())).c_str(), e.what());
+    return 1;
+  }
+  return 0;
+}
