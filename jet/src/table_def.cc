@@ -227,12 +227,15 @@ index::IndexLayout make_index_layout(const TableDef& table, const IndexDef& ix) 
         kc.type = c.type;
         kc.sort_order = c.sort_order != 0 ? c.sort_order : 0x0409;
         kc.fixed_length = c.fixed_length;
+        kc.scale = c.scale;
+        kc.precision = c.precision;
         break;
       }
     }
     layout.columns.push_back(kc);
   }
   layout.first_page = ix.first_page;
+  layout.tdef_page = table.tdef_page;
   layout.usage_map = ix.usage_map;
   layout.unique = ix.unique;
   layout.ignore_nulls = ix.ignore_nulls;
