@@ -1,4 +1,7 @@
 // POSIX implementation of Env: pread/pwrite/fsync/ftruncate and fcntl locks.
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE 1  // F_OFD_SETLK
+#endif
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +19,15 @@ namespace {
   ErrorCategory category = (err == ENOENT) ? ErrorCategory::kNotFound : ErrorCategory::kIo;
   throw Error(category, path + ": " + what + " failed: " + std::strerror(err));
 }
+
+// Open-file-description locks belong to one open() of the file, not to the
+// process: two handles in one process conflict, and closing one handle does
+// not drop the locks of another (classic POSIX locks do both wrong for us).
+#ifdef F_OFD_SETLK
+constexpr int kSetLock = F_OFD_SETLK;
+#else
+constexpr int kSetLock = F_SETLK;
+#endif
 
 class PosixFile final : public File {
  public:
@@ -67,7 +79,7 @@ class PosixFile final : public File {
     std::memset(&fl, 0, sizeof fl);
     fl.l_type = (kind == LockKind::kShared) ? F_RDLCK : F_WRLCK;
     fl.l_whence = SEEK_SET;
-    if (::fcntl(fd_, F_SETLK, &fl) == 0) return true;
+    if (::fcntl(fd_, kSetLock, &fl) == 0) return true;
     if (errno == EACCES || errno == EAGAIN) return false;
     throw_errno(path_, "lock", errno);
   }
@@ -77,7 +89,7 @@ class PosixFile final : public File {
     std::memset(&fl, 0, sizeof fl);
     fl.l_type = F_UNLCK;
     fl.l_whence = SEEK_SET;
-    ::fcntl(fd_, F_SETLK, &fl);
+    ::fcntl(fd_, kSetLock, &fl);
   }
 
   const std::string& path() const override { return path_; }

@@ -47,7 +47,9 @@ class File {
 
   virtual uint64_t size() = 0;
 
-  // Advisory whole-file lock. Returns false (without throwing) when another
+  // Advisory whole-file lock held by this File object (two Files of one
+  // path conflict even inside one process; closing another File of the
+  // path does not drop it). Returns false (without throwing) when another
   // holder's lock conflicts; throws only when locking itself fails.
   virtual bool try_lock(LockKind kind) = 0;
   virtual void unlock() = 0;
