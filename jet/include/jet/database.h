@@ -17,23 +17,31 @@
 #include <vector>
 
 #include "jet/table.h"
+#include "jet/transaction.h"
 #include "jet/value.h"
 
 namespace jet {
 
 class Env;
 class PageSource;
+class Pager;
 
 struct OpenOptions {
   // The database password (Jet compares it case-sensitively). Ignored for
   // files without one.
   std::string password;
-  // false: read-only. true: read-write, shared with other openers.
+  // false: read-only. true: read-write. A read-write opener holds the
+  // writer's lock on the file until it is closed: a second read-write
+  // opener (in this or another process) gets kLocked; read-only openers
+  // still open it. It also enters itself in the Jet lock file
+  // ("<name>.ldb") so that Access-based programs see another user.
   bool read_write = false;
   // Where file I/O goes; null = Env::posix().
   Env* env = nullptr;
   // Pages kept in memory (4 KiB each).
   std::size_t cache_pages = 4096;
+  // Whether commits are fsync'ed (see jet/transaction.h). Read-write only.
+  Durability durability = Durability::kDurable;
 
   // Options from a DAO/ODBC-style connect string: ";pwd=secret". Keys are
   // case-insensitive and separated by ';'; unknown keys are ignored.
@@ -84,6 +92,8 @@ class Database {
 
   // Internal: the page source of this file, for engine modules.
   PageSource& pages();
+  // Internal: the pager, for writing modules (WriteScope, page_for_write).
+  Pager& pager();
 
  private:
   struct Impl;
