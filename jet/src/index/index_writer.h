@@ -41,6 +41,7 @@
 
 #include "index/index_layout.h"
 #include "index/index_page.h"
+#include "jet/error.h"
 #include "jet/value.h"
 #include "page_source.h"
 
@@ -51,7 +52,8 @@ class IndexPageStore {
  public:
   virtual ~IndexPageStore() = default;
   // A writable image (kPageSize bytes) of page `page_number`, which exists in
-  // the file. The writer fills the whole page before its next call here; the
+  // the file, holding its current contents. The writer changes it (or
+  // rewrites it whole) before its next call here or on the PageSource; the
   // pointer need stay valid only until then.
   virtual uint8_t* page_for_write(uint32_t page_number) = 0;
 };
@@ -95,27 +97,44 @@ class IndexWriter {
                     std::optional<RowPointer> self = std::nullopt);
 
   // Adds the entry (key, row), splitting pages as needed. Throws
-  // kInvalidArgument when the entry is already there or too long for a page.
+  // kInvalidArgument when the entry is already there, kConstraint when the
+  // key is longer than kMaxKeyBytes.
   void insert(std::span<const uint8_t> key, RowPointer row);
 
   // Removes the entry (key, row). Throws kNotFound when it is not there.
   void remove(std::span<const uint8_t> key, RowPointer row);
 
-  // Largest full entry (key + row pointer) a page may hold; longer keys are
-  // refused by insert() with kConstraint.
-  static constexpr std::size_t kMaxEntryBytes = 3616;
+  // Longest encoded key an entry may hold: an intermediate entry adds 8
+  // bytes (row and child pointers) and must fit the 3,616 bytes a page has
+  // for entries. insert() refuses longer keys with kConstraint.
+  static constexpr std::size_t kMaxKeyBytes = kIndexEntryCapacity - 8;
+
+  ~IndexWriter();
+  IndexWriter(const IndexWriter&) = delete;
+  IndexWriter& operator=(const IndexWriter&) = delete;
+
+  struct Node;  // one page in memory while an operation changes it
 
  private:
-  struct Level;
-  void load(uint32_t number, IndexPage& out);
-  void store(const IndexPage& page);
-  std::vector<uint32_t> path_to(std::span<const uint8_t> entry);
+  struct Frame;
+  void descend(std::span<const uint8_t> entry);
+  void load(uint32_t number, Node& out, const std::vector<uint8_t>* upper);
+  void store(Node& node);
+  void settle();
+  void split(Node& node, Node& parent, std::size_t& child_index);
+  void set_link(uint32_t page_number, bool next_link, uint32_t value);
+  uint32_t new_page();
+  std::vector<uint8_t> subtree_last(uint32_t page_number);
+  [[noreturn]] void fail(ErrorCategory category, const std::string& what) const;
 
   PageSource& pages_;
   IndexPageStore& store_;
   IndexPageAllocator& allocator_;
   const IndexLayout& layout_;
   std::vector<uint8_t> entry_buffer_;
+  IndexPage scratch_;
+  std::vector<Frame> path_;  // root first
+  bool appended_ = false;    // the entry being inserted went past the last leaf's end
 };
 
 }  // namespace jet::index
