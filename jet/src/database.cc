@@ -97,6 +97,7 @@ void recover_if_needed(Env& env, const std::string& path, File* writer_file) {
     journal::recover(env, path, *writer_file);
     return;
   }
+  if (!journal::journal_is_hot(env, path)) return;  // leftover of a finished commit: harmless
   std::unique_ptr<File> rw;
   try {
     rw = env.open_file(path, OpenMode::kReadWrite);

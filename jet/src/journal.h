@@ -31,6 +31,16 @@ void commit_units(const std::vector<Pager*>& pagers);
 // Whether a journal file lies beside `db_path`.
 bool journal_exists(Env& env, const std::string& db_path);
 
+// Whether that journal is hot: it has a valid header and does not name a
+// super-journal that is gone. Only meaningful while no live writer holds
+// the file (a writer's journal is hot during its commits). Throws kIo when
+// the journal exists but cannot be read.
+bool journal_is_hot(Env& env, const std::string& db_path);
+
+// At close of a read-write database: removes its (cold) journal. Leaves a
+// journal that a failed commit left hot, for the next open to play back.
+void close_journal(Pager& pager) noexcept;
+
 // Recovery at open. `db` is `db_path` opened read-write, and the caller
 // holds the writer's lock on it (so no live writer owns the journal). A hot
 // journal is played back into `db` (original pages written, file cut to

@@ -22,6 +22,7 @@ Pager::Pager(std::unique_ptr<File> file, std::size_t cache_pages, Env* env, bool
 
 Pager::~Pager() {
   if (in_unit_) rollback();
+  journal::close_journal(*this);
 }
 
 void Pager::invalidate() {

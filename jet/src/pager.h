@@ -125,6 +125,9 @@ class Pager final : public PageSource {
   // playback); every later write unit is refused until the file is opened
   // again, which recovers it.
   void set_broken(const std::string& why) { broken_ = why; }
+  // The open journal file; created by the first commit, kept (cold)
+  // between commits, removed when the pager closes.
+  std::unique_ptr<File>& journal_file() { return journal_file_; }
   const std::string& broken() const { return broken_; }
 
  private:
@@ -168,6 +171,7 @@ class Pager final : public PageSource {
   std::size_t dirty_count_ = 0;
   Durability durability_ = Durability::kDurable;
   std::string broken_;
+  std::unique_ptr<File> journal_file_;
 
   // Savepoint undo log: the image of a page the first time it changes under
   // each savepoint, restored newest first by rollback_to().

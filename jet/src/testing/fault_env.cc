@@ -18,18 +18,47 @@ struct MemFileData {
 
 struct FaultEnv::State {
   std::map<std::string, std::shared_ptr<MemFileData>> files;
-  int counts[5] = {0, 0, 0, 0, 0};
-  int fail_at[5] = {0, 0, 0, 0, 0};
+  std::map<std::string, std::shared_ptr<MemFileData>> durable_files;  // directory entries as of the last sync_dir
+  int counts[kFaultOpCount] = {};
+  int fail_at[kFaultOpCount] = {};
+  int changing = 0;
+  int kill_at = 0;
+  bool dead = false;
+  uint64_t capacity = 0;
 
   void tick(FaultOp op, const std::string& path) {
+    static const char* names[] = {"read", "write", "sync", "truncate", "open", "remove", "rename", "sync directory"};
     int i = static_cast<int>(op);
+    if (op != FaultOp::kRead && op != FaultOp::kOpen) {
+      ++changing;
+      if (kill_at > 0 && --kill_at == 0) dead = true;
+      if (dead) throw Error(ErrorCategory::kIo, path + ": " + names[i] + " failed: process killed");
+    }
     ++counts[i];
     if (fail_at[i] > 0 && --fail_at[i] == 0) {
-      static const char* names[] = {"read", "write", "sync", "truncate", "open"};
       throw Error(ErrorCategory::kIo, path + ": " + names[i] + " failed: injected fault");
     }
   }
+
+  uint64_t total_size() const {
+    uint64_t n = 0;
+    for (const auto& [path, data] : files) n += data->current.size();
+    return n;
+  }
+  void check_space(const std::string& path, uint64_t old_size, uint64_t new_size) const {
+    if (capacity == 0 || new_size <= old_size) return;
+    if (total_size() - old_size + new_size > capacity) {
+      throw Error(ErrorCategory::kIo, path + ": write failed: No space left on device");
+    }
+  }
 };
+
+namespace {
+std::string dir_of(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+}  // namespace
 
 namespace {
 
@@ -53,7 +82,10 @@ class MemFile final : public File {
     if (!writable_) throw Error(ErrorCategory::kIo, path_ + ": write failed: file opened read-only");
     state_->tick(FaultOp::kWrite, path_);
     auto& bytes = data_->current;
-    if (bytes.size() < offset + n) bytes.resize(offset + n);
+    if (bytes.size() < offset + n) {
+      state_->check_space(path_, bytes.size(), offset + n);
+      bytes.resize(offset + n);
+    }
     std::memcpy(bytes.data() + offset, data, n);
   }
 
@@ -65,6 +97,7 @@ class MemFile final : public File {
   void truncate(uint64_t size) override {
     if (!writable_) throw Error(ErrorCategory::kIo, path_ + ": truncate failed: file opened read-only");
     state_->tick(FaultOp::kTruncate, path_);
+    state_->check_space(path_, data_->current.size(), size);
     data_->current.resize(size);
   }
 
@@ -109,6 +142,7 @@ void FaultEnv::put_file(const std::string& path, std::vector<uint8_t> bytes) {
   auto data = std::make_shared<MemFileData>();
   data->durable = bytes;
   data->current = std::move(bytes);
+  state_->durable_files[path] = data;
   state_->files[path] = std::move(data);
 }
 
@@ -129,13 +163,33 @@ void FaultEnv::fail_after(FaultOp op, int count) { state_->fail_at[static_cast<i
 int FaultEnv::op_count(FaultOp op) const { return state_->counts[static_cast<int>(op)]; }
 
 void FaultEnv::crash() {
+  state_->files = state_->durable_files;
   for (auto& [path, data] : state_->files) data->current = data->durable;
+  state_->dead = false;
+  state_->kill_at = 0;
+  for (int& f : state_->fail_at) f = 0;
 }
+
+void FaultEnv::kill_after(int count) {
+  state_->kill_at = count;
+  state_->dead = false;
+}
+
+void FaultEnv::restart() {
+  state_->dead = false;
+  state_->kill_at = 0;
+  for (int& f : state_->fail_at) f = 0;
+}
+
+int FaultEnv::changing_ops() const { return state_->changing; }
+
+void FaultEnv::set_capacity(uint64_t bytes) { state_->capacity = bytes; }
 
 std::unique_ptr<File> FaultEnv::open_file(const std::string& path, OpenMode mode) {
   state_->tick(FaultOp::kOpen, path);
   auto it = state_->files.find(path);
   if (mode == OpenMode::kCreate) {
+    state_->tick(FaultOp::kWrite, path);  // creating or truncating changes the disk
     if (it == state_->files.end()) {
       it = state_->files.emplace(path, std::make_shared<MemFileData>()).first;
     } else {
@@ -150,11 +204,13 @@ std::unique_ptr<File> FaultEnv::open_file(const std::string& path, OpenMode mode
 bool FaultEnv::file_exists(const std::string& path) { return state_->files.count(path) != 0; }
 
 void FaultEnv::remove_file(const std::string& path) {
+  state_->tick(FaultOp::kRemove, path);
   if (state_->files.erase(path) == 0)
     throw Error(ErrorCategory::kNotFound, path + ": remove failed: No such file or directory");
 }
 
 void FaultEnv::rename_file(const std::string& from, const std::string& to) {
+  state_->tick(FaultOp::kRename, from);
   auto it = state_->files.find(from);
   if (it == state_->files.end())
     throw Error(ErrorCategory::kNotFound, from + ": rename failed: No such file or directory");
@@ -163,6 +219,16 @@ void FaultEnv::rename_file(const std::string& from, const std::string& to) {
   state_->files[to] = std::move(data);
 }
 
-void FaultEnv::sync_dir(const std::string&) {}
+void FaultEnv::sync_dir(const std::string& path) {
+  state_->tick(FaultOp::kSyncDir, path);
+  const std::string dir = dir_of(path);
+  auto& durable = state_->durable_files;
+  for (auto it = durable.begin(); it != durable.end();) {
+    it = dir_of(it->first) == dir ? durable.erase(it) : std::next(it);
+  }
+  for (const auto& [p, data] : state_->files) {
+    if (dir_of(p) == dir) durable[p] = data;
+  }
+}
 
 }  // namespace jet::testing
