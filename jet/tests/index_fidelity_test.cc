@@ -17,6 +17,8 @@
 // leaf counts of both (RecordProperty) for the record.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <map>
 #include <set>
@@ -31,7 +33,9 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/table.h"
+#include "jet/transaction.h"
 #include "table_def.h"
+#include "usage_map.h"
 #include "test_util.h"
 
 namespace jet::index {
@@ -169,6 +173,109 @@ TEST_P(IndexFidelity, RebuiltIndexesHoldAccessEntriesInAccessOrder) {
     }
   }
   EXPECT_GT(indexes, 0) << file << " has no indexed table";
+}
+
+std::string scratch_copy(const std::string& name) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("jet_index_fidelity_" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  fs::path to = dir / name;
+  fs::remove(to);
+  fs::copy_file(test::fixture(name), to);
+  return to.string();
+}
+
+TEST_P(IndexFidelity, ReinsertedRowsGiveAccessKeysInAccessOrder) {
+  const std::string file = GetParam();
+  // Access's entries of every real index, with each row's place in storage
+  // order standing in for its row pointer.
+  struct Expected {
+    IndexLayout layout;
+    std::vector<std::pair<std::vector<uint8_t>, std::size_t>> entries;  // key, row's storage position
+    std::string shape;  // tree_shape of Access's index
+  };
+  std::map<std::string, std::vector<Expected>> expected;
+  std::map<std::string, std::vector<Row>> rows;
+  {
+    OpenOptions options;
+    options.password = test::fixture_password(file);
+    auto db = Database::open(test::fixture(file), options);
+    for (const TableEntry& te : db->tables()) {
+      Table& table = db->table(te.name);
+      if (table.indexes().empty()) continue;
+      std::map<std::pair<uint32_t, uint8_t>, std::size_t> position;
+      for (RowCursor c = table.scan(); c.next();) {
+        position[{c.id().page, c.id().row}] = rows[te.name].size();
+        rows[te.name].push_back(c.row());
+      }
+      for (const IndexLayout& layout : real_indexes(table.def())) {
+        Expected e{layout, {}, tree_shape(db->pages(), layout)};
+        for (const IndexEntry& entry : entries_of(db->pages(), layout)) {
+          e.entries.push_back({entry.key, position.at({entry.row.page, entry.row.row})});
+        }
+        expected[te.name].push_back(std::move(e));
+      }
+    }
+  }
+  ASSERT_FALSE(expected.empty());
+
+  const std::string path = scratch_copy(file);
+  OpenOptions options;
+  options.password = test::fixture_password(file);
+  options.read_write = true;
+  {
+    auto db = Database::open(path, options);
+    for (auto& [name, table_rows] : rows) {
+      SCOPED_TRACE(name);
+      Table& table = db->table(name);
+      std::vector<RowId> ids;
+      for (RowCursor c = table.scan(); c.next();) ids.push_back(c.id());
+      {
+        Transaction tx(*db);
+        for (RowId id : ids) table.remove(id);
+        tx.commit();
+      }
+      for (const Expected& e : expected[name]) {
+        EXPECT_TRUE(entries_of(db->pages(), e.layout).empty()) << e.layout.name << " keeps entries of deleted rows";
+        IndexPage root;
+        decode_index_page(db->pages().page(e.layout.first_page), e.layout.first_page, db->pages().page_count(),
+                          path, e.layout, root);
+        EXPECT_TRUE(root.leaf) << e.layout.name << ": an empty index is an empty leaf root";
+      }
+      std::vector<RowId> new_ids;
+      {
+        // Row by row, each insert its own statement, in one transaction.
+        Transaction tx(*db);
+        for (const Row& r : table_rows) new_ids.push_back(table.insert(r));
+        tx.commit();
+      }
+      std::map<std::pair<uint32_t, uint8_t>, std::size_t> position;
+      for (std::size_t i = 0; i < new_ids.size(); ++i) position[{new_ids[i].page, new_ids[i].row}] = i;
+      for (const Expected& e : expected[name]) {
+        SCOPED_TRACE(e.layout.name);
+        const std::vector<IndexEntry> ours = entries_of(db->pages(), e.layout);
+        ASSERT_EQ(ours.size(), e.entries.size());
+        for (std::size_t i = 0; i < ours.size(); ++i) {
+          ASSERT_EQ(ours[i].key, e.entries[i].first) << "entry " << i;
+          ASSERT_EQ(position.at({ours[i].row.page, ours[i].row.row}), e.entries[i].second) << "entry " << i;
+        }
+        // The index's usage map names exactly the pages of its tree.
+        std::vector<uint32_t> owned = read_usage_map(db->pages(), e.layout.usage_map, "index " + e.layout.name);
+        std::set<uint32_t> owned_set(owned.begin(), owned.end());
+        TreeCheck check{db->pages(), &owned_set, e.layout, {}, {}};
+        check.run();
+        if (file != "products_small.mdb") EXPECT_EQ(tree_shape(db->pages(), e.layout), e.shape);
+      }
+    }
+  }
+  // Read back from the file by a fresh open: the same entries.
+  auto again = Database::open(path, options);
+  for (auto& [name, list] : expected) {
+    for (const Expected& e : list) {
+      EXPECT_EQ(entries_of(again->pages(), e.layout).size(), e.entries.size()) << name << "." << e.layout.name;
+    }
+  }
+  std::filesystem::remove(path);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, IndexFidelity, ::testing::ValuesIn(kIndexFixtures),
