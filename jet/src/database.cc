@@ -67,6 +67,7 @@ struct Database::Impl {
   DatabaseInfo info;
   std::vector<TableEntry> catalog;  // every local table, system ones included
   std::map<std::string, std::unique_ptr<Table>> open_tables;  // by lower-case name
+  std::vector<std::unique_ptr<Table>> retired_tables;  // replaced after a schema change
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -203,6 +204,17 @@ Table& Database::table(std::string_view name) {
     return *impl_->open_tables.emplace(key, std::move(table)).first->second;
   }
   throw Error(ErrorCategory::kNotFound, impl_->path + ": no table named '" + std::string(name) + "'");
+}
+
+void Database::catalog_add(const TableEntry& entry) { impl_->catalog.push_back(entry); }
+
+void Database::forget_table(std::string_view name) {
+  auto it = impl_->open_tables.find(lower_ascii(name));
+  if (it == impl_->open_tables.end()) return;
+  // Callers may still hold the Table: keep it alive (with its old
+  // definition) until the Database closes.
+  impl_->retired_tables.push_back(std::move(it->second));
+  impl_->open_tables.erase(it);
 }
 
 }  // namespace jet

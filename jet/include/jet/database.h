@@ -62,6 +62,20 @@ struct DatabaseInfo {
   uint32_t page_count = 0;
 };
 
+// How Database::create makes a new file.
+struct CreateOptions {
+  // DAO's locale string: ";LANGID=0x0409;CP=1252;COUNTRY=0". LANGID 0x0409
+  // (the "General" sort order) and code page 1252 are the ones supported.
+  std::string locale = ";LANGID=0x0409;CP=1252;COUNTRY=0";
+  // DAO's creation options: 64 (dbVersion40) makes a Jet 4 (Access 2000)
+  // file; other versions and the encryption flag are refused.
+  int format_options = 64;
+  // The database password (up to 20 characters); empty = none.
+  std::string password;
+  Env* env = nullptr;
+  Durability durability = Durability::kDurable;
+};
+
 // An entry of the catalog (MSysObjects) that is a local table.
 struct TableEntry {
   std::string name;
@@ -98,9 +112,37 @@ class Database {
   // Internal: the pager, for writing modules (WriteScope, page_for_write).
   Pager& pager();
 
+  // ---- creating databases and tables (database_create.cc) ----
+
+  // Creates a new, empty Jet 4 database at `path` holding the system tables
+  // the Jet engine creates (MSysObjects, MSysACEs, MSysQueries,
+  // MSysRelationships) with their catalog rows and permissions, and opens
+  // it read-write. The file is built beside `path` and renamed into place,
+  // so a failure never leaves a half-written file there. Throws
+  // kInvalidArgument when `path` exists or an option is malformed,
+  // kUnsupported for another format version, sort order or code page, kIo
+  // when the file cannot be written.
+  static std::unique_ptr<Database> create(const std::string& path, const CreateOptions& options = {});
+
+  // Creates a table (one statement: all or nothing). Throws
+  // kInvalidArgument for a bad name, a duplicate column, an index naming a
+  // column the table lacks, more than one primary key, a counter that is
+  // not the only one; kConstraint when a table of that name exists.
+  Table& create_table(const TableSpec& spec);
+
+  // Adds a column at the end of table `table`'s columns; rows already
+  // stored read it as Null. Throws kNotFound for an unknown table,
+  // kConstraint when the column exists, kInvalidArgument for a bad spec.
+  // References to that Table obtained before stay valid but keep the old
+  // definition; call table() again.
+  void add_column(std::string_view table, const ColumnSpec& column);
+
  private:
   struct Impl;
   Database();
+  // Catalog upkeep for create_table / add_column.
+  void catalog_add(const TableEntry& entry);
+  void forget_table(std::string_view name);
   std::unique_ptr<Impl> impl_;
 };
 
