@@ -140,9 +140,9 @@ class IndexWriter {
   std::vector<uint8_t> entry_buffer_;
   IndexPage scratch_;
   std::vector<Frame> path_;  // root first
-  std::unique_ptr<RawPage> raw_holder_;
+  std::unique_ptr<RawPage[]> raw_holder_;  // the two below, in one allocation
   RawPage& raw_;             // the page descend() read last (the leaf)
-  std::unique_ptr<RawPage> load_raw_;  // for load()
+  RawPage& load_raw_;        // for load()
   bool raw_valid_ = false;   // raw_ still points into the page source's current page
   bool appended_ = false;    // the entry being inserted went past the last leaf's end
 };
