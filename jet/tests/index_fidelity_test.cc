@@ -29,6 +29,7 @@
 #include "index/index_reader.h"
 #include "index/index_writer.h"
 #include "index/key_encoding.h"
+#include "check.h"
 #include "index/memory_file.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -270,8 +271,11 @@ TEST_P(IndexFidelity, ReinsertedRowsGiveAccessKeysInAccessOrder) {
       }
     }
   }
-  // Read back from the file by a fresh open: the same entries.
+  // Read back from the file by a fresh open: the same entries, and the
+  // consistency check finds nothing wrong.
   auto again = Database::open(path, options);
+  const CheckReport report = check_database(*again);
+  for (const std::string& problem : report.problems) ADD_FAILURE() << "check: " << problem;
   for (auto& [name, list] : expected) {
     for (const Expected& e : list) {
       EXPECT_EQ(entries_of(again->pages(), e.layout).size(), e.entries.size()) << name << "." << e.layout.name;
