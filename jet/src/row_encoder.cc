@@ -189,9 +189,6 @@ void put_u16(std::vector<uint8_t>& out, std::size_t at, uint16_t v) { put_le16(o
 void append_u32(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(uint8_t(v >> (8 * i)));
 }
-void append_u64(std::vector<uint8_t>& out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out.push_back(uint8_t(v >> (8 * i)));
-}
 
 void encode_fixed(const ColumnDef& c, const Value& v, uint8_t* p) {
   switch (c.type) {

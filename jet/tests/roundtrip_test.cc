@@ -111,7 +111,9 @@ TEST_P(FixtureRoundTrip, ChangedTablesReadBackThroughIndependentReaders) {
     }
   }
   // Rows of these files are short: grown to full width they leave their page.
-  if (name.rfind("products_", 0) == 0) EXPECT_GT(lookups, 0);
+  if (name.rfind("products_", 0) == 0) {
+    EXPECT_GT(lookups, 0);
+  }
   test::expect_independent_readers_agree(path, password, expected);
 }
 
