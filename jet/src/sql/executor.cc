@@ -67,10 +67,10 @@ std::optional<Value> key_value(const Value& v, const ColumnDef& column) {
     case ColumnType::kLong: {
       double d;
       if (std::holds_alternative<std::string>(v) || !to_number(v, d)) return std::nullopt;
-      if (d != static_cast<double>(static_cast<int64_t>(d))) return std::nullopt;
       int64_t lo = column.type == ColumnType::kByte ? 0 : column.type == ColumnType::kInteger ? INT16_MIN : INT32_MIN;
       int64_t hi = column.type == ColumnType::kByte ? 255 : column.type == ColumnType::kInteger ? INT16_MAX : INT32_MAX;
-      if (d < lo || d > hi) return std::nullopt;
+      if (!(d >= static_cast<double>(lo) && d <= static_cast<double>(hi))) return std::nullopt;
+      if (d != static_cast<double>(static_cast<int64_t>(d))) return std::nullopt;
       return static_cast<int32_t>(d);
     }
     case ColumnType::kCurrency:
@@ -314,6 +314,11 @@ struct Executor::Impl {
     };
     add(from.first);
     for (const Join& j : from.joins) {
+      for (const Source& earlier : p.sources) {
+        if (names_equal(earlier.ref->label(), j.table.label()))
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "the name '" + j.table.label() + "' stands for two tables; give one of them an alias (AS)");
+      }
       if (j.kind == JoinKind::kRight)
         throw Error(ErrorCategory::kUnsupported, "RIGHT JOIN is not supported (write it as a LEFT JOIN)");
       add(j.table);
@@ -432,7 +437,24 @@ struct Executor::Impl {
     }
   }
 
+  // Combinations of rows a statement may look at before it gives up: a join
+  // without a usable equality over large tables would otherwise run for
+  // hours and hold its result in memory.
+  static constexpr uint64_t kMaxCombinations = 20'000'000;
+  uint64_t combinations = 0;
+
+  void count_combination(const Plan& p) {
+    if (++combinations > kMaxCombinations) {
+      std::string names;
+      for (const Source& s : p.sources) names += (names.empty() ? "" : ", ") + s.ref->label();
+      throw Error(ErrorCategory::kUnsupported,
+                  "the statement would look at more than " + std::to_string(kMaxCombinations) +
+                      " combinations of rows of " + names + "; join the tables on an equality (ON a.x = b.y)");
+    }
+  }
+
   void join_level(Plan& p, std::size_t k, Tuple& t, const Sink& sink) {
+    count_combination(p);
     if (k == p.sources.size()) {
       if (passes(p.where, t)) sink(t);
       return;
@@ -486,6 +508,7 @@ struct Executor::Impl {
   // ---- SELECT --------------------------------------------------------
 
   ResultSet select(const SelectStmt& s) {
+    combinations = 0;
     Plan p;
     open_sources(p, s.from, false);
     const std::size_t n = p.sources.size();
@@ -691,6 +714,7 @@ struct Executor::Impl {
   };
 
   uint64_t update(const UpdateStmt& s) {
+    combinations = 0;
     Plan p;
     open_sources(p, s.tables, true);
     const std::size_t n = p.sources.size();
@@ -735,6 +759,7 @@ struct Executor::Impl {
   }
 
   uint64_t remove(const DeleteStmt& s) {
+    combinations = 0;
     Plan p;
     open_sources(p, s.from, true);
     const std::size_t n = p.sources.size();
