@@ -5,6 +5,8 @@
 #include "header.h"
 #include "jet/env.h"
 #include "jet/error.h"
+#include "journal.h"
+#include "lock_file.h"
 #include "pager.h"
 #include "table_def.h"
 
@@ -59,11 +61,13 @@ OpenOptions OpenOptions::from_connect_string(std::string_view connect) {
 
 struct Database::Impl {
   std::string path;
+  std::unique_ptr<LockFile> lock_file;  // read-write opens; left after the pager closes
   std::unique_ptr<Pager> pager;
   DatabaseHeader header;
   DatabaseInfo info;
   std::vector<TableEntry> catalog;  // every local table, system ones included
   std::map<std::string, std::unique_ptr<Table>> open_tables;  // by lower-case name
+  std::vector<std::unique_ptr<Table>> retired_tables;  // replaced after a schema change
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -72,6 +76,46 @@ Database::~Database() = default;
 const std::string& Database::path() const { return impl_->path; }
 const DatabaseInfo& Database::info() const { return impl_->info; }
 PageSource& Database::pages() { return *impl_->pager; }
+Pager& Database::pager() { return *impl_->pager; }
+
+namespace {
+
+// Takes the writer's lock on a file opened read-write, or says who holds it.
+void lock_for_writing(File& file, const std::string& path) {
+  if (!file.try_lock(LockKind::kExclusive)) {
+    throw Error(ErrorCategory::kLocked,
+                path + ": the database is already open for writing by another program or connection; "
+                       "it can be opened read-only, or for writing once that one closes it");
+  }
+}
+
+// A journal beside the file is hot when no live writer owns it. A writer
+// (holding the lock) judges it itself; a reader takes the writer's lock on
+// a second, read-write handle for as long as recovery runs, and leaves the
+// journal alone when a live writer holds that lock (the writer is
+// mid-commit, or keeps its cold journal while open). A reader that cannot
+// write the file fails only when the journal is hot.
+void recover_if_needed(Env& env, const std::string& path, File* writer_file) {
+  if (!journal::journal_exists(env, path)) return;
+  if (writer_file) {
+    journal::recover(env, path, *writer_file);
+    return;
+  }
+  std::unique_ptr<File> rw;
+  try {
+    rw = env.open_file(path, OpenMode::kReadWrite);
+  } catch (const Error& e) {
+    if (!journal::journal_is_hot(env, path)) return;  // leftover of a finished commit: harmless
+    throw Error(ErrorCategory::kIo, path + ": a crash left an unfinished commit (" + journal::journal_path(path) +
+                                        ") that must be rolled back, but the file cannot be opened for writing (" +
+                                        e.what() + ")");
+  }
+  if (!rw->try_lock(LockKind::kExclusive)) return;
+  journal::recover(env, path, *rw);
+  rw->unlock();
+}
+
+}  // namespace
 
 std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
   Env* env = options.env ? options.env : Env::posix();
@@ -79,7 +123,13 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   Impl& d = *db->impl_;
   d.path = path;
   auto file = env->open_file(path, options.read_write ? OpenMode::kReadWrite : OpenMode::kReadOnly);
-  d.pager = std::make_unique<Pager>(std::move(file), options.cache_pages);
+  if (options.read_write) {
+    lock_for_writing(*file, path);
+    d.lock_file = std::make_unique<LockFile>(*env, path, env->computer_name(), options.user_name);
+  }
+  recover_if_needed(*env, path, options.read_write ? file.get() : nullptr);
+  d.pager = std::make_unique<Pager>(std::move(file), options.cache_pages, env, options.read_write);
+  d.pager->set_durability(options.durability);
   Pager& pager = *d.pager;
   if (pager.page_count() == 0) {
     uint64_t size = pager.file().size();
@@ -155,6 +205,17 @@ Table& Database::table(std::string_view name) {
     return *impl_->open_tables.emplace(key, std::move(table)).first->second;
   }
   throw Error(ErrorCategory::kNotFound, impl_->path + ": no table named '" + std::string(name) + "'");
+}
+
+void Database::catalog_add(const TableEntry& entry) { impl_->catalog.push_back(entry); }
+
+void Database::forget_table(std::string_view name) {
+  auto it = impl_->open_tables.find(lower_ascii(name));
+  if (it == impl_->open_tables.end()) return;
+  // Callers may still hold the Table: keep it alive (with its old
+  // definition) until the Database closes.
+  impl_->retired_tables.push_back(std::move(it->second));
+  impl_->open_tables.erase(it);
 }
 
 }  // namespace jet

@@ -8,6 +8,7 @@
 #include "jet/error.h"
 #include "row_decoder.h"
 #include "table_def.h"
+#include "table_impl.h"
 #include "usage_map.h"
 
 #if defined(JET_HAVE_INDEX_MODULE) && __has_include("index/index_reader.h")
@@ -16,20 +17,6 @@
 #endif
 
 namespace jet {
-
-// Lookup rows point to rows that point to rows...: Jet never chains them,
-// but a damaged file could; this bounds the walk.
-constexpr int kMaxLookupHops = 8;
-
-struct Table::Impl {
-  Impl(PageSource& pages, const TableDef& def) : pages(pages), decoder(pages, def) {}
-  PageSource& pages;
-  RowDecoder decoder;
-  uint8_t copy[kPageSize];
-  std::vector<uint32_t> owned_pages;
-  bool owned_loaded = false;
-  std::vector<index::IndexLayout> layouts;  // one per logical index
-};
 
 Table::Table(Database& db, TableDef def) : db_(db), def_(std::move(def)) {
   impl_ = std::make_unique<Impl>(db_.pages(), def_);

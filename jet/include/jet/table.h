@@ -98,7 +98,48 @@ class Table {
   // cannot be a key of that column, kInvalidArgument for too many values.
   std::vector<RowId> seek(std::string_view index_name, std::span<const Value> key);
 
+  // ---- writing (the database must be open read-write) ----
+  //
+  // Each call is one statement: outside a jet::Transaction it commits on
+  // its own; inside one it becomes part of it. A call that throws leaves
+  // no trace in the file (its pages are rolled back to a savepoint).
+  //
+  // Values come one per column in columns() order; std::monostate is Null,
+  // which is not empty text and not zero. A value may be given as any
+  // alternative its column type can hold without loss (an int32_t for a
+  // byte column when it is 0..255, an integer for a currency column in
+  // whole units, a double for a date/time).
+  //
+  // Errors, all thrown before anything is written:
+  //   kInvalidArgument: the row has the wrong number of values; the file is
+  //                     open read-only;
+  //   kConstraint: a value of the wrong type, out of range, text or binary
+  //                longer than the column, a row larger than a page, Null in
+  //                a primary-key or required index column, a key that a
+  //                unique index already holds for another row, text an
+  //                index cannot encode, a changed counter value;
+  //   kNotFound: (update, remove) the row does not exist or is deleted.
+
+  // Adds a row; returns where it is stored. A Null counter (autonumber)
+  // column gets the table's next value, a Null auto-GUID column a new GUID;
+  // a given counter value is kept (and raises the next value past it).
+  // `stored`, when given, receives the row as stored (with those values).
+  RowId insert(const Row& row, Row* stored = nullptr);
+
+  // Replaces the row at `id` (its RowId stays the same: a row that no longer
+  // fits its page moves to another page behind a forwarding row, as Access
+  // does). A Null counter value keeps the row's counter.
+  void update(RowId id, const Row& row);
+
+  // Deletes the row at `id`.
+  void remove(RowId id);
+
+  // The row count the table's definition records.
+  uint32_t row_count();
+
  private:
+  struct Writer;
+  friend struct Writer;
   friend class Database;
   friend class RowCursor;
   struct Impl;
