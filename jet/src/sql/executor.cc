@@ -8,6 +8,7 @@
 
 #include "jet/error.h"
 #include "jet/schema.h"
+#include "sql/open_files.h"
 #include "sql/parser.h"
 #include "sql/values.h"
 #include "sql/writes.h"
@@ -122,7 +123,7 @@ std::optional<std::string> join_key(const Value& v) {
 
 struct Executor::Impl {
   Database& db;
-  std::vector<std::unique_ptr<Database>> other_files;
+  std::vector<std::shared_ptr<Database>> other_files;
   int expr_counter = 0;
 
   explicit Impl(Database& d) : db(d) {}
@@ -130,7 +131,7 @@ struct Executor::Impl {
   Database& open_other(const std::string& path, bool for_write) {
     OpenOptions o;
     o.read_write = for_write;
-    other_files.push_back(Database::open(path, o));
+    other_files.push_back(open_shared(path, o));
     return *other_files.back();
   }
 

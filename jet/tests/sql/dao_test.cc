@@ -94,7 +94,10 @@ TEST(DaoRecordset, FindFirstHitAndMiss) {
 }
 
 TEST(DaoRecordset, ChangesNeedEditOrAddNewAndAnUpdatableSource) {
-  auto db = open_products();
+  sqltest::ScratchDir dir;
+  jet::dao::OpenOptions writable;
+  writable.connect = ";pwd=" + sqltest::kProductsPassword;
+  auto db = Database::open(dir.copy_fixture("products_small.mdb"), writable);
   auto rs = db->open_recordset("Select * From PRODUCT1 Where [Product Code] = '000037'");
   EXPECT_THROW(rs->set_field("Location", "B1"), Error);  // no edit()
   EXPECT_THROW(rs->update(), Error);
@@ -116,6 +119,11 @@ TEST(DaoRecordset, ChangesNeedEditOrAddNewAndAnUpdatableSource) {
   rs->cancel_update();
   EXPECT_EQ(std::get<std::string>(rs->field("Location")), "A1");
   EXPECT_THROW(db->execute("Select * From PRODUCT1"), Error);  // rows need a recordset
+
+  auto read_only = open_products(true);
+  auto ro = read_only->open_recordset("PRODUCT1");
+  EXPECT_THROW(ro->edit(), Error);
+  EXPECT_THROW(read_only->execute("DELETE * FROM PRODUCT1"), Error);
 }
 
 TEST(DaoDatabase, ConnectStringsAndMissingFiles) {

@@ -184,12 +184,24 @@ TEST_F(ProgramCycle, ScannerTablesAreCreatedAndTheOrderColumnAddedOnce) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("Item_Order"), std::string::npos);
   }
-  // An older file without the column gets it; its rows read Null there.
-  scanner_->execute("CREATE TABLE Old ([Old_ID] Counter Constraint PrimaryKey Primary Key, [Qty] double)");
-  scanner_->execute("INSERT INTO Old (Qty) VALUES (2)");
-  scanner_->execute("ALTER TABLE Old ADD COLUMN Item_Order TEXT(255);");
-  auto old = scanner_->open_recordset("Select * From Old");
+  // An older file whose Scanner_Data lacks the column gets it; its rows keep
+  // their data and read Null there.
+  std::string older = dir_.path("older.mdb").string();
+  {
+    auto db = Database::create(older);
+    std::string definition = scanner_data_definition();
+    std::string without = definition.substr(0, definition.find("[Item_Order]")) +
+                          definition.substr(definition.find("[Description]"));
+    db->execute(without);
+    db->execute("INSERT INTO Scanner_Data (Qty, Item_Number, File_Type) VALUES (2, 'A1', 3)");
+  }
+  auto db = Database::open(older, {});
+  db->execute("ALTER TABLE Scanner_Data ADD COLUMN Item_Order TEXT(255);");
+  auto old = db->open_recordset("Select * From Scanner_Data");
+  EXPECT_EQ(old->field_name(old->field_count() - 1), "Item_Order");
   EXPECT_EQ(std::get<double>(old->field("Qty")), 2.0);
+  EXPECT_EQ(std::get<std::string>(old->field("Item_Number")), "A1");
+  EXPECT_EQ(std::get<int16_t>(old->field("File_Type")), 3);
   EXPECT_TRUE(jet::is_null(old->field("Item_Order")));
 }
 
@@ -222,6 +234,11 @@ TEST_F(ProgramCycle, ReadScansMergePerItemAndKindAndTheGridFiltersByKind) {
 }
 
 TEST_F(ProgramCycle, StagedProductListComesBackInByteOrderOfItsHexKeys) {
+  // Staging writes the program's own file: commits need not be synced.
+  scanner_.reset();
+  jet::dao::OpenOptions fast;
+  fast.durability = jet::Durability::kFast;
+  scanner_ = Database::open(scanner_path_, fast);
   scanner_->execute("Delete * From Scanner_Data");
   auto rs = products_->open_recordset("Select * " + kCrLf + "From Product1");
   int staged = 0;
@@ -302,16 +319,15 @@ TEST_F(ProgramCycle, ReportDatabaseSeparatesCountedUnknownAndUncountedItems) {
   scanner_->execute("INSERT INTO Compare (Scanner_Qty, Orvex_Qty, Item_Number) VALUES (3, 143, '000037')");
   scanner_->execute("INSERT INTO Compare (Scanner_Qty, Orvex_Qty, Item_Number) VALUES (1, 0, 'UNKNOWN-9')");
   std::string report = dir_.path("12062026143005.mdb").string();
-  {
-    auto created = Database::create(report, ";LANGID=0x0409;CP=1252;COUNTRY=0", 64);
-    for (const char* t : {"Comparison", "Not_In_Inventory", "Not_Scanned"}) created->execute(report_definition(t));
-  }
+  Database::create(report, ";LANGID=0x0409;CP=1252;COUNTRY=0", 64)->close();
+  // The report database stays open while the other two write into it.
+  auto rdb = Database::open(report, {});
+  for (const char* t : {"Comparison", "Not_In_Inventory", "Not_Scanned"}) rdb->execute(report_definition(t));
   products_->execute(copy_master_table(report));
   EXPECT_EQ(products_->records_affected(), 500u);
   scanner_->execute(copy_comparison(report));
   EXPECT_EQ(scanner_->records_affected(), 2u);
 
-  auto rdb = Database::open(report, {});
   auto not_in = rdb->open_recordset("Not_In_Inventory");
   auto comparison = rdb->open_recordset("Comparison");
   while (!comparison->eof()) {
