@@ -878,8 +878,9 @@ ExecResult Executor::run(const Statement& st) {
     impl_->other_files.clear();
     std::string text = st.text;
     for (char& c : text) {
-      if (c == '\r' || c == '\n') c = ' ';
+      if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     }
+    text.erase(0, text.find_first_not_of(' '));
     if (text.size() > 300) text = text.substr(0, 297) + "...";
     throw Error(e.category(), std::string(e.what()) + " (in " + statement_kind_name(st.kind) + " statement: " + text + ")");
   }

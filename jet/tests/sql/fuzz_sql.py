@@ -31,6 +31,14 @@ KEYWORDS = ["SELECT", "FROM", "WHERE", "AND", "OR", "NOT", "IS", "NULL", "ORDER"
             "SET", "VALUES", "IN", "AS", "(", ")", ",", "=", "<>", "&", "*", ";", "'", '"', "[", "]", ".", "\r\n"]
 
 
+TYPED = [("[Product Code]", "t"), ("[Vendor Code]", "t"), ("Location", "t"), ("[Description One]", "t"),
+         ("Department", "n"), ("[Inventory Qty]", "n"), ("[Standard Price]", "n")]
+
+
+def lit_text(r):
+    return r.choice(["'000037'", '"b00000"', "'ACME'", "'a1'", "'Item 1'", "''"])
+
+
 def lit(r):
     c = r.randrange(9)
     if c == 0:
@@ -59,7 +67,7 @@ def col(r):
 def expr(r, d=0):
     if d > 4 or r.random() < 0.3:
         return r.choice([lit, col])(r)
-    c = r.randrange(10)
+    c = r.randrange(12)
     if c == 0:
         return "(" + expr(r, d + 1) + ")"
     if c == 1:
@@ -74,6 +82,10 @@ def expr(r, d=0):
         return expr(r, d + 1) + " BETWEEN " + expr(r, d + 1) + " AND " + expr(r, d + 1)
     if c == 6:
         return "-" + expr(r, d + 1)
+    if c == 7:
+        name, kind = r.choice(TYPED)
+        return name + " " + r.choice(["=", "<>", "<", ">="]) + " " + (
+            lit_text(r) if kind == "t" else str(r.randrange(-5, 500)))
     op = r.choice(["=", "<>", "<", "<=", ">", ">=", "AND", "OR", "&", "+", "-", "*", "/", "\\", "MOD"])
     sp = r.choice([" ", "  ", "\r\n", " \r\n "])
     return expr(r, d + 1) + sp + op + sp + expr(r, d + 1)

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sys/wait.h>
 
+#include "sql/writes.h"
 #include "sql_test_util.h"
 
 namespace {
@@ -71,6 +72,25 @@ TEST(JetsqlShell, StopsAtTheFirstFailingStatementAndNamesIt) {
   ShellRun listing = jetsql(kProducts + " --tables", "");  // the listing actions still work
   EXPECT_EQ(listing.status, 0);
   EXPECT_EQ(listing.out, "PRODUCT1\n");
+}
+
+TEST(JetsqlShell, CreatesADatabaseAndRunsStatementsOnIt) {
+  if (!jet::sql::writes::available()) GTEST_SKIP() << "the engine's write path is not in this build";
+  sqltest::ScratchDir dir;
+  std::string file = dir.path("new.mdb").string();
+  ShellRun r = jetsql("--create " + file + " --password s3cret --csv",
+                      "CREATE TABLE [Compare] ([Scanner_Qty] currency, [Item_Number] text (255));\n"
+                      "INSERT INTO Compare (Scanner_Qty, Item_Number) VALUES (2.5, 'A''1');\n"
+                      "Select * From Compare;");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Scanner_Qty,Item_Number\n2.5000,\"A'1\"\n");
+  ShellRun again = jetsql(file + " --password s3cret --csv", "Select Item_Number From Compare;");
+  EXPECT_EQ(again.out, "Item_Number\n\"A'1\"\n");
+  ShellRun no_password = jetsql(file, "Select Item_Number From Compare;");
+  EXPECT_EQ(no_password.status, 1);
+  ShellRun exists = jetsql("--create " + file, "");
+  EXPECT_EQ(exists.status, 1);
+  EXPECT_NE(exists.err.find("already exists"), std::string::npos) << exists.err;
 }
 
 }  // namespace
