@@ -173,6 +173,7 @@ struct Recordset::Impl {
   }
 
   void require_updatable() const {
+    owner->executor();  // throws when the database was closed
     if (owner->read_only)
       throw Error(ErrorCategory::kInvalidArgument, owner->path + " is open read-only; its recordsets cannot change rows");
     if (rs.base_table == nullptr)

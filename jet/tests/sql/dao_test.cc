@@ -120,6 +120,12 @@ TEST(DaoRecordset, ChangesNeedEditOrAddNewAndAnUpdatableSource) {
   EXPECT_EQ(std::get<std::string>(rs->field("Location")), "A1");
   EXPECT_THROW(db->execute("Select * From PRODUCT1"), Error);  // rows need a recordset
 
+  // Recordsets outlive a closed database only as far as their copied rows.
+  auto open_rs = db->open_recordset("Select * From PRODUCT1 Where [Product Code] = '000074'");
+  db->close();
+  EXPECT_THROW(open_rs->edit(), Error);
+  EXPECT_THROW(open_rs->requery(), Error);
+
   auto read_only = open_products(true);
   auto ro = read_only->open_recordset("PRODUCT1");
   EXPECT_THROW(ro->edit(), Error);
@@ -271,6 +277,27 @@ TEST_F(DaoWrites, RequerySeesWhatAnotherHandleChanged) {
   EXPECT_EQ(std::get<std::string>(rs->field("Notes")), "changed");
 }
 
+TEST_F(DaoWrites, NullStaysApartFromEmptyTextAndZero) {
+  db_->execute("INSERT INTO Scanner_Data (Item_Number, Notes, Qty) VALUES ('N1', Null, Null)");
+  db_->execute("INSERT INTO Scanner_Data (Item_Number, Notes, Qty) VALUES ('E1', '', 0)");
+  auto count = [&](const std::string& where) {
+    auto rs = db_->open_recordset("Select * From Scanner_Data Where " + where);
+    if (rs->eof()) return 0;
+    rs->move_last();
+    return static_cast<int>(rs->record_count());
+  };
+  EXPECT_EQ(count("Notes Is Null"), 1);
+  EXPECT_EQ(count("Notes = ''"), 1);
+  EXPECT_EQ(count("Qty = 0"), 1);
+  EXPECT_EQ(count("Qty Is Null"), 1);
+  auto rs = db_->open_recordset("Select Item_Number, Notes, Qty From Scanner_Data Order By Item_Number");
+  EXPECT_EQ(std::get<std::string>(rs->field("Notes")), "");  // E1
+  EXPECT_EQ(std::get<double>(rs->field("Qty")), 0.0);
+  rs->move_next();
+  EXPECT_TRUE(jet::is_null(rs->field("Notes")));  // N1
+  EXPECT_TRUE(jet::is_null(rs->field("Qty")));
+}
+
 TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
   db_->execute("CREATE TABLE K (Code text(18) Constraint PrimaryKey Primary Key, N Integer)");
   db_->execute("INSERT INTO K (Code, N) VALUES ('A', 1)");
@@ -279,6 +306,8 @@ TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_EQ(e.category(), ErrorCategory::kConstraint) << e.what();
+    EXPECT_NE(std::string(e.what()).find("PrimaryKey"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("'a'"), std::string::npos) << e.what();
   }
   try {
     db_->execute("INSERT INTO K (Code, N) VALUES ('B', 70000)");

@@ -395,11 +395,14 @@ TEST_F(ProgramCycle, HandheldTemplateIsReadEmptiedAndRefilledThroughAdo) {
   auto filled = Database::open(templ, {});
   auto list = filled->open_recordset("VFTable");
   EXPECT_EQ(list->record_count(), 500);
-  auto one = filled->open_recordset("Select * From VFTable Where ITEMNUMBER = '000003'");
-  auto product = products_->open_recordset(product_lookup("000003"));
-  if (!product->eof()) {
-    EXPECT_EQ(text(one->field("DESC")), text(product->field("Description One")) + text(product->field("Description Two")));
-  }
+  // Both description lines joined without a separator; one line alone when
+  // the second is Null.
+  auto two_lines = filled->open_recordset("Select * From VFTable Where ITEMNUMBER = 'b00000'");
+  EXPECT_EQ(text(two_lines->field("DESC")), "Item 0 O'Brien'ssecond line 0");
+  auto one_line = filled->open_recordset("Select * From VFTable Where ITEMNUMBER = '000037'");
+  EXPECT_EQ(text(one_line->field("DESC")), "Item 1");
+  EXPECT_EQ(std::get<double>(one_line->field("QTY")), 143.0);
+  EXPECT_EQ(text(one_line->field("VENDOR")), "BOLT & NUT");
 }
 
 }  // namespace
