@@ -318,6 +318,19 @@ TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
   }
   auto rs = db_->open_recordset("K");
   EXPECT_EQ(rs->record_count(), 1);  // the refused statements left nothing behind
+
+  // A statement that fails on its second row changes no row at all.
+  db_->execute("INSERT INTO K (Code, N) VALUES ('B', 2)");
+  EXPECT_THROW(db_->execute("UPDATE K SET Code = 'Z', N = 9"), Error);
+  auto after = db_->open_recordset("Select * From K Order By Code");
+  EXPECT_EQ(std::get<std::string>(after->field("Code")), "A");
+  EXPECT_EQ(std::get<int16_t>(after->field("N")), 1);
+  after->move_next();
+  EXPECT_EQ(std::get<std::string>(after->field("Code")), "B");
+  EXPECT_EQ(std::get<int16_t>(after->field("N")), 2);
+  // And an UPDATE on the key column finds its row through the index.
+  db_->execute("UPDATE K SET N = 5 WHERE Code = 'b'");
+  EXPECT_EQ(db_->records_affected(), 1u);
 }
 
 }  // namespace

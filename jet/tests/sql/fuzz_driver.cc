@@ -15,14 +15,16 @@
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: jet_sql_fuzz_driver FILE [PASSWORD] < statements\n");
+    std::fprintf(stderr, "usage: jet_sql_fuzz_driver FILE [PASSWORD [ro]] < statements\n");
     return 2;
   }
   jet::OpenOptions o;
   if (argc > 2) o.password = argv[2];
   // Open for writing (a scratch copy): INSERT, UPDATE, DELETE and the table
   // definitions run too. Commits are not synced.
-  o.read_write = true;
+  // With a third argument "ro" the copy is opened read-only and every change
+  // is refused before it reaches the engine's write path.
+  o.read_write = !(argc > 3 && std::string(argv[3]) == "ro");
   o.durability = jet::Durability::kFast;
   auto db = jet::Database::open(argv[1], o);
   jet::sql::Executor exec(*db);

@@ -11,7 +11,8 @@ a crash, a hang or another exception stops the run and prints the batch.
   fuzz_sql.py BUILD_DIR [SECONDS] [SEED]
 
 JET_SQL_FUZZ_DRIVER=jet_sql_fuzz_driver_asan runs the ASan + UBSan build
-(ninja jet_sql_fuzz_driver_asan first).
+(ninja jet_sql_fuzz_driver_asan first); JET_SQL_FUZZ_READ_ONLY=1 opens the copy
+read-only, so changes stop before the engine's write path.
 """
 import os
 import random
@@ -181,7 +182,8 @@ def main():
                 batch.append(s.replace("\0", " "))
             data = "\0".join(batch).encode("utf-8", "surrogateescape")
             try:
-                p = subprocess.run([driver, db, "qzmvrp"], input=data, capture_output=True, timeout=60)
+                args = [driver, db, "qzmvrp"] + (["ro"] if os.environ.get("JET_SQL_FUZZ_READ_ONLY") else [])
+                p = subprocess.run(args, input=data, capture_output=True, timeout=60)
             except subprocess.TimeoutExpired:
                 print("HANG (seed %d, batch %d)" % (seed, batches))
                 open(os.path.join(work, "hang.sql"), "wb").write(data)

@@ -8,7 +8,9 @@
 #include <map>
 #include <set>
 
+#include "check.h"
 #include "jet/ado.h"
+#include "jet/database.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/value_text.h"
@@ -137,8 +139,25 @@ TEST(ProgramStatements, ProductQueriesOnTheProductsDatabase) {
 
 // ---- the whole cycle (needs the engine's write path) ------------------------
 
+// Every file the statements wrote passes the engine's consistency check
+// (pages, usage maps, row counts, every index against its rows).
+void expect_consistent(const std::string& path, const std::string& password = "") {
+  jet::OpenOptions o;
+  o.password = password;
+  auto db = jet::Database::open(path, o);
+  jet::CheckReport report = jet::check_database(*db);
+  for (const auto& p : report.problems) ADD_FAILURE() << path << ": " << p;
+}
+
 class ProgramCycle : public ::testing::Test {
  protected:
+  void TearDown() override {
+    if (!scanner_) return;
+    scanner_.reset();
+    products_.reset();
+    expect_consistent(scanner_path_);
+    expect_consistent(products_path_, sqltest::kProductsPassword);
+  }
   void SetUp() override {
     if (!jet::sql::writes::available()) GTEST_SKIP() << "the engine's write path is not in this build";
     scanner_path_ = dir_.path("POS_Scanner.MDB").string();
@@ -362,6 +381,12 @@ TEST_F(ProgramCycle, ReportDatabaseSeparatesCountedUnknownAndUncountedItems) {
   auto scanned0 = rdb->open_recordset("Select * From Not_Scanned Where Item_Number = '000074'");
   EXPECT_EQ(std::get<jet::Currency>(scanned0->field("Scanner_Qty")).ten_thousandths, 0);
   EXPECT_EQ(std::get<jet::Currency>(scanned0->field("Orvex_Qty")).ten_thousandths, 640000);
+  scanned0.reset();
+  unknown.reset();
+  not_in.reset();
+  comparison.reset();
+  rdb.reset();
+  expect_consistent(report);
 }
 
 TEST_F(ProgramCycle, HandheldTemplateIsReadEmptiedAndRefilledThroughAdo) {
@@ -403,6 +428,11 @@ TEST_F(ProgramCycle, HandheldTemplateIsReadEmptiedAndRefilledThroughAdo) {
   EXPECT_EQ(text(one_line->field("DESC")), "Item 1");
   EXPECT_EQ(std::get<double>(one_line->field("QTY")), 143.0);
   EXPECT_EQ(text(one_line->field("VENDOR")), "BOLT & NUT");
+  one_line.reset();
+  two_lines.reset();
+  list.reset();
+  filled.reset();
+  expect_consistent(templ);
 }
 
 }  // namespace
