@@ -373,6 +373,41 @@ TEST_F(CreateTest, ReadOnlyDatabaseRefusesWrites) {
   EXPECT_EQ(t.row_count(), 0u);
 }
 
+TEST_F(CreateTest, KeyConstraintsNameWhatIsWrong) {
+  const std::string file = path("keys.mdb");
+  auto db = Database::create(file, fast());
+  TableSpec spec;
+  spec.name = "Products";
+  spec.columns = {ColumnSpec{"Code", ColumnType::kText, 20}, ColumnSpec{"Qty", ColumnType::kLong}};
+  spec.indexes = {IndexSpec{"PrimaryKey", {{"Code", true}}, true}};
+  Table& t = db->create_table(spec);
+  RowId a = t.insert(Row{std::string("A1"), int32_t(1)});
+  RowId b = t.insert(Row{std::string("B2"), int32_t(2)});
+  auto expect_constraint = [](auto&& f, const std::string& needle) {
+    try {
+      f();
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.category(), ErrorCategory::kConstraint) << e.what();
+      EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
+    }
+  };
+  expect_constraint([&] { t.insert(Row{std::monostate{}, int32_t(3)}); }, "PrimaryKey");
+  expect_constraint([&] { t.insert(Row{std::string("a1"), int32_t(3)}); }, "PrimaryKey");  // General order ignores case
+  expect_constraint([&] { t.update(b, Row{std::string("A1"), int32_t(2)}); }, "PrimaryKey");
+  expect_constraint([&] { t.insert(Row{std::string(21, 'x'), int32_t(3)}); }, "Code");
+  // The refused update left the row as it was; its own key is no clash.
+  t.update(a, Row{std::string("A1"), int32_t(10)});
+  Row r;
+  t.read_row(b, r);
+  EXPECT_EQ(std::get<std::string>(r[0]), "B2");
+  EXPECT_EQ(t.seek("PrimaryKey", std::vector<Value>{std::string("A1")}).size(), 1u);
+  EXPECT_EQ(t.row_count(), 2u);
+  db.reset();
+  test::expect_independent_readers_agree(file, "", {{"Products", {Row{std::string("A1"), int32_t(10)},
+                                                                  Row{std::string("B2"), int32_t(2)}}}});
+}
+
 TEST_F(CreateTest, WideDefinitionSpansSeveralPages) {
   const std::string file = path("wide.mdb");
   TableSpec t;

@@ -259,9 +259,10 @@ TEST(IndexWriter, DamagedPagesAreReportedNotFollowed) {
       writer.insert(writer.key_for({&v, 1}), RowPointer{static_cast<uint32_t>(5 + i / 100), static_cast<uint8_t>(i % 100)});
     }
   };
+  // Key 5 lies under the root's first child, as does the damage below.
   auto expect_corruption = [](MemoryFile& file, const IndexLayout& layout, const char* what) {
     IndexWriter writer(file, file, file, layout);
-    Value v = int32_t{1234};
+    Value v = int32_t{5};
     auto key = writer.key_for({&v, 1});
     try {
       writer.insert(key, RowPointer{7, 7});
@@ -272,6 +273,7 @@ TEST(IndexWriter, DamagedPagesAreReportedNotFollowed) {
     }
     try {
       writer.check_insert({&v, 1}, key);
+      ADD_FAILURE() << what << ": the unique check passed";
     } catch (const Error& e) {
       EXPECT_EQ(e.category(), ErrorCategory::kCorruption) << what << ": " << e.what();
     }
@@ -319,7 +321,7 @@ TEST(IndexWriter, DamagedPagesAreReportedNotFollowed) {
     build(file, layout);
     // A shared prefix longer than the page's first entry.
     IndexReader reader(file, layout);
-    Value v = int32_t{1234};
+    Value v = int32_t{5};
     auto path = reader.leaf_path(encode_key(layout, {&v, 1}));
     ASSERT_EQ(path.size(), 2u);
     uint8_t* leaf = file.page_for_write(path.back());
