@@ -5,6 +5,8 @@
 //   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
 //   jetsql --check FILE [--password P]           consistency check: one line
 //                                                per problem on stdout
+//   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
+//                                                SQL shell (shell.cc)
 //
 // --check exits 0 when the file is consistent, 3 when it found problems.
 // Exit status: 0 on success, 1 when the engine reports an error (printed on
@@ -17,6 +19,7 @@
 #include "jet/error.h"
 #include "jet/value_text.h"
 #include "check.h"
+#include "shell.h"
 
 namespace {
 
@@ -101,6 +104,7 @@ void export_csv(jet::Table& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (jetsql::wants_shell(argc, argv)) return jetsql::shell_main(argc, argv);
   if (argc < 3) return usage();
   std::string file = argv[1];
   jet::OpenOptions options;
