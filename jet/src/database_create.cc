@@ -593,6 +593,7 @@ void Database::add_column(std::string_view table_name, const ColumnSpec& spec) {
         throw Error(ErrorCategory::kInvalidArgument, path() + ": table '" + def.name + "' has a counter already");
   }
   // Deleted columns keep their places in old rows: keep clear of them.
+  bool first_variable = false;
   if (c.type == ColumnType::kBoolean) {
     c.fixed_offset = 0;
   } else if (c.fixed_length) {
@@ -601,6 +602,7 @@ void Database::add_column(std::string_view table_name, const ColumnSpec& spec) {
       if (o.fixed_length && o.type != ColumnType::kBoolean) end = std::max<uint16_t>(end, uint16_t(o.fixed_offset + o.length));
     c.fixed_offset = end;
   } else {
+    first_variable = def.variable_columns == 0;
     // After every variable slot rows may hold, deleted columns' included.
     int max_var = -1;
     for (const ColumnDef& o : def.columns)
@@ -618,8 +620,22 @@ void Database::add_column(std::string_view table_name, const ColumnSpec& spec) {
   def.row_count = le32(tp + 0x10);
   def.next_auto_number = le32(tp + 0x14);
   write_table_def(pg, alloc, def.tdef_page, build_table_def(def));
-  scope.commit();
   forget_table(def.name);
+  // Rows written while the table had no variable-length column carry no
+  // variable section. Our reader copes, but other Jet readers take the
+  // section's presence from the table definition alone, so such rows are
+  // written again in the new layout.
+  if (!c.fixed_length && c.type != ColumnType::kBoolean && first_variable && def.row_count > 0) {
+    Table& grown = table(def.name);
+    std::vector<RowId> ids;
+    for (RowCursor cursor = grown.scan(); cursor.next();) ids.push_back(cursor.id());
+    Row row;
+    for (const RowId& id : ids) {
+      grown.read_row(id, row);
+      grown.update(id, row);
+    }
+  }
+  scope.commit();
 }
 
 }  // namespace jet

@@ -1,11 +1,14 @@
 #include "row_layout.h"
 
+#include <algorithm>
+
 #include "binary.h"
 
 namespace jet {
 
 RowShape::RowShape(const TableDef& table) {
   columns.reserve(table.columns.size());
+  uint16_t current_variable = 0;
   for (const ColumnDef& c : table.columns) {
     ColumnShape s;
     s.type = c.type;
@@ -14,10 +17,15 @@ RowShape::RowShape(const TableDef& table) {
     s.variable_index = c.variable_index;
     s.length = c.length;
     s.fixed = c.fixed_length || c.type == ColumnType::kBoolean;
-    if (!s.fixed) has_variable = true;
+    if (!s.fixed) {
+      has_variable = true;
+      ++current_variable;
+      first_variable_number = std::min(first_variable_number, s.number);
+    }
     columns.push_back(s);
   }
   if (table.variable_columns > 0) has_variable = true;
+  has_deleted_variable = table.variable_columns > current_variable;
 }
 
 std::string split_row(const uint8_t* row, std::size_t size, const RowShape& shape, std::vector<FieldSpan>& out) {
@@ -30,7 +38,9 @@ std::string split_row(const uint8_t* row, std::size_t size, const RowShape& shap
   std::size_t var_count = 0;
   std::size_t var_table = 0;  // offset of entry 0 of the variable offset table
   std::size_t eod = size - mask_size;
-  if (shape.has_variable) {
+  const bool has_variable_section =
+      shape.has_variable && (shape.has_deleted_variable || stored > shape.first_variable_number);
+  if (has_variable_section) {
     if (size < mask_size + 4) return "the row is too short for its variable-column table";
     var_count = le16(row + size - mask_size - 2);
     if (2 * var_count + 4 + mask_size + 2 > size) return "the row's variable-column table runs past its start";

@@ -46,6 +46,12 @@ struct ColumnShape {
 struct RowShape {
   std::vector<ColumnShape> columns;
   bool has_variable = false;
+  // Rows written while the table had no variable-length column carry no
+  // variable section at all; a variable column added later is Null in them.
+  // A row holds the section when its stored column count reaches the first
+  // variable column, or when deleted variable columns may have used it.
+  uint16_t first_variable_number = UINT16_MAX;
+  bool has_deleted_variable = false;
   explicit RowShape(const TableDef& table);
 };
 

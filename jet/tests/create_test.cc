@@ -205,6 +205,43 @@ TEST_F(CreateTest, CounterKeyedTableAndAddedColumn) {
   EXPECT_TRUE(is_null(r[7]));
 }
 
+// A table of fixed-length columns only stores its rows without a variable
+// section; the first variable column added later must leave them readable by
+// every reader, and updatable.
+TEST_F(CreateTest, FirstVariableColumnAddedToAllFixedTable) {
+  const std::string file = path("old.mdb");
+  std::vector<Row> want;
+  {
+    auto db = Database::create(file, fast());
+    TableSpec spec;
+    spec.name = "Old";
+    spec.columns.push_back(ColumnSpec{"Old_ID", ColumnType::kLong});
+    spec.columns.back().auto_number = true;
+    spec.columns.push_back(ColumnSpec{"Qty", ColumnType::kDouble});
+    IndexSpec pk;
+    pk.name = "PrimaryKey";
+    pk.primary_key = true;
+    pk.columns.push_back({"Old_ID", true});
+    spec.indexes.push_back(pk);
+    Table& t = db->create_table(spec);
+    for (int i = 0; i < 400; ++i) {
+      Row stored;
+      t.insert(Row{std::monostate{}, double(i) / 2}, &stored);
+      want.push_back(stored);
+    }
+    db->add_column("Old", ColumnSpec{"Item_Order", ColumnType::kText, 255});
+    for (Row& r : want) r.push_back(std::monostate{});
+    Table& grown = db->table("Old");
+    // An old row takes a value in the new column.
+    std::vector<Value> key{int32_t(7)};
+    auto hit = grown.seek("PrimaryKey", key);
+    ASSERT_EQ(hit.size(), 1u);
+    want[6][2] = std::string("0007");
+    grown.update(hit[0], want[6]);
+  }
+  test::expect_independent_readers_agree(file, "", {{"Old", want}});
+}
+
 TableSpec every_type() {
   TableSpec t;
   t.name = "Every Type";
