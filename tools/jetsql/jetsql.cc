@@ -3,6 +3,8 @@
 //   jetsql FILE [--password P] --tables          list the user tables
 //   jetsql FILE [--password P] --schema TABLE    columns and indexes
 //   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
+//   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
+//                                                SQL shell (shell.cc)
 //
 // Exit status: 0 on success, 1 when the engine reports an error (printed on
 // stderr with its category), 2 for a bad command line.
@@ -13,6 +15,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/value_text.h"
+#include "shell.h"
 
 namespace {
 
@@ -96,6 +99,7 @@ void export_csv(jet::Table& t) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (jetsql::wants_shell(argc, argv)) return jetsql::shell_main(argc, argv);
   if (argc < 3) return usage();
   std::string file = argv[1];
   jet::OpenOptions options;

@@ -1,0 +1,900 @@
+#include "sql/executor.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
+#include <unordered_map>
+
+#include "jet/error.h"
+#include "jet/schema.h"
+#include "sql/parser.h"
+#include "sql/values.h"
+#include "sql/writes.h"
+
+namespace jet::sql {
+
+int ResultSet::find_column(std::string_view name) const {
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (names_equal(columns[i].name, name)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+namespace {
+
+// One table a statement reads, with its rows cached when it is joined.
+struct Source {
+  const TableRef* ref = nullptr;
+  Table* table = nullptr;
+  bool cached = false;
+  std::vector<std::pair<RowId, Row>> rows;
+};
+
+struct Tuple {
+  std::vector<const Row*> rows;  // null: the outer side of a LEFT JOIN found no row
+  std::vector<RowId> ids;
+};
+
+void flatten_and(const Expr* e, std::vector<const Expr*>& out) {
+  if (e == nullptr) return;
+  if (e->kind == ExprKind::kBinary && e->op == BinaryOp::kAnd) {
+    flatten_and(e->args[0].get(), out);
+    flatten_and(e->args[1].get(), out);
+  } else {
+    out.push_back(e);
+  }
+}
+
+// Highest source an expression reads, -1 for a constant.
+int max_source(const Expr& e) {
+  int m = e.kind == ExprKind::kColumn ? e.bound_source : -1;
+  for (const auto& a : e.args) m = std::max(m, max_source(*a));
+  return m;
+}
+
+// `v` in the value alternative an index key of `column` takes, when an index
+// seek with it finds exactly the rows that compare equal.
+std::optional<Value> key_value(const Value& v, const ColumnDef& column) {
+  if (is_null(v)) return std::nullopt;
+  switch (column.type) {
+    case ColumnType::kText:
+    case ColumnType::kMemo:
+      if (std::holds_alternative<std::string>(v)) return v;
+      return std::nullopt;
+    case ColumnType::kByte:
+    case ColumnType::kInteger:
+    case ColumnType::kLong: {
+      double d;
+      if (std::holds_alternative<std::string>(v) || !to_number(v, d)) return std::nullopt;
+      if (d != static_cast<double>(static_cast<int64_t>(d))) return std::nullopt;
+      int64_t lo = column.type == ColumnType::kByte ? 0 : column.type == ColumnType::kInteger ? INT16_MIN : INT32_MIN;
+      int64_t hi = column.type == ColumnType::kByte ? 255 : column.type == ColumnType::kInteger ? INT16_MAX : INT32_MAX;
+      if (d < lo || d > hi) return std::nullopt;
+      return static_cast<int32_t>(d);
+    }
+    case ColumnType::kCurrency:
+      if (std::holds_alternative<Currency>(v)) return v;
+      if (const auto* i = std::get_if<int32_t>(&v)) return Currency{int64_t{*i} * 10000};
+      if (const auto* i = std::get_if<int16_t>(&v)) return Currency{int64_t{*i} * 10000};
+      return std::nullopt;
+    case ColumnType::kDouble: {
+      double d;
+      if (std::holds_alternative<std::string>(v) || std::holds_alternative<bool>(v) || !to_number(v, d))
+        return std::nullopt;
+      if (std::holds_alternative<DateTime>(v)) return std::nullopt;
+      return d;
+    }
+    case ColumnType::kDateTime:
+      if (std::holds_alternative<DateTime>(v)) return v;
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+// The index whose first column is column `col` of `table`; primary and
+// unique indexes first. -1 when none.
+int index_on(const Table& table, int col) {
+  const auto& def = table.def();
+  int best = -1, best_rank = 99;
+  for (std::size_t i = 0; i < def.indexes.size(); ++i) {
+    const IndexDef& ix = def.indexes[i];
+    if (ix.columns.empty() || ix.foreign_key) continue;
+    if (def.find_column(ix.columns[0].column_name) != col) continue;
+    int rank = ix.primary_key ? 0 : ix.unique ? 1 : 2 + static_cast<int>(ix.columns.size());
+    if (rank < best_rank) {
+      best = static_cast<int>(i);
+      best_rank = rank;
+    }
+  }
+  return best;
+}
+
+// Hashable form of a value for equality joins (Jet equality: texts by their
+// General-order key, numbers by value); nullopt for Null.
+std::optional<std::string> join_key(const Value& v) {
+  if (is_null(v)) return std::nullopt;
+  return sort_key(v);
+}
+
+}  // namespace
+
+struct Executor::Impl {
+  Database& db;
+  std::vector<std::unique_ptr<Database>> other_files;
+  int expr_counter = 0;
+
+  explicit Impl(Database& d) : db(d) {}
+
+  Database& open_other(const std::string& path, bool for_write) {
+    OpenOptions o;
+    o.read_write = for_write;
+    other_files.push_back(Database::open(path, o));
+    return *other_files.back();
+  }
+
+  Table& table_of(const TableRef& ref, bool for_write) {
+    Database& d = ref.in_path.empty() ? db : open_other(ref.in_path, for_write);
+    return d.table(ref.name);
+  }
+
+  // ---- binding -------------------------------------------------------
+
+  void bind(const Expr& e, std::vector<Source>& sources, std::size_t visible) {
+    if (e.kind == ExprKind::kColumn) {
+      int found_source = -1, found_column = -1;
+      for (std::size_t s = 0; s < visible; ++s) {
+        const TableRef& ref = *sources[s].ref;
+        if (!e.qualifier.empty() && !names_equal(e.qualifier, ref.label()) &&
+            !(ref.alias.empty() ? false : false))
+          continue;
+        int c = sources[s].table->def().find_column(e.name);
+        if (c < 0) continue;
+        if (found_source >= 0) {
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "column '" + e.name + "' could belong to '" + sources[found_source].ref->label() + "' or '" +
+                          ref.label() + "': qualify it with its table's name");
+        }
+        found_source = static_cast<int>(s);
+        found_column = c;
+      }
+      if (found_source < 0) {
+        if (!e.qualifier.empty()) {
+          bool known = false;
+          for (std::size_t s = 0; s < visible; ++s) known |= names_equal(e.qualifier, sources[s].ref->label());
+          if (!known)
+            throw Error(ErrorCategory::kNotFound,
+                        "unknown table '" + e.qualifier + "' in '" + e.qualifier + "." + e.name +
+                            "': it is not named in FROM");
+          throw Error(ErrorCategory::kNotFound, "unknown column '" + e.name + "' in table '" + e.qualifier + "'");
+        }
+        std::string tables;
+        for (std::size_t s = 0; s < visible; ++s) tables += (s ? "', '" : "") + sources[s].ref->name;
+        throw Error(ErrorCategory::kNotFound,
+                    "unknown column '" + e.name + "' (not a column of '" + tables + "')");
+      }
+      e.bound_source = found_source;
+      e.bound_column = found_column;
+      return;
+    }
+    for (const auto& a : e.args) bind(*a, sources, visible);
+  }
+
+  // ---- evaluation ----------------------------------------------------
+
+  const std::string& key_of(const Expr& operand, const std::string& text, std::string& scratch) {
+    if (operand.kind == ExprKind::kLiteral) {
+      if (!operand.cached_key) operand.cached_key = text_key(text);
+      return *operand.cached_key;
+    }
+    scratch = text_key(text);
+    return scratch;
+  }
+
+  int compare_operands(const Expr& e, const Value& a, const Value& b) {
+    if (std::holds_alternative<std::string>(a) && std::holds_alternative<std::string>(b)) {
+      std::string s1, s2;
+      const std::string& ka = key_of(*e.args[0], std::get<std::string>(a), s1);
+      const std::string& kb = key_of(*e.args[1], std::get<std::string>(b), s2);
+      int c = ka.compare(kb);
+      return c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    return compare_values(a, b);
+  }
+
+  Value eval(const Expr& e, const Tuple& t) {
+    switch (e.kind) {
+      case ExprKind::kLiteral:
+        return e.value;
+      case ExprKind::kColumn: {
+        if (e.bound_source < 0 || static_cast<std::size_t>(e.bound_source) >= t.rows.size())
+          throw Error(ErrorCategory::kInvalidArgument, "column '" + e.name + "' cannot be used here");
+        const Row* r = t.rows[e.bound_source];
+        if (r == nullptr) return Value{};
+        return (*r)[e.bound_column];
+      }
+      case ExprKind::kNot: {
+        auto b = truth(eval(*e.args[0], t));
+        if (!b) return Value{};
+        return !*b;
+      }
+      case ExprKind::kNegate:
+        return negate(eval(*e.args[0], t));
+      case ExprKind::kIsNull: {
+        bool n = is_null(eval(*e.args[0], t));
+        return e.negated ? !n : n;
+      }
+      case ExprKind::kLike: {
+        Value a = eval(*e.args[0], t), p = eval(*e.args[1], t);
+        if (is_null(a) || is_null(p)) return Value{};
+        bool m = like_match(value_as_text(a), value_as_text(p));
+        return e.negated ? !m : m;
+      }
+      case ExprKind::kInList: {
+        Value a = eval(*e.args[0], t);
+        if (is_null(a)) return Value{};
+        bool saw_null = false;
+        for (std::size_t i = 1; i < e.args.size(); ++i) {
+          Value b = eval(*e.args[i], t);
+          if (is_null(b)) {
+            saw_null = true;
+            continue;
+          }
+          if (compare_values(a, b) == 0) return !e.negated;
+        }
+        if (saw_null) return Value{};
+        return e.negated;
+      }
+      case ExprKind::kBetween: {
+        Value a = eval(*e.args[0], t), lo = eval(*e.args[1], t), hi = eval(*e.args[2], t);
+        if (is_null(a) || is_null(lo) || is_null(hi)) return Value{};
+        bool in = compare_values(a, lo) >= 0 && compare_values(a, hi) <= 0;
+        return e.negated ? !in : in;
+      }
+      case ExprKind::kBinary:
+        break;
+    }
+    if (e.op == BinaryOp::kAnd || e.op == BinaryOp::kOr) {
+      auto a = truth(eval(*e.args[0], t));
+      const bool is_and = e.op == BinaryOp::kAnd;
+      if (a && *a != is_and) return *a;  // false AND x, true OR x
+      auto b = truth(eval(*e.args[1], t));
+      if (b && *b != is_and) return *b;
+      if (!a || !b) return Value{};
+      return is_and;
+    }
+    Value a = eval(*e.args[0], t);
+    Value b = eval(*e.args[1], t);
+    switch (e.op) {
+      case BinaryOp::kEq:
+      case BinaryOp::kNe:
+      case BinaryOp::kLt:
+      case BinaryOp::kLe:
+      case BinaryOp::kGt:
+      case BinaryOp::kGe: {
+        if (is_null(a) || is_null(b)) return Value{};
+        int c = compare_operands(e, a, b);
+        switch (e.op) {
+          case BinaryOp::kEq: return c == 0;
+          case BinaryOp::kNe: return c != 0;
+          case BinaryOp::kLt: return c < 0;
+          case BinaryOp::kLe: return c <= 0;
+          case BinaryOp::kGt: return c > 0;
+          default: return c >= 0;
+        }
+      }
+      default:
+        return arithmetic(static_cast<int>(e.op), a, b);
+    }
+  }
+
+  bool passes(const Expr* cond, const Tuple& t) {
+    if (cond == nullptr) return true;
+    auto b = truth(eval(*cond, t));
+    return b && *b;
+  }
+
+  // ---- row production ------------------------------------------------
+
+  struct Plan {
+    std::vector<Source> sources;
+    const FromClause* from = nullptr;
+    const Expr* where = nullptr;
+    std::string text;
+  };
+
+  void open_sources(Plan& p, const FromClause& from, bool for_write) {
+    p.from = &from;
+    auto add = [&](const TableRef& ref) {
+      Source s;
+      s.ref = &ref;
+      s.table = &table_of(ref, false);
+      p.sources.push_back(std::move(s));
+    };
+    add(from.first);
+    for (const Join& j : from.joins) {
+      if (j.kind == JoinKind::kRight)
+        throw Error(ErrorCategory::kUnsupported, "RIGHT JOIN is not supported (write it as a LEFT JOIN)");
+      add(j.table);
+    }
+    for (std::size_t i = 0; i < from.joins.size(); ++i) {
+      if (from.joins[i].on) bind(*from.joins[i].on, p.sources, i + 2);
+    }
+    (void)for_write;
+  }
+
+  void load(Source& s) {
+    if (s.cached) return;
+    for (auto c = s.table->scan(); c.next();) s.rows.emplace_back(c.id(), c.row());
+    s.cached = true;
+  }
+
+  using Sink = std::function<void(const Tuple&)>;
+
+  void produce(Plan& p, const Sink& sink) {
+    Tuple t;
+    t.rows.assign(p.sources.size(), nullptr);
+    t.ids.assign(p.sources.size(), RowId{});
+    std::vector<const Expr*> where_terms;
+    flatten_and(p.where, where_terms);
+
+    // The first table: an index seek when WHERE holds first_col = constant.
+    Source& base = p.sources[0];
+    for (const Expr* term : where_terms) {
+      if (term->kind != ExprKind::kBinary || term->op != BinaryOp::kEq) continue;
+      for (int side = 0; side < 2; ++side) {
+        const Expr& col = *term->args[side];
+        const Expr& other = *term->args[1 - side];
+        if (col.kind != ExprKind::kColumn || col.bound_source != 0 || max_source(other) >= 0) continue;
+        int ix = index_on(*base.table, col.bound_column);
+        if (ix < 0) continue;
+        Value v = eval(other, t);
+        auto key = key_value(v, base.table->columns()[col.bound_column]);
+        if (!key) continue;
+        const std::string& ix_name = base.table->indexes()[ix].name;
+        p.text = "seek " + base.table->name() + "." + ix_name;
+        plan_joins(p);
+        Value k = *key;
+        std::vector<RowId> ids = base.table->seek(ix_name, std::span<const Value>(&k, 1));
+        Row row;
+        for (RowId id : ids) {
+          base.table->read_row(id, row);
+          t.rows[0] = &row;
+          t.ids[0] = id;
+          join_level(p, 1, t, sink);
+        }
+        return;
+      }
+    }
+    p.text = "scan " + base.table->name();
+    plan_joins(p);
+    for (auto c = base.table->scan(); c.next();) {
+      t.rows[0] = &c.row();
+      t.ids[0] = c.id();
+      join_level(p, 1, t, sink);
+    }
+  }
+
+  // How each joined table finds its rows: an index seek, a hash on an
+  // equality, or every row.
+  struct JoinPlan {
+    int mode = 0;  // 0 every row, 1 seek, 2 hash
+    const Expr* outer = nullptr;  // expression over earlier tables
+    int column = -1;
+    std::string index;
+    std::unordered_map<std::string, std::vector<std::size_t>> hash;
+  };
+  std::vector<JoinPlan> join_plans;
+
+  void plan_joins(Plan& p) {
+    join_plans.assign(p.sources.size(), JoinPlan{});
+    for (std::size_t k = 1; k < p.sources.size(); ++k) {
+      const Join& j = p.from->joins[k - 1];
+      std::vector<const Expr*> terms;
+      flatten_and(j.on.get(), terms);
+      JoinPlan& jp = join_plans[k];
+      Source& s = p.sources[k];
+      for (const Expr* term : terms) {
+        if (term->kind != ExprKind::kBinary || term->op != BinaryOp::kEq) continue;
+        for (int side = 0; side < 2 && jp.mode == 0; ++side) {
+          const Expr& col = *term->args[side];
+          const Expr& other = *term->args[1 - side];
+          if (col.kind != ExprKind::kColumn || col.bound_source != static_cast<int>(k)) continue;
+          int m = max_source(other);
+          if (m >= static_cast<int>(k) || m < 0) continue;
+          jp.outer = &other;
+          jp.column = col.bound_column;
+          int ix = index_on(*s.table, col.bound_column);
+          if (ix >= 0) {
+            jp.mode = 1;
+            jp.index = s.table->indexes()[ix].name;
+            p.text += "; seek " + s.table->name() + "." + jp.index;
+          } else {
+            jp.mode = 2;
+            p.text += "; hash " + s.table->name() + "." + s.table->columns()[col.bound_column].name;
+            load(s);
+            for (std::size_t r = 0; r < s.rows.size(); ++r) {
+              auto key = join_key(s.rows[r].second[col.bound_column]);
+              if (key) jp.hash[*key].push_back(r);
+            }
+          }
+        }
+        if (jp.mode != 0) break;
+      }
+      if (jp.mode == 0) {
+        p.text += "; scan " + s.table->name();
+        load(s);
+      }
+    }
+  }
+
+  void join_level(Plan& p, std::size_t k, Tuple& t, const Sink& sink) {
+    if (k == p.sources.size()) {
+      if (passes(p.where, t)) sink(t);
+      return;
+    }
+    const Join& j = p.from->joins[k - 1];
+    Source& s = p.sources[k];
+    JoinPlan& jp = join_plans[k];
+    bool any = false;
+    auto visit = [&](const Row& row, RowId id) {
+      t.rows[k] = &row;
+      t.ids[k] = id;
+      if (j.on && !passes(j.on.get(), t)) return;
+      any = true;
+      join_level(p, k + 1, t, sink);
+    };
+    if (jp.mode == 1) {
+      Value v = eval(*jp.outer, t);
+      auto key = key_value(v, s.table->columns()[jp.column]);
+      if (key) {
+        Value kv = *key;
+        std::vector<RowId> ids = s.table->seek(jp.index, std::span<const Value>(&kv, 1));
+        Row row;
+        for (RowId id : ids) {
+          s.table->read_row(id, row);
+          visit(row, id);
+        }
+      } else if (!is_null(v)) {
+        // A value of another type than the column: compare row by row.
+        load(s);
+        for (auto& [id, row] : s.rows) visit(row, id);
+      }
+    } else if (jp.mode == 2) {
+      auto key = join_key(eval(*jp.outer, t));
+      if (key) {
+        auto it = jp.hash.find(*key);
+        if (it != jp.hash.end()) {
+          for (std::size_t r : it->second) visit(s.rows[r].second, s.rows[r].first);
+        }
+      }
+    } else {
+      for (auto& [id, row] : s.rows) visit(row, id);
+    }
+    if (!any && j.kind == JoinKind::kLeft) {
+      t.rows[k] = nullptr;
+      t.ids[k] = RowId{};
+      join_level(p, k + 1, t, sink);
+    }
+    t.rows[k] = nullptr;
+  }
+
+  // ---- SELECT --------------------------------------------------------
+
+  ResultSet select(const SelectStmt& s) {
+    Plan p;
+    open_sources(p, s.from, false);
+    const std::size_t n = p.sources.size();
+    p.where = s.where.get();
+    if (s.where) bind(*s.where, p.sources, n);
+
+    ResultSet rs;
+    std::vector<ExprPtr> star_exprs;
+    std::vector<const Expr*> outputs;
+    std::set<std::string> used;
+    auto add_column = [&](const Expr& e, std::string name) {
+      ResultColumn c;
+      if (e.kind == ExprKind::kColumn) {
+        const ColumnDef& cd = p.sources[e.bound_source].table->columns()[e.bound_column];
+        c.type = cd.type;
+        c.auto_number = cd.auto_number;
+        if (n == 1) c.base_column = e.bound_column;
+        if (name.empty()) name = cd.name;
+      } else if (e.kind == ExprKind::kLiteral) {
+        c.type = std::holds_alternative<std::string>(e.value) ? ColumnType::kText
+                 : std::holds_alternative<double>(e.value)    ? ColumnType::kDouble
+                 : std::holds_alternative<bool>(e.value)      ? ColumnType::kBoolean
+                                                              : ColumnType::kLong;
+      }
+      if (name.empty()) name = "Expr" + std::to_string(1000 + expr_counter++);
+      c.name = name;
+      rs.columns.push_back(std::move(c));
+      outputs.push_back(&e);
+    };
+    for (const SelectItem& item : s.items) {
+      if (item.star) {
+        bool matched = false;
+        for (std::size_t src = 0; src < n; ++src) {
+          if (!item.star_table.empty() && !names_equal(item.star_table, p.sources[src].ref->label())) continue;
+          matched = true;
+          const auto& cols = p.sources[src].table->columns();
+          for (std::size_t c = 0; c < cols.size(); ++c) {
+            auto e = std::make_unique<Expr>();
+            e->kind = ExprKind::kColumn;
+            e->name = cols[c].name;
+            e->bound_source = static_cast<int>(src);
+            e->bound_column = static_cast<int>(c);
+            std::string name = cols[c].name;
+            if (n > 1) {
+              bool clash = false;
+              for (std::size_t o = 0; o < n; ++o) {
+                if (o != src && p.sources[o].table->def().find_column(name) >= 0) clash = true;
+              }
+              if (clash) name = p.sources[src].ref->label() + "." + name;
+            }
+            add_column(*e, name);
+            star_exprs.push_back(std::move(e));
+          }
+        }
+        if (!matched)
+          throw Error(ErrorCategory::kNotFound, "unknown table '" + item.star_table + "' in '" + item.star_table +
+                                                    ".*': it is not named in FROM");
+      } else {
+        bind(*item.expr, p.sources, n);
+        add_column(*item.expr, item.alias);
+      }
+    }
+    for (const OrderItem& o : s.order_by) bind(*o.expr, p.sources, n);
+
+    const bool updatable = n == 1 && s.from.first.in_path.empty() && !s.distinct;
+    std::vector<std::vector<std::string>> order_keys;
+    std::vector<RowId> ids;
+    produce(p, [&](const Tuple& t) {
+      Row out;
+      out.reserve(outputs.size());
+      for (const Expr* e : outputs) out.push_back(eval(*e, t));
+      if (!s.order_by.empty()) {
+        std::vector<std::string> keys;
+        for (const OrderItem& o : s.order_by) keys.push_back(sort_key(eval(*o.expr, t)));
+        order_keys.push_back(std::move(keys));
+      }
+      rs.rows.push_back(std::move(out));
+      if (updatable) ids.push_back(t.ids[0]);
+    });
+    rs.plan = p.text;
+
+    // Expression columns take the type of their first non-Null value.
+    for (std::size_t c = 0; c < rs.columns.size(); ++c) {
+      if (outputs[c]->kind == ExprKind::kColumn) continue;
+      for (const Row& r : rs.rows) {
+        const Value& v = r[c];
+        if (is_null(v)) continue;
+        static const ColumnType kByIndex[] = {ColumnType::kText,     ColumnType::kBoolean, ColumnType::kByte,
+                                              ColumnType::kInteger,  ColumnType::kLong,    ColumnType::kCurrency,
+                                              ColumnType::kSingle,   ColumnType::kDouble,  ColumnType::kDateTime,
+                                              ColumnType::kText,     ColumnType::kBinary,  ColumnType::kGuid,
+                                              ColumnType::kNumeric};
+        rs.columns[c].type = kByIndex[v.index()];
+        break;
+      }
+    }
+
+    std::vector<std::size_t> order(rs.rows.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    if (!s.order_by.empty()) {
+      std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        for (std::size_t k = 0; k < s.order_by.size(); ++k) {
+          int c = order_keys[a][k].compare(order_keys[b][k]);
+          if (c != 0) return s.order_by[k].descending ? c > 0 : c < 0;
+        }
+        return false;
+      });
+    }
+    std::vector<Row> rows;
+    std::vector<RowId> row_ids;
+    std::set<std::vector<std::string>> seen;
+    for (std::size_t i : order) {
+      if (s.top && rows.size() >= *s.top) break;
+      if (s.distinct) {
+        std::vector<std::string> key;
+        for (const Value& v : rs.rows[i]) key.push_back(sort_key(v));
+        if (!seen.insert(std::move(key)).second) continue;
+      }
+      rows.push_back(std::move(rs.rows[i]));
+      if (updatable) row_ids.push_back(ids[i]);
+    }
+    rs.rows = std::move(rows);
+    if (updatable) {
+      rs.base_table = p.sources[0].table;
+      rs.row_ids = std::move(row_ids);
+    }
+    return rs;
+  }
+
+  // ---- changes -------------------------------------------------------
+
+  uint64_t insert(const InsertStmt& s) {
+    Database* target_db = &db;
+    if (!s.target.in_path.empty()) target_db = &open_other(s.target.in_path, true);
+    Table& target = target_db->table(s.target.name);
+    const auto& cols = target.columns();
+    std::vector<int> map;
+    if (s.columns.empty()) {
+      for (std::size_t i = 0; i < cols.size(); ++i) map.push_back(static_cast<int>(i));
+    } else {
+      for (const std::string& name : s.columns) {
+        int c = target.def().find_column(name);
+        if (c < 0)
+          throw Error(ErrorCategory::kNotFound, "unknown column '" + name + "' in INSERT INTO '" + target.name() + "'");
+        if (std::find(map.begin(), map.end(), c) != map.end())
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "column '" + name + "' is named twice in INSERT INTO '" + target.name() + "'");
+        map.push_back(c);
+      }
+    }
+    std::vector<Row> new_rows;
+    auto build = [&](const std::vector<Value>& values) {
+      Row r(cols.size());
+      for (std::size_t i = 0; i < map.size(); ++i) r[map[i]] = convert_for_column(values[i], cols[map[i]], target.name());
+      new_rows.push_back(std::move(r));
+    };
+    if (s.select) {
+      ResultSet rs = select(*s.select);
+      if (rs.columns.size() != map.size())
+        throw Error(ErrorCategory::kInvalidArgument,
+                    "INSERT INTO '" + target.name() + "' names " + std::to_string(map.size()) +
+                        " columns but its SELECT gives " + std::to_string(rs.columns.size()));
+      for (const Row& r : rs.rows) build(r);
+    } else {
+      if (s.values.size() != map.size())
+        throw Error(ErrorCategory::kInvalidArgument,
+                    "INSERT INTO '" + target.name() + "' has " + std::to_string(map.size()) + " columns but " +
+                        std::to_string(s.values.size()) + " values");
+      std::vector<Value> values;
+      Tuple none;
+      for (const auto& e : s.values) {
+        if (max_source(*e) >= 0 || contains_column(*e))
+          throw Error(ErrorCategory::kInvalidArgument, "a VALUES list cannot name columns ('" + first_column(*e) + "')");
+        values.push_back(eval(*e, none));
+      }
+      build(values);
+    }
+    writes::Unit unit({target_db});
+    for (const Row& r : new_rows) writes::insert_row(target, r);
+    unit.commit();
+    return new_rows.size();
+  }
+
+  static bool contains_column(const Expr& e) {
+    if (e.kind == ExprKind::kColumn) return true;
+    for (const auto& a : e.args) {
+      if (contains_column(*a)) return true;
+    }
+    return false;
+  }
+  static std::string first_column(const Expr& e) {
+    if (e.kind == ExprKind::kColumn) return e.qualifier.empty() ? e.name : e.qualifier + "." + e.name;
+    for (const auto& a : e.args) {
+      std::string s = first_column(*a);
+      if (!s.empty()) return s;
+    }
+    return {};
+  }
+
+  static bool same_id(RowId a, RowId b) { return a == b; }
+  struct IdLess {
+    bool operator()(RowId a, RowId b) const { return a.page != b.page ? a.page < b.page : a.row < b.row; }
+  };
+
+  uint64_t update(const UpdateStmt& s) {
+    Plan p;
+    open_sources(p, s.tables, true);
+    const std::size_t n = p.sources.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!p.sources[i].ref->in_path.empty())
+        throw Error(ErrorCategory::kUnsupported, "UPDATE of a table in another file (IN) is not supported");
+    }
+    p.where = s.where.get();
+    if (s.where) bind(*s.where, p.sources, n);
+    for (const Assignment& a : s.assignments) {
+      bind(*a.column, p.sources, n);
+      bind(*a.value, p.sources, n);
+    }
+    // Pending new rows per table and row; later matches of the same row win.
+    std::vector<std::map<RowId, Row, IdLess>> pending(n);
+    produce(p, [&](const Tuple& t) {
+      std::vector<std::pair<const Assignment*, Value>> values;
+      for (const Assignment& a : s.assignments) values.emplace_back(&a, eval(*a.value, t));
+      for (auto& [a, v] : values) {
+        int src = a->column->bound_source;
+        if (t.rows[src] == nullptr) continue;  // outer side of a LEFT JOIN without a row
+        auto& rows = pending[src];
+        auto it = rows.find(t.ids[src]);
+        if (it == rows.end()) it = rows.emplace(t.ids[src], *t.rows[src]).first;
+        Table& table = *p.sources[src].table;
+        const ColumnDef& cd = table.columns()[a->column->bound_column];
+        if (cd.auto_number)
+          throw Error(ErrorCategory::kConstraint, "column '" + cd.name + "' of table '" + table.name() +
+                                                      "' is a Counter and cannot be updated");
+        it->second[a->column->bound_column] = convert_for_column(v, cd, table.name());
+      }
+    });
+    uint64_t count = 0;
+    for (const auto& rows : pending) count = std::max<uint64_t>(count, rows.size());
+    if (count == 0) return 0;
+    writes::Unit unit({&db});
+    for (std::size_t src = 0; src < n; ++src) {
+      for (const auto& [id, row] : pending[src]) writes::update_row(*p.sources[src].table, id, row);
+    }
+    unit.commit();
+    return count;
+  }
+
+  uint64_t remove(const DeleteStmt& s) {
+    Plan p;
+    open_sources(p, s.from, true);
+    const std::size_t n = p.sources.size();
+    if (!s.from.first.in_path.empty())
+      throw Error(ErrorCategory::kUnsupported, "DELETE from a table in another file (IN) is not supported");
+    p.where = s.where.get();
+    if (s.where) bind(*s.where, p.sources, n);
+    int target = -1;
+    if (s.target_table.empty()) {
+      if (n > 1)
+        throw Error(ErrorCategory::kInvalidArgument,
+                    "DELETE over several tables must name the table to delete from (DELETE t.* FROM ...)");
+      target = 0;
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        if (names_equal(s.target_table, p.sources[i].ref->label())) target = static_cast<int>(i);
+      }
+      if (target < 0)
+        throw Error(ErrorCategory::kNotFound, "DELETE names table '" + s.target_table + "', which FROM does not");
+    }
+    std::set<RowId, IdLess> ids;
+    produce(p, [&](const Tuple& t) {
+      if (t.rows[target] != nullptr) ids.insert(t.ids[target]);
+    });
+    if (ids.empty()) return 0;
+    writes::Unit unit({&db});
+    for (RowId id : ids) writes::remove_row(*p.sources[target].table, id);
+    unit.commit();
+    return ids.size();
+  }
+
+  void check_column_spec(const ColumnSpec& c, const std::string& table) {
+    if (c.name.size() > 64 || c.name.empty())
+      throw Error(ErrorCategory::kInvalidArgument, "column name '" + c.name + "' of table '" + table +
+                                                       "' must be 1 to 64 characters long");
+  }
+
+  void create(const CreateTableStmt& s) {
+    if (db.has_table(s.name)) throw Error(ErrorCategory::kConstraint, "table '" + s.name + "' already exists");
+    std::set<std::string> names;
+    int keys = 0;
+    for (const ColumnSpec& c : s.columns) {
+      check_column_spec(c, s.name);
+      std::string lower;
+      for (char ch : c.name) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(ch))));
+      if (!names.insert(lower).second)
+        throw Error(ErrorCategory::kInvalidArgument, "column '" + c.name + "' is defined twice in table '" + s.name + "'");
+      keys += c.primary_key;
+    }
+    for (const ConstraintSpec& k : s.constraints) {
+      keys += k.primary_key;
+      for (const std::string& col : k.columns) {
+        bool found = false;
+        for (const ColumnSpec& c : s.columns) found |= names_equal(c.name, col);
+        if (!found)
+          throw Error(ErrorCategory::kNotFound, "constraint '" + k.name + "' names unknown column '" + col + "'");
+      }
+    }
+    if (keys > 1) throw Error(ErrorCategory::kInvalidArgument, "table '" + s.name + "' has more than one primary key");
+    writes::Unit unit({&db});
+    writes::create_table(db, s);
+    unit.commit();
+  }
+
+  void alter(const AlterTableStmt& s) {
+    Table& t = db.table(s.table);
+    if (t.def().find_column(s.add_column.name) >= 0)
+      throw Error(ErrorCategory::kConstraint,
+                  "column '" + s.add_column.name + "' already exists in table '" + t.name() + "'");
+    check_column_spec(s.add_column, t.name());
+    if (s.add_column.primary_key)
+      throw Error(ErrorCategory::kUnsupported, "ALTER TABLE ... ADD COLUMN with PRIMARY KEY is not supported");
+    writes::Unit unit({&db});
+    writes::add_column(db, t.name(), s.add_column);
+    unit.commit();
+  }
+};
+
+Executor::Executor(Database& db) : db_(db), impl_(std::make_unique<Impl>(db)) {}
+Executor::~Executor() = default;
+
+ExecResult Executor::execute(std::string_view sql) { return run(parse_statement(sql)); }
+
+ExecResult Executor::run(const Statement& st) {
+  ExecResult r;
+  impl_->expr_counter = 0;
+  try {
+    switch (st.kind) {
+      case StatementKind::kSelect:
+        r.has_rows = true;
+        r.result = impl_->select(*st.select);
+        r.records_affected = r.result.rows.size();
+        break;
+      case StatementKind::kInsert:
+        r.records_affected = impl_->insert(*st.insert);
+        break;
+      case StatementKind::kUpdate:
+        r.records_affected = impl_->update(*st.update);
+        break;
+      case StatementKind::kDelete:
+        r.records_affected = impl_->remove(*st.del);
+        break;
+      case StatementKind::kCreateTable:
+        impl_->create(*st.create);
+        break;
+      case StatementKind::kAlterTable:
+        impl_->alter(*st.alter);
+        break;
+      case StatementKind::kDropTable:
+        db_.table(st.drop->table);
+        writes::drop_table(db_, st.drop->table);
+        break;
+    }
+  } catch (const Error& e) {
+    impl_->other_files.clear();
+    std::string text = st.text;
+    for (char& c : text) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    if (text.size() > 300) text = text.substr(0, 297) + "...";
+    throw Error(e.category(), std::string(e.what()) + " (in " + statement_kind_name(st.kind) + " statement: " + text + ")");
+  }
+  impl_->other_files.clear();
+  return r;
+}
+
+ResultSet Executor::select(const SelectStmt& select) { return impl_->select(select); }
+
+ResultSet Executor::table_rows(std::string_view table) {
+  Table& t = db_.table(table);
+  ResultSet rs;
+  for (std::size_t c = 0; c < t.columns().size(); ++c) {
+    const ColumnDef& cd = t.columns()[c];
+    rs.columns.push_back(ResultColumn{cd.name, cd.type, cd.auto_number, static_cast<int>(c)});
+  }
+  for (auto c = t.scan(); c.next();) {
+    rs.rows.push_back(c.row());
+    rs.row_ids.push_back(c.id());
+  }
+  rs.base_table = &t;
+  rs.plan = "scan " + t.name();
+  return rs;
+}
+
+namespace {
+void bind_to_result(const Expr& e, const ResultSet& rs) {
+  if (e.kind == ExprKind::kColumn) {
+    int c = rs.find_column(e.name);
+    if (c < 0 && !e.qualifier.empty()) c = rs.find_column(e.qualifier + "." + e.name);
+    if (c < 0) throw Error(ErrorCategory::kNotFound, "unknown column '" + e.name + "' in the criteria");
+    e.bound_source = 0;
+    e.bound_column = c;
+  }
+  for (const auto& a : e.args) bind_to_result(*a, rs);
+}
+}  // namespace
+
+bool Executor::matches(const Expr& criteria, const ResultSet& result, const Row& row) {
+  if (criteria.kind == ExprKind::kColumn ? criteria.bound_source < 0 : true) bind_to_result(criteria, result);
+  Tuple t;
+  t.rows.push_back(&row);
+  t.ids.push_back(RowId{});
+  return impl_->passes(&criteria, t);
+}
+
+}  // namespace jet::sql
