@@ -383,6 +383,7 @@ void Recordset::set_field(std::string_view name, const Value& value) {
 
 void Recordset::set_field(std::string_view name, std::string_view text) { set_field(name, Value(std::string(text))); }
 void Recordset::set_field(std::string_view name, const char* text) { set_field(name, Value(std::string(text))); }
+void Recordset::set_field(std::string_view name, const std::string& text) { set_field(name, Value(text)); }
 
 std::size_t Recordset::field_count() const { return impl_->rs.columns.size(); }
 const std::string& Recordset::field_name(std::size_t index) const {

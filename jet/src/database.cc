@@ -6,6 +6,7 @@
 #include "jet/env.h"
 #include "jet/error.h"
 #include "journal.h"
+#include "lock_file.h"
 #include "pager.h"
 #include "table_def.h"
 
@@ -60,11 +61,13 @@ OpenOptions OpenOptions::from_connect_string(std::string_view connect) {
 
 struct Database::Impl {
   std::string path;
+  std::unique_ptr<LockFile> lock_file;  // read-write opens; left after the pager closes
   std::unique_ptr<Pager> pager;
   DatabaseHeader header;
   DatabaseInfo info;
   std::vector<TableEntry> catalog;  // every local table, system ones included
   std::map<std::string, std::unique_ptr<Table>> open_tables;  // by lower-case name
+  std::vector<std::unique_ptr<Table>> retired_tables;  // replaced after a schema change
 };
 
 Database::Database() : impl_(std::make_unique<Impl>()) {}
@@ -119,7 +122,10 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   Impl& d = *db->impl_;
   d.path = path;
   auto file = env->open_file(path, options.read_write ? OpenMode::kReadWrite : OpenMode::kReadOnly);
-  if (options.read_write) lock_for_writing(*file, path);
+  if (options.read_write) {
+    lock_for_writing(*file, path);
+    d.lock_file = std::make_unique<LockFile>(*env, path, env->computer_name(), options.user_name);
+  }
   recover_if_needed(*env, path, options.read_write ? file.get() : nullptr);
   d.pager = std::make_unique<Pager>(std::move(file), options.cache_pages, env, options.read_write);
   d.pager->set_durability(options.durability);
@@ -198,6 +204,17 @@ Table& Database::table(std::string_view name) {
     return *impl_->open_tables.emplace(key, std::move(table)).first->second;
   }
   throw Error(ErrorCategory::kNotFound, impl_->path + ": no table named '" + std::string(name) + "'");
+}
+
+void Database::catalog_add(const TableEntry& entry) { impl_->catalog.push_back(entry); }
+
+void Database::forget_table(std::string_view name) {
+  auto it = impl_->open_tables.find(lower_ascii(name));
+  if (it == impl_->open_tables.end()) return;
+  // Callers may still hold the Table: keep it alive (with its old
+  // definition) until the Database closes.
+  impl_->retired_tables.push_back(std::move(it->second));
+  impl_->open_tables.erase(it);
 }
 
 }  // namespace jet

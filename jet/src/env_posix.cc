@@ -92,6 +92,28 @@ class PosixFile final : public File {
     ::fcntl(fd_, kSetLock, &fl);
   }
 
+  bool try_lock_range(uint64_t offset, uint64_t length, LockKind kind) override {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = (kind == LockKind::kShared) ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    if (::fcntl(fd_, kSetLock, &fl) == 0) return true;
+    if (errno == EACCES || errno == EAGAIN) return false;
+    throw_errno(path_, "lock", errno);
+  }
+
+  void unlock_range(uint64_t offset, uint64_t length) override {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(offset);
+    fl.l_len = static_cast<off_t>(length);
+    ::fcntl(fd_, kSetLock, &fl);
+  }
+
   const std::string& path() const override { return path_; }
 
  private:
@@ -107,6 +129,7 @@ class PosixEnv final : public Env {
       case OpenMode::kReadOnly: flags |= O_RDONLY; break;
       case OpenMode::kReadWrite: flags |= O_RDWR; break;
       case OpenMode::kCreate: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+      case OpenMode::kOpenAlways: flags |= O_RDWR | O_CREAT; break;
     }
     int fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) throw_errno(path, "open", errno);
@@ -116,6 +139,12 @@ class PosixEnv final : public Env {
       throw Error(ErrorCategory::kIo, path + ": is a directory, not a database file");
     }
     return std::make_unique<PosixFile>(fd, path);
+  }
+
+  std::string computer_name() override {
+    char buf[256] = {};
+    if (::gethostname(buf, sizeof buf - 1) != 0) return {};
+    return buf;
   }
 
   bool file_exists(const std::string& path) override { return ::access(path.c_str(), F_OK) == 0; }

@@ -1,11 +1,14 @@
 #include "table_def.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
 #include "binary.h"
 #include "jet/error.h"
+#include "page_allocator.h"
+#include "pager.h"
 #include "text_codec.h"
 
 namespace jet {
@@ -243,6 +246,178 @@ index::IndexLayout make_index_layout(const TableDef& table, const IndexDef& ix) 
   layout.primary_key = ix.primary_key;
   layout.foreign_key = ix.foreign_key;
   return layout;
+}
+
+namespace {
+
+constexpr uint32_t kTableMagic = 0x0659;
+constexpr uint32_t kRealIndexMagic = 0x0783;
+
+void w16(std::vector<uint8_t>& b, uint16_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+void w32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+void wname(std::vector<uint8_t>& b, const std::string& name) {
+  std::string u;
+  append_utf8_as_utf16le(name, u);
+  w16(b, uint16_t(u.size()));
+  b.insert(b.end(), u.begin(), u.end());
+}
+
+}  // namespace
+
+std::vector<uint8_t> build_table_def(const TableDef& t) {
+  // Real indexes in number order; each takes its columns and flags from
+  // the first logical index that names it.
+  uint32_t real_count = 0;
+  for (const IndexDef& ix : t.indexes) real_count = std::max(real_count, ix.real_index + 1);
+  std::vector<const IndexDef*> real(real_count, nullptr);
+  for (const IndexDef& ix : t.indexes)
+    if (!real[ix.real_index]) real[ix.real_index] = &ix;
+
+  std::vector<uint8_t> b(kTdefHeader, 0);
+  b[0] = 0x02;
+  b[1] = 0x01;
+  w32(b, 0);  // length, set below
+  w32(b, kTableMagic);
+  w32(b, t.row_count);
+  w32(b, t.next_auto_number);
+  b.push_back(0x01);  // 0x18: set in every fixture's definitions
+  b.resize(0x28, 0);
+  b.push_back(t.system ? 0x53 : 0x4E);
+  uint16_t var_cols = 0;
+  for (const ColumnDef& c : t.columns)
+    if (!c.fixed_length && c.type != ColumnType::kBoolean) ++var_cols;
+  uint16_t max_cols = t.max_columns;
+  for (const ColumnDef& c : t.columns) max_cols = std::max<uint16_t>(max_cols, uint16_t(c.number + 1));
+  w16(b, max_cols);
+  w16(b, var_cols);
+  w16(b, uint16_t(t.columns.size()));
+  w32(b, uint32_t(t.indexes.size()));
+  w32(b, real_count);
+  w32(b, t.usage_map);
+  w32(b, t.free_space_map);
+  for (uint32_t i = 0; i < real_count; ++i) {
+    w32(b, 0);
+    w32(b, t.row_count);
+    w32(b, 0);
+  }
+  for (std::size_t i = 0; i < t.columns.size(); ++i) {
+    const ColumnDef& c = t.columns[i];
+    b.push_back(uint8_t(c.type));
+    w32(b, kTableMagic);
+    w16(b, c.number);
+    w16(b, c.variable_index);
+    w16(b, c.number);
+    if (c.type == ColumnType::kNumeric) {
+      b.push_back(c.precision);
+      b.push_back(c.scale);
+    } else {
+      w16(b, c.sort_order ? c.sort_order : 0x0409);
+    }
+    b.push_back(0);
+    b.push_back(c.sort_order_version);
+    uint8_t flags = uint8_t(c.flags | 0x02);
+    if (c.fixed_length) flags |= 0x01;
+    if (c.auto_number) flags |= 0x04;
+    if (c.auto_guid) flags |= 0x40;
+    if (c.hyperlink) flags |= 0x80;
+    if (t.system) flags |= 0x10;
+    b.push_back(flags);
+    b.push_back(c.compressed_unicode ? 0x01 : 0x00);
+    w32(b, 0);
+    w16(b, c.fixed_offset);
+    w16(b, c.length);
+  }
+  for (const ColumnDef& c : t.columns) wname(b, c.name);
+  for (uint32_t i = 0; i < real_count; ++i) {
+    const IndexDef* ix = real[i];
+    w32(b, kRealIndexMagic);
+    for (int k = 0; k < kMaxIndexColumns; ++k) {
+      if (ix && k < int(ix->columns.size())) {
+        w16(b, ix->columns[k].column_number);
+        b.push_back(ix->columns[k].ascending ? 0x01 : 0x02);
+      } else {
+        w16(b, 0xFFFF);
+        b.push_back(0x00);
+      }
+    }
+    w32(b, ix ? ix->usage_map : 0);
+    w32(b, ix ? ix->first_page : 0);
+    w32(b, 0);
+    uint8_t flags = 0x80;
+    if (ix) {
+      if (ix->unique || ix->primary_key) flags |= kIdxUnique;
+      if (ix->ignore_nulls) flags |= kIdxIgnoreNulls;
+      if (ix->required || ix->primary_key) flags |= kIdxRequired;
+    }
+    b.push_back(flags);
+    b.insert(b.end(), 5, 0);
+  }
+  for (std::size_t i = 0; i < t.indexes.size(); ++i) {
+    const IndexDef& ix = t.indexes[i];
+    w32(b, kTableMagic);
+    w32(b, uint32_t(i));
+    w32(b, ix.real_index);
+    b.push_back(ix.foreign_key ? 0x01 : 0x00);
+    w32(b, ix.foreign_key ? uint32_t(ix.related_index) : 0xFFFFFFFFu);
+    w32(b, ix.foreign_key ? ix.related_table_page : 0);
+    b.push_back(ix.cascade_updates ? 0x01 : 0x00);
+    b.push_back(ix.cascade_deletes ? 0x01 : 0x00);
+    b.push_back(ix.primary_key ? 0x01 : ix.foreign_key ? 0x02 : 0x00);
+    w32(b, 0);
+  }
+  for (const IndexDef& ix : t.indexes) wname(b, ix.name);
+  w16(b, 0xFFFF);
+  put_le32(b.data() + 8, uint32_t(b.size()));
+  return b;
+}
+
+void write_table_def(Pager& pager, PageAllocator& allocator, uint32_t first_page, const std::vector<uint8_t>& bytes) {
+  // Pages of the existing chain (a fresh page has none after it).
+  std::vector<uint32_t> chain{first_page};
+  {
+    const uint8_t* p = pager.page(first_page);
+    uint32_t next = p[0] == 0x02 ? le32(p + 4) : 0;
+    while (next != 0 && next < pager.page_count() && chain.size() < kMaxTdefPages &&
+           std::find(chain.begin(), chain.end(), next) == chain.end()) {
+      chain.push_back(next);
+      const uint8_t* q = pager.page(next);
+      next = q[0] == 0x02 ? le32(q + 4) : 0;
+    }
+  }
+  const std::size_t per_page = kPageSize - kTdefHeader;
+  std::size_t pages_needed = 1;
+  if (bytes.size() > kPageSize) pages_needed += (bytes.size() - kPageSize + per_page - 1) / per_page;
+  while (chain.size() < pages_needed) chain.push_back(allocator.new_page());
+  for (std::size_t i = pages_needed; i < chain.size(); ++i) {
+    std::memset(pager.page_for_write(chain[i]), 0, kPageSize);
+    allocator.free_page(chain[i]);
+  }
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < pages_needed; ++i) {
+    uint8_t* p = pager.page_for_write(chain[i]);
+    std::memset(p, 0, kPageSize);
+    std::size_t used;
+    if (i == 0) {
+      used = std::min(bytes.size(), kPageSize);
+      std::memcpy(p, bytes.data(), used);
+      pos = used;
+    } else {
+      std::size_t n = std::min(bytes.size() - pos, per_page);
+      std::memcpy(p + kTdefHeader, bytes.data() + pos, n);
+      pos += n;
+      used = kTdefHeader + n;
+    }
+    p[0] = 0x02;
+    p[1] = 0x01;
+    put_le32(p + 4, i + 1 < pages_needed ? chain[i + 1] : 0);
+    std::size_t free = kPageSize > used + 8 ? kPageSize - used - 8 : 0;
+    put_le16(p + 2, uint16_t(free));
+  }
 }
 
 }  // namespace jet

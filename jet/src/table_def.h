@@ -49,6 +49,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "index/index_layout.h"
 #include "jet/schema.h"
@@ -61,6 +62,27 @@ namespace jet {
 // table and page for any inconsistency (wrong page type, loops in the page
 // chain, counts that run past the data).
 TableDef read_table_def(PageSource& pages, uint32_t tdef_page, const std::string& name);
+
+// Writing. The definition is rebuilt from a TableDef: header (row count,
+// last counter value, table type 0x4E user / 0x53 system, counts, map row
+// pointers), real-index row counts, columns (25 bytes each, with Access's
+// constant 0x0659 at +1, as every fixture has it; sort order 0x0409 on every
+// column), names, real indexes (52 bytes: 0x0783 at +0 as in every
+// fixture, flags at +46 with 0x80 always set), logical indexes (28 bytes,
+// 0x0659 at +0), index names, and the 0xFFFF end of the (empty) list of
+// long-value column maps. The length at 0x08 counts from the page start to
+// that end, and the page's free-space field is 4096 - length - 8
+// (adox_jet4 page 2: 1050 and 3038; testV2000 page 24: 536 and 3552).
+// Column descriptors of system tables carry flag 0x10 (adox_jet4).
+std::vector<uint8_t> build_table_def(const TableDef& table);
+
+class Pager;
+class PageAllocator;
+
+// Writes `bytes` (from build_table_def) over the definition's page chain
+// starting at `first_page` (an existing TDEF page, or a fresh zeroed page),
+// adding continuation pages when it grew, freeing those no longer needed.
+void write_table_def(Pager& pager, PageAllocator& allocator, uint32_t first_page, const std::vector<uint8_t>& bytes);
 
 // The handshake with the index module for one logical index of `table`.
 index::IndexLayout make_index_layout(const TableDef& table, const IndexDef& index);

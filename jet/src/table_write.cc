@@ -120,6 +120,15 @@ struct Table::Writer {
   uint32_t tdef_word(std::size_t off) { return le32(pager.page(t.def_.tdef_page) + off); }
   void set_tdef_word(std::size_t off, uint32_t v) { put_le32(pager.page_for_write(t.def_.tdef_page) + off, v); }
 
+  // The row count, also kept in each real index's count entry (offset
+  // 0x3F + 12 i + 4: indexTestV2000 holds 3 there for 3 rows).
+  void set_row_count(uint32_t n) {
+    uint8_t* p = pager.page_for_write(t.def_.tdef_page);
+    put_le32(p + kTdefOffRowCount, n);
+    uint32_t reals = le32(p + 0x33);
+    for (uint32_t i = 0; i < reals && 0x3F + 12 * i + 8 <= kPageSize; ++i) put_le32(p + 0x3F + 12 * i + 4, n);
+  }
+
   bool is_our_data_page(uint32_t pg) {
     if (pg < 2 || pg >= pager.page_count()) return false;
     const uint8_t* p = pager.page(pg);
@@ -248,7 +257,7 @@ RowId Table::insert(const Row& row, Row* stored) {
     auto iw = w.writer(reals[k]);
     if (!iw.skips(keys[k])) iw.insert(keys[k], index::RowPointer{pg, slot});
   }
-  w.set_tdef_word(kTdefOffRowCount, w.tdef_word(kTdefOffRowCount) + 1);
+  w.set_row_count(w.tdef_word(kTdefOffRowCount) + 1);
   if (auto_changed) w.set_tdef_word(kTdefOffAutoNumber, last_auto);
   scope.commit();
   def_.row_count = row_count();
@@ -351,7 +360,7 @@ void Table::remove(RowId id) {
   if (loc.moved) data_page::replace_row(pager.page_for_write(loc.page), loc.row, {}, kRowDeleted | kRowLookup);
   data_page::replace_row(pager.page_for_write(id.page), id.row, {}, kRowDeleted | kRowLookup);
   uint32_t count = w.tdef_word(kTdefOffRowCount);
-  if (count > 0) w.set_tdef_word(kTdefOffRowCount, count - 1);
+  if (count > 0) w.set_row_count(count - 1);
   scope.commit();
   def_.row_count = row_count();
   impl_->owned_loaded = false;

@@ -52,6 +52,7 @@ std::string reader_theirs(const std::string& field, ColumnType type) {
     case ColumnType::kDouble: return printed(std::strtod(field.c_str(), nullptr), "%.17g");
     case ColumnType::kCurrency:
     case ColumnType::kNumeric: return trim_zeros(field);
+    case ColumnType::kGuid: return "{" + upper(field) + "}";
     case ColumnType::kText:
     case ColumnType::kMemo: {
       std::string out;
@@ -73,11 +74,15 @@ std::string reader_theirs(const std::string& field, ColumnType type) {
 std::string export_form(const Value& v, ColumnType type) {
   if (is_null(v)) return "<null>";
   if (auto s = std::get_if<std::string>(&v); s && s->empty()) return "<null>";
+  if (auto b = std::get_if<Bytes>(&v); b && b->data.empty()) return "<null>";
   if (auto f = std::get_if<float>(&v)) return printed(*f, "%.6g");
   if (auto d = std::get_if<double>(&v)) return printed(*d, "%.14g");
   std::string s = value_text(v);
   if (type == ColumnType::kNumeric) return trim_zeros(s);
-  if (type == ColumnType::kGuid) return upper(s);
+  if (type == ColumnType::kGuid) {
+    std::erase(s, '-');
+    return upper(s);
+  }
   return s;
 }
 
@@ -139,8 +144,15 @@ std::string export_theirs(const CsvField& f, ColumnType type) {
     case ColumnType::kSingle: return printed(std::strtod(f.text.c_str(), nullptr), "%.6g");
     case ColumnType::kDouble: return printed(std::strtod(f.text.c_str(), nullptr), "%.14g");
     case ColumnType::kBinary:
-    case ColumnType::kOle:
-    case ColumnType::kGuid: return upper(f.text);
+    case ColumnType::kOle: return upper(f.text);
+    case ColumnType::kGuid: {
+      // mdb-export -b hex prints the GUID's text form as hex bytes.
+      std::string text;
+      for (std::size_t i = 0; i + 1 < f.text.size(); i += 2) text.push_back(char(std::stoi(f.text.substr(i, 2), nullptr, 16)));
+      // (mdbtools leaves out the hyphen before the last group.)
+      std::erase(text, '-');
+      return upper(text);
+    }
     case ColumnType::kNumeric: return trim_zeros(f.text);
     default: return f.text;
   }

@@ -62,6 +62,7 @@ TEST_P(FixtureRoundTrip, ChangedTablesReadBackThroughIndependentReaders) {
     OpenOptions o;
     o.password = password;
     o.read_write = true;
+    o.durability = Durability::kFast;
     auto db = Database::open(path, o);
     for (const auto& entry : db->tables()) {
       SCOPED_TRACE(name + " / " + entry.name);

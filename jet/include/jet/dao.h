@@ -137,6 +137,7 @@ class Recordset {
   void set_field(std::string_view name, const Value& value);
   void set_field(std::string_view name, std::string_view text);
   void set_field(std::string_view name, const char* text);
+  void set_field(std::string_view name, const std::string& text);
   std::size_t field_count() const;
   const std::string& field_name(std::size_t index) const;
 

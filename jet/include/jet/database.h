@@ -42,6 +42,9 @@ struct OpenOptions {
   std::size_t cache_pages = 4096;
   // Whether commits are fsync'ed (see jet/transaction.h). Read-write only.
   Durability durability = Durability::kDurable;
+  // The security account name a read-write opener enters in the Jet lock
+  // file, beside this computer's name (Jet's default account is "Admin").
+  std::string user_name = "Admin";
 
   // Options from a DAO/ODBC-style connect string: ";pwd=secret". Keys are
   // case-insensitive and separated by ';'; unknown keys are ignored.
@@ -57,6 +60,20 @@ struct DatabaseInfo {
   bool has_password = false;
   bool encoded = false;         // pages are RC4-encrypted ("encode")
   uint32_t page_count = 0;
+};
+
+// How Database::create makes a new file.
+struct CreateOptions {
+  // DAO's locale string: ";LANGID=0x0409;CP=1252;COUNTRY=0". LANGID 0x0409
+  // (the "General" sort order) and code page 1252 are the ones supported.
+  std::string locale = ";LANGID=0x0409;CP=1252;COUNTRY=0";
+  // DAO's creation options: 64 (dbVersion40) makes a Jet 4 (Access 2000)
+  // file; other versions and the encryption flag are refused.
+  int format_options = 64;
+  // The database password (up to 20 characters); empty = none.
+  std::string password;
+  Env* env = nullptr;
+  Durability durability = Durability::kDurable;
 };
 
 // An entry of the catalog (MSysObjects) that is a local table.
@@ -95,9 +112,37 @@ class Database {
   // Internal: the pager, for writing modules (WriteScope, page_for_write).
   Pager& pager();
 
+  // ---- creating databases and tables (database_create.cc) ----
+
+  // Creates a new, empty Jet 4 database at `path` holding the system tables
+  // the Jet engine creates (MSysObjects, MSysACEs, MSysQueries,
+  // MSysRelationships) with their catalog rows and permissions, and opens
+  // it read-write. The file is built beside `path` and renamed into place,
+  // so a failure never leaves a half-written file there. Throws
+  // kInvalidArgument when `path` exists or an option is malformed,
+  // kUnsupported for another format version, sort order or code page, kIo
+  // when the file cannot be written.
+  static std::unique_ptr<Database> create(const std::string& path, const CreateOptions& options = {});
+
+  // Creates a table (one statement: all or nothing). Throws
+  // kInvalidArgument for a bad name, a duplicate column, an index naming a
+  // column the table lacks, more than one primary key, a counter that is
+  // not the only one; kConstraint when a table of that name exists.
+  Table& create_table(const TableSpec& spec);
+
+  // Adds a column at the end of table `table`'s columns; rows already
+  // stored read it as Null. Throws kNotFound for an unknown table,
+  // kConstraint when the column exists, kInvalidArgument for a bad spec.
+  // References to that Table obtained before stay valid but keep the old
+  // definition; call table() again.
+  void add_column(std::string_view table, const ColumnSpec& column);
+
  private:
   struct Impl;
   Database();
+  // Catalog upkeep for create_table / add_column.
+  void catalog_add(const TableEntry& entry);
+  void forget_table(std::string_view name);
   std::unique_ptr<Impl> impl_;
 };
 

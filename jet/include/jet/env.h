@@ -21,6 +21,7 @@ enum class OpenMode {
   kReadOnly,   // the file must exist; no writes
   kReadWrite,  // the file must exist
   kCreate,     // create or truncate, then read-write
+  kOpenAlways, // create when missing (keeping an existing file's bytes), read-write
 };
 
 enum class LockKind {
@@ -54,6 +55,13 @@ class File {
   virtual bool try_lock(LockKind kind) = 0;
   virtual void unlock() = 0;
 
+  // Advisory lock on bytes [offset, offset + length) of the file (which may
+  // lie past its end), held by this File object like try_lock(); ranges
+  // that do not overlap never conflict. Returns false when another holder's
+  // lock conflicts.
+  virtual bool try_lock_range(uint64_t offset, uint64_t length, LockKind kind) = 0;
+  virtual void unlock_range(uint64_t offset, uint64_t length) = 0;
+
   virtual const std::string& path() const = 0;
 };
 
@@ -72,6 +80,10 @@ class Env {
   // Makes directory entries (creations, renames, removals) in the directory
   // holding `path` durable.
   virtual void sync_dir(const std::string& path) = 0;
+
+  // The name of this computer on the network (the Jet lock file records
+  // it); "" when the system does not say.
+  virtual std::string computer_name() = 0;
 
   // The process-wide POSIX implementation; never null, never deleted.
   static Env* posix();

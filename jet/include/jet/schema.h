@@ -77,6 +77,45 @@ struct TableDef {
   int find_index(std::string_view name) const;
 };
 
+// ---- Describing new tables and columns (Database::create_table,
+// Database::add_column) ----
+
+struct ColumnSpec {
+  std::string name;  // 1..64 characters, unique in the table (any case)
+  ColumnType type = ColumnType::kText;
+  // Text: characters (1..255, default 255). Binary: bytes (1..255,
+  // default 255). Ignored for other types.
+  uint16_t length = 0;
+  bool auto_number = false;  // Counter: a long column the engine numbers
+  bool auto_guid = false;    // GUID column the engine fills
+  bool hyperlink = false;    // memo
+  // Text and memo: store compressed when that is shorter. Jet's SQL
+  // CREATE TABLE leaves it off; Access's table designer turns it on.
+  bool compressed_unicode = false;
+  uint8_t precision = 18;  // decimal
+  uint8_t scale = 0;       // decimal
+};
+
+struct IndexColumnSpec {
+  std::string column;
+  bool ascending = true;
+};
+
+struct IndexSpec {
+  std::string name;  // e.g. "PrimaryKey"
+  std::vector<IndexColumnSpec> columns;  // 1..10
+  bool primary_key = false;  // implies unique and required
+  bool unique = false;
+  bool ignore_nulls = false;
+  bool required = false;
+};
+
+struct TableSpec {
+  std::string name;  // 1..64 characters, not starting with "MSys"
+  std::vector<ColumnSpec> columns;
+  std::vector<IndexSpec> indexes;
+};
+
 // Readable name of a column type ("Long Integer", "Text", ...).
 const char* column_type_name(ColumnType type);
 

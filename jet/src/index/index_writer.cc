@@ -40,6 +40,7 @@
 #include "index/index_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -53,8 +54,6 @@ namespace {
 
 constexpr std::size_t kRowPointerBytes = 4;
 constexpr std::size_t kChildBytes = 4;
-
-int compare_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b) { return compare_keys(a, b); }
 
 void append_row_pointer(std::vector<uint8_t>& out, RowPointer row) {
   out.push_back(static_cast<uint8_t>(row.page >> 16));
@@ -173,10 +172,92 @@ struct IndexWriter::Node {
   std::size_t stored_count() const { return leaf || count() < 2 ? count() : count() - 1; }
 };
 
+// One level of the path from the root to the leaf of an operation. Pages
+// above the leaf are read in place on the way down and loaded into `node`
+// only when something of theirs must change.
 struct IndexWriter::Frame {
+  uint32_t number = 0;
+  bool loaded = false;
+  bool via_tail = false;  // reached through its parent's tail pointer
+  std::size_t pos = 0;    // leaf: where the entry is or goes; above: the child followed
   Node node;
-  std::size_t pos = 0;  // leaf: where the entry is or goes; intermediate: the child followed
 };
+
+// An index page read in place, without copying its entries: where each
+// entry ends (from the mask), the shared prefix, and comparisons of a
+// stored entry with given bytes. Bounds are checked; order is not (the
+// reader checks it on every scan).
+struct IndexWriter::RawPage {
+  const uint8_t* page = nullptr;
+  uint32_t number = 0;
+  bool leaf = true;
+  std::size_t prefix = 0;
+  uint32_t tail = 0;
+  uint32_t next = 0;
+  std::vector<uint16_t> ends;  // end of each stored entry, from 0x1E0
+
+  std::size_t count() const { return ends.size(); }
+  std::size_t start(std::size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+  // Bytes taken from the first entry, then stored bytes, of entry i.
+  std::size_t shared(std::size_t i) const { return i == 0 ? 0 : prefix; }
+  const uint8_t* data() const { return page + kIndexEntriesOffset; }
+  // Entry i without its child pointer compared with `b`.
+  int compare(std::size_t i, std::span<const uint8_t> b) const {
+    const std::size_t n1 = shared(i);
+    const std::size_t n2 = ends[i] - start(i) - (leaf ? 0 : kChildBytes);
+    const std::size_t m1 = std::min(n1, b.size());
+    if (m1 > 0) {
+      int c = std::memcmp(data(), b.data(), m1);
+      if (c != 0) return c;
+    }
+    if (n1 > b.size()) return 1;
+    const std::size_t rest = b.size() - n1;
+    const std::size_t m2 = std::min(n2, rest);
+    if (m2 > 0) {
+      int c = std::memcmp(data() + start(i), b.data() + n1, m2);
+      if (c != 0) return c;
+    }
+    const std::size_t total = n1 + n2;
+    return total < b.size() ? -1 : (total > b.size() ? 1 : 0);
+  }
+  // Entry i without its child pointer, whole.
+  void full(std::size_t i, std::vector<uint8_t>& out) const {
+    out.assign(data(), data() + shared(i));
+    out.insert(out.end(), data() + start(i), data() + ends[i] - (leaf ? 0 : kChildBytes));
+  }
+  uint32_t child(std::size_t i) const {
+    const uint8_t* c = data() + ends[i] - kChildBytes;
+    return (static_cast<uint32_t>(c[0]) << 24) | (static_cast<uint32_t>(c[1]) << 16) |
+           (static_cast<uint32_t>(c[2]) << 8) | c[3];
+  }
+  RowPointer row(std::size_t i) const {
+    const uint8_t* r = data() + ends[i] - (leaf ? 0 : kChildBytes) - kRowPointerBytes;
+    return RowPointer{static_cast<uint32_t>((r[0] << 16) | (r[1] << 8) | r[2]), r[3]};
+  }
+  // First entry >= b (count() when none).
+  std::size_t lower_bound(std::span<const uint8_t> b) const {
+    std::size_t lo = 0;
+    std::size_t hi = count();
+    while (lo < hi) {
+      const std::size_t mid = (lo + hi) / 2;
+      if (compare(mid, b) < 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return lo;
+  }
+};
+
+namespace {
+
+uint32_t read_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
 
 namespace {
 
@@ -205,7 +286,13 @@ bool fits(const Node& n) {
 
 IndexWriter::IndexWriter(PageSource& pages, IndexPageStore& store, IndexPageAllocator& allocator,
                          const IndexLayout& layout)
-    : pages_(pages), store_(store), allocator_(allocator), layout_(layout) {}
+    : pages_(pages),
+      store_(store),
+      allocator_(allocator),
+      layout_(layout),
+      raw_holder_(std::make_unique<RawPage>()),
+      raw_(*raw_holder_),
+      load_raw_(std::make_unique<RawPage>()) {}
 
 IndexWriter::~IndexWriter() = default;
 
@@ -246,50 +333,75 @@ void IndexWriter::check_insert(std::span<const Value> values, std::span<const ui
                     value_list() + ")");
   }
   if (!layout_.unique || any_null || skips(key)) return;
-  IndexReader reader(pages_, layout_);
-  for (IndexCursor c = reader.lower_bound(key); c.valid(); c.next()) {
-    if (compare_keys(c.key(), key) != 0) break;
-    if (self && c.row() == *self) continue;
-    throw Error(ErrorCategory::kConstraint,
-                "the value " + value_list() + " is already in the unique index '" + layout_.name + "' of table '" +
-                    layout_.table_name + "'");
+  // Entries with this key follow the first entry >= the bare key, maybe
+  // over several leaves.
+  descend(key);
+  std::size_t i = path_.back().pos;
+  std::vector<uint8_t> entry;
+  for (uint32_t walked = 0; walked <= pages_.page_count(); ++walked) {
+    if (i == raw_.count()) {
+      if (raw_.next == 0) return;
+      read_raw(raw_.next, raw_);
+      if (!raw_.leaf) fail(ErrorCategory::kCorruption, "the leaf chain leads to an intermediate page");
+      i = 0;
+      continue;
+    }
+    raw_.full(i, entry);
+    if (entry.size() != key.size() + kRowPointerBytes || !std::equal(key.begin(), key.end(), entry.begin())) return;
+    if (!(self && raw_.row(i) == *self)) {
+      throw Error(ErrorCategory::kConstraint,
+                  "the value " + value_list() + " is already in the unique index '" + layout_.name + "' of table '" +
+                      layout_.table_name + "'");
+    }
+    ++i;
   }
+  fail(ErrorCategory::kCorruption, "the leaf chain loops");
 }
 
 void IndexWriter::load(uint32_t number, Node& out, const std::vector<uint8_t>* upper) {
-  if (number == 0 || number >= pages_.page_count()) {
-    fail(ErrorCategory::kCorruption, "page pointer " + std::to_string(number) + " is out of range");
-  }
-  decode_index_page(pages_.page(number), number, pages_.page_count(), pages_.file_name(), layout_, scratch_);
-  out = Node{};
-  out.number = number;
-  out.leaf = scratch_.leaf;
-  out.prev = scratch_.prev_page;
-  out.next = scratch_.next_page;
-  out.byte_1a = scratch_.byte_1a;
-  const std::size_t n = scratch_.entry_count();
-  if (out.leaf) {
-    out.bytes = scratch_.bytes;
-    out.starts = n == 0 ? std::vector<uint32_t>{0} : scratch_.starts;
-    return;
-  }
-  out.bytes.reserve(scratch_.bytes.size());
-  out.children.reserve(n + 1);
-  out.starts.reserve(n + 2);
+  RawPage& raw = *load_raw_;
+  read_raw(number, raw);
+  node_from_raw(raw, out, upper);
+}
+
+void IndexWriter::node_from_raw(const RawPage& raw, Node& out, const std::vector<uint8_t>* upper) {
+  out.number = raw.number;
+  out.leaf = raw.leaf;
+  out.prev = read_le32(raw.page + kIndexPrevOffset);
+  out.next = raw.next;
+  out.byte_1a = raw.page[kIndexPrefixLengthOffset + 2];
+  out.last_unknown = false;
+  out.dirty = out.last_changed = false;
+  const std::size_t n = raw.count();
+  const std::size_t child_bytes = out.leaf ? 0 : kChildBytes;
+  const std::size_t stored = n > 0 ? raw.ends.back() : 0;
+  const std::size_t whole = stored + (n > 1 ? raw.prefix * (n - 1) : 0) - child_bytes * n;
+  out.bytes.resize(whole);
+  out.starts.resize(n + 1);
+  out.starts[0] = 0;
+  out.children.clear();
+  if (!out.leaf) out.children.reserve(n + 1);
+  const uint8_t* data = raw.data();
+  uint8_t* to = out.bytes.data();
+  std::size_t at = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    auto e = scratch_.entry_without_child(i);
-    out.bytes.insert(out.bytes.end(), e.begin(), e.end());
-    out.starts.push_back(static_cast<uint32_t>(out.bytes.size()));
-    out.children.push_back(scratch_.child(i));
+    const std::size_t shared = raw.shared(i);
+    if (shared > 0) std::memcpy(to + at, data, shared);
+    at += shared;
+    const std::size_t own = raw.ends[i] - raw.start(i) - child_bytes;
+    std::memcpy(to + at, data + raw.start(i), own);
+    at += own;
+    out.starts[i + 1] = static_cast<uint32_t>(at);
+    if (!out.leaf) out.children.push_back(raw.child(i));
   }
-  if (scratch_.tail_page != 0) {
+  if (raw.tail != 0) {
     if (upper != nullptr) {
       out.bytes.insert(out.bytes.end(), upper->begin(), upper->end());
     } else {
       out.last_unknown = true;
     }
     out.starts.push_back(static_cast<uint32_t>(out.bytes.size()));
-    out.children.push_back(scratch_.tail_page);
+    out.children.push_back(raw.tail);
   }
 }
 
@@ -380,49 +492,142 @@ uint32_t IndexWriter::new_page() {
   return number;
 }
 
+void IndexWriter::read_raw(uint32_t number, RawPage& out) {
+  if (number == 0 || number >= pages_.page_count()) {
+    fail(ErrorCategory::kCorruption, "page pointer " + std::to_string(number) + " is out of range");
+  }
+  const uint8_t* page = pages_.page(number);
+  const auto where = [&](const std::string& what) {
+    fail(ErrorCategory::kCorruption, "page " + std::to_string(number) + ": " + what);
+  };
+  if (page[0] != kLeafPageType && page[0] != kIntermediatePageType) where("not an index page");
+  if (layout_.tdef_page != 0 && read_le32(page + kIndexTdefOffset) != layout_.tdef_page) {
+    where("belongs to another table");
+  }
+  out.page = page;
+  out.number = number;
+  out.leaf = page[0] == kLeafPageType;
+  out.prefix = static_cast<uint16_t>(page[kIndexPrefixLengthOffset] | (page[kIndexPrefixLengthOffset + 1] << 8));
+  out.tail = out.leaf ? 0 : read_le32(page + kIndexTailOffset);
+  out.next = read_le32(page + kIndexNextOffset);
+  out.ends.clear();
+  const std::size_t min_entry = kRowPointerBytes + 1 + (out.leaf ? 0 : kChildBytes);
+  const uint8_t* mask = page + kIndexMaskOffset;
+  std::size_t last = 0;
+  for (std::size_t byte = 0; byte < kIndexMaskSize; ++byte) {
+    unsigned bits = mask[byte];
+    while (bits != 0) {
+      const std::size_t end = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
+      bits &= bits - 1;
+      if (end > kIndexEntryCapacity || end <= last) where("the entry mask is damaged");
+      const std::size_t shared = out.ends.empty() ? 0 : out.prefix;
+      if (shared + end - last < min_entry) where("an entry is too short");
+      out.ends.push_back(static_cast<uint16_t>(end));
+      last = end;
+    }
+  }
+  if (out.tail != 0 && (out.tail >= pages_.page_count() || out.tail == number)) where("the tail page is out of range");
+  if (!out.leaf) {
+    const uint32_t page_count = pages_.page_count();
+    for (std::size_t i = 0; i < out.count(); ++i) {
+      const uint32_t c = out.child(i);
+      if (c == 0 || c >= page_count || c == number) where("a child page pointer is out of range");
+    }
+  }
+  if (!out.ends.empty() && out.count() > 1 && out.prefix > out.ends[0]) where("the shared prefix is longer than the first entry");
+}
+
 void IndexWriter::descend(std::span<const uint8_t> entry) {
   path_.clear();
   uint32_t number = layout_.first_page;
-  const std::vector<uint8_t>* upper = nullptr;
-  std::vector<uint8_t> upper_copy;
+  bool via_tail = false;
   for (int depth = 0;; ++depth) {
     if (depth >= 32) fail(ErrorCategory::kCorruption, "the index tree is deeper than any real one");
+    for (const Frame& f : path_) {
+      if (f.number == number) fail(ErrorCategory::kCorruption, "the index tree loops through page " + std::to_string(number));
+    }
     path_.emplace_back();
     Frame& f = path_.back();
-    load(number, f.node, upper);
-    const Node& n = f.node;
-    // First entry >= `entry` (the unknown last entry counts as greater).
-    std::size_t lo = 0;
-    std::size_t hi = n.leaf ? n.count() : (n.last_unknown ? n.count() - 1 : n.count());
-    while (lo < hi) {
-      const std::size_t mid = (lo + hi) / 2;
-      if (compare_bytes(n.entry(mid), entry) < 0) {
-        lo = mid + 1;
-      } else {
-        hi = mid;
-      }
-    }
-    f.pos = lo;
-    if (n.leaf) return;
-    if (n.count() == 0) {
-      if (depth == 0) {
-        fail(ErrorCategory::kCorruption, "the root page " + std::to_string(number) + " is an intermediate page without entries");
-      }
+    f.number = number;
+    f.via_tail = via_tail;
+    read_raw(number, raw_);
+    raw_valid_ = true;
+    f.pos = raw_.lower_bound(entry);
+    if (raw_.leaf) return;
+    // The child whose subtree ends at the first entry >= `entry`; past the
+    // listed entries, the tail page, or else the last child.
+    if (f.pos < raw_.count()) {
+      number = raw_.child(f.pos);
+      via_tail = false;
+    } else if (raw_.tail != 0) {
+      number = raw_.tail;
+      via_tail = true;
+    } else if (raw_.count() > 0) {
+      f.pos = raw_.count() - 1;
+      number = raw_.child(f.pos);
+      via_tail = false;
+    } else {
       fail(ErrorCategory::kCorruption, "page " + std::to_string(number) + " is an intermediate page without entries");
     }
-    if (f.pos == n.count()) f.pos = n.count() - 1;
-    for (std::size_t d = 0; d + 1 < path_.size(); ++d) {
-      if (path_[d].node.number == n.children[f.pos]) fail(ErrorCategory::kCorruption, "the index tree loops");
-    }
-    if (n.known(f.pos)) {
-      auto e = n.entry(f.pos);
-      upper_copy.assign(e.begin(), e.end());
-      upper = &upper_copy;
-    } else {
-      upper = nullptr;
-    }
-    number = n.children[f.pos];
   }
+}
+
+IndexWriter::Node& IndexWriter::loaded(std::size_t d) {
+  Frame& f = path_[d];
+  if (!f.loaded) {
+    if (d + 1 == path_.size() && raw_valid_ && raw_.number == f.number) {
+      node_from_raw(raw_, f.node, nullptr);  // the leaf descend() just read
+    } else {
+      load(f.number, f.node, nullptr);
+    }
+    raw_valid_ = false;
+    f.loaded = true;
+    if (d + 1 < path_.size()) {
+      // Where the page below sits among this page's children.
+      const uint32_t child = path_[d + 1].number;
+      auto it = std::find(f.node.children.begin(), f.node.children.end(), child);
+      if (it == f.node.children.end()) {
+        fail(ErrorCategory::kCorruption, "page " + std::to_string(f.number) + " does not lead to page " +
+                                             std::to_string(child) + " any more");
+      }
+      f.pos = static_cast<std::size_t>(it - f.node.children.begin());
+    }
+  }
+  return f.node;
+}
+
+bool IndexWriter::append_in_place(std::span<const uint8_t> entry) {
+  Frame& f = path_.back();
+  const RawPage& leaf = raw_;  // descend() left the leaf here
+  const std::size_t n = leaf.count();
+  if (n == 0 || f.pos != n) return false;
+  const std::size_t used = leaf.ends.back();
+  std::size_t prefix = leaf.prefix;
+  if (n == 1 && prefix != 0) return false;
+  std::size_t add = entry.size();
+  if (prefix == 0) {
+    // Whole entries; they must still fit whole (else the page compresses).
+    if (used + add > kIndexEntryCapacity) return false;
+  } else {
+    // A compressed page keeps its prefix only while its first and new last
+    // keys share exactly that much.
+    const std::size_t first_key = leaf.ends[0] - kRowPointerBytes;
+    const std::size_t new_key = entry.size() - kRowPointerBytes;
+    std::size_t common = 0;
+    const std::size_t limit = std::min(first_key, new_key);
+    while (common < limit && leaf.data()[common] == entry[common]) ++common;
+    if (common != prefix) return false;
+    add -= prefix;
+    if (used + add > kIndexEntryCapacity) return false;
+  }
+  uint8_t* page = store_.page_for_write(leaf.number);
+  std::memcpy(page + kIndexEntriesOffset + used, entry.data() + (entry.size() - add), add);
+  const std::size_t end = used + add;
+  page[kIndexMaskOffset + end / 8] |= static_cast<uint8_t>(1u << (end % 8));
+  const uint16_t free_space = static_cast<uint16_t>(kIndexEntryCapacity - end);
+  page[kIndexFreeSpaceOffset] = static_cast<uint8_t>(free_space);
+  page[kIndexFreeSpaceOffset + 1] = static_cast<uint8_t>(free_space >> 8);
+  return true;
 }
 
 void IndexWriter::insert(std::span<const uint8_t> key, RowPointer row) {
@@ -436,17 +641,22 @@ void IndexWriter::insert(std::span<const uint8_t> key, RowPointer row) {
   entry_buffer_.assign(key.begin(), key.end());
   append_row_pointer(entry_buffer_, row);
   descend(entry_buffer_);
-  Frame& leaf = path_.back();
-  Node& n = leaf.node;
-  if (leaf.pos < n.count() && compare_bytes(n.entry(leaf.pos), entry_buffer_) == 0) {
+  const std::size_t deepest = path_.size() - 1;
+  if (path_[deepest].pos < raw_.count() && raw_.compare(path_[deepest].pos, entry_buffer_) == 0) {
     fail(ErrorCategory::kInvalidArgument, "the entry for data page " + std::to_string(row.page) + " row " +
                                               std::to_string(row.row) + " is already there");
   }
-  appended_ = leaf.pos == n.count() && n.next == 0;
-  n.insert(leaf.pos, entry_buffer_, 0);
+  appended_ = path_[deepest].pos == raw_.count() && raw_.next == 0;
+  if (append_in_place(entry_buffer_)) {
+    // The leaf's last entry is new: its parent's entry follows.
+    if (deepest > 0) settle(deepest - 1, &entry_buffer_);
+    return;
+  }
+  Node& n = loaded(deepest);
+  n.insert(path_[deepest].pos, entry_buffer_, 0);
   n.dirty = true;
-  n.last_changed = leaf.pos + 1 == n.count();
-  settle();
+  n.last_changed = path_[deepest].pos + 1 == n.count();
+  settle(deepest, nullptr);
 }
 
 void IndexWriter::remove(std::span<const uint8_t> key, RowPointer row) {
@@ -454,17 +664,18 @@ void IndexWriter::remove(std::span<const uint8_t> key, RowPointer row) {
   entry_buffer_.assign(key.begin(), key.end());
   append_row_pointer(entry_buffer_, row);
   descend(entry_buffer_);
-  Frame& leaf = path_.back();
-  Node& n = leaf.node;
-  if (leaf.pos >= n.count() || compare_bytes(n.entry(leaf.pos), entry_buffer_) != 0) {
+  const std::size_t deepest = path_.size() - 1;
+  const std::size_t pos = path_[deepest].pos;
+  if (pos >= raw_.count() || raw_.compare(pos, entry_buffer_) != 0) {
     fail(ErrorCategory::kNotFound, "no entry for data page " + std::to_string(row.page) + " row " +
                                        std::to_string(row.row) + " with that key");
   }
   appended_ = false;
-  n.last_changed = leaf.pos + 1 == n.count();
-  n.erase(leaf.pos);
+  Node& n = loaded(deepest);
+  n.last_changed = pos + 1 == n.count();
+  n.erase(pos);
   n.dirty = true;
-  settle();
+  settle(deepest, nullptr);
 }
 
 // Splits `n` (not the root) until it fits, inserting each new page into
@@ -488,13 +699,11 @@ void IndexWriter::split(Node& n, Node& parent, std::size_t& ci) {
     auto ne = n.entry(n.count() - 1);
     std::vector<uint8_t> n_last(ne.begin(), ne.end());
     parent.replace(ci, n_last);
-    if (ci + 1 == parent.count()) parent.last_unknown = false;
     parent.insert(ci + 1, last, t.number);
     parent.dirty = true;
-    parent.last_changed = parent.last_changed || ci + 2 == parent.count();
+    if (ci + 2 == parent.count()) parent.last_changed = true;
     store(t);
-    n.last_changed = false;  // handled here
-    // n keeps its position ci; the caller writes n.
+    n.last_changed = false;  // its parent entry is set
     if (!fits(n)) split(n, parent, ci);
     return;
   }
@@ -529,10 +738,34 @@ void IndexWriter::split(Node& n, Node& parent, std::size_t& ci) {
   }
 }
 
-void IndexWriter::settle() {
-  for (std::size_t d = path_.size(); d-- > 0;) {
-    Node& n = path_[d].node;
-    if (!n.dirty && !n.last_changed) break;
+// Settles the path from level `d` up: `carry`, when given, is the new last
+// entry of the subtree of the page at level d + 1 (its parent's entry for
+// it follows). Pages are loaded only where something of theirs changes.
+void IndexWriter::settle(std::size_t d, const std::vector<uint8_t>* carry) {
+  std::vector<uint8_t> carried;
+  bool has_carry = carry != nullptr;
+  if (has_carry) carried = *carry;
+  for (;;) {
+    Frame& f = path_[d];
+    if (has_carry) {
+      if (!f.loaded && path_[d + 1].via_tail) {
+        // The child is this page's tail: nothing listed here changes, but
+        // this page's own last entry did.
+        if (d == 0) return;
+        --d;
+        continue;
+      }
+      Node& n = loaded(d);
+      const bool listed = f.pos < n.stored_count();
+      const bool last = f.pos + 1 == n.count();
+      n.replace(f.pos, carried);
+      if (listed) n.dirty = true;
+      if (last) n.last_changed = true;
+      has_carry = false;
+    }
+    if (!f.loaded) return;
+    Node& n = f.node;
+    if (!n.dirty && !n.last_changed) return;
     if (d == 0) {
       if (!n.leaf && n.count() == 0) {
         // The root lost its last child: an empty index is an empty leaf.
@@ -541,72 +774,65 @@ void IndexWriter::settle() {
         n.last_unknown = false;
         n.dirty = true;
       }
-      if (!fits(n)) {
-        // The root keeps its page: its entries move down into a new page,
-        // which is then split under it.
-        Frame child;
-        child.node = n;
-        child.node.number = new_page();
-        child.node.prev = 0;
-        child.node.next = 0;
-        child.node.byte_1a = 0;
-        child.node.dirty = true;
-        Node root;
-        root.number = n.number;
-        root.leaf = false;
-        root.byte_1a = n.byte_1a;
-        root.dirty = true;
-        std::vector<uint8_t> placeholder;
-        root.insert(0, placeholder, child.node.number);
-        root.last_unknown = true;
-        Frame top;
-        top.node = std::move(root);
-        top.pos = 0;
-        path_[0] = std::move(child);
-        path_.insert(path_.begin(), std::move(top));
-        d = 2;  // the loop's decrement visits the moved page next
-        continue;
+      if (fits(n)) {
+        if (n.dirty) store(n);
+        return;
       }
-      if (n.dirty) store(n);
-      n.last_changed = false;
-      break;
+      // The root keeps its page: its entries move down into a new page,
+      // which is then split under it.
+      Frame child;
+      child.node = std::move(n);
+      child.loaded = true;
+      child.node.number = new_page();
+      child.number = child.node.number;
+      child.node.prev = child.node.next = 0;
+      child.node.byte_1a = 0;
+      child.node.dirty = true;
+      child.node.last_changed = true;
+      child.via_tail = false;
+      child.pos = f.pos;
+      Frame top;
+      top.number = layout_.first_page;
+      top.loaded = true;
+      top.pos = 0;
+      top.node.number = layout_.first_page;
+      top.node.leaf = false;
+      top.node.byte_1a = child.node.byte_1a;
+      top.node.dirty = true;
+      top.node.insert(0, std::vector<uint8_t>{}, child.number);
+      top.node.last_unknown = true;
+      path_[0] = std::move(child);
+      path_.insert(path_.begin(), std::move(top));
+      d = 1;
+      continue;
     }
-    Node& parent = path_[d - 1].node;
-    std::size_t ci = path_[d - 1].pos;
     if (n.count() == 0) {
       // An emptied page leaves the tree.
+      Node& parent = loaded(d - 1);
+      const std::size_t ci = path_[d - 1].pos;
       if (n.prev != 0) set_link(n.prev, /*next_link=*/true, n.next);
       if (n.next != 0) set_link(n.next, /*next_link=*/false, n.prev);
       allocator_.release_index_page(layout_, n.number);
       const bool was_last = ci + 1 == parent.count();
       parent.erase(ci);
       parent.dirty = true;
-      if (was_last && parent.count() > 0) {
-        // The page before becomes the last child; its entry is this page's
-        // subtree end no longer, but the parent's own last entry changed.
-        parent.last_changed = true;
-      }
+      if (was_last && parent.count() > 0) parent.last_changed = true;
       n.dirty = n.last_changed = false;
+      --d;
       continue;
     }
-    if (!fits(n)) split(n, parent, ci);
-    path_[d - 1].pos = ci;
-    if (n.last_changed) {
-      if (n.known(n.count() - 1)) {
-        auto e = n.entry(n.count() - 1);
-        std::vector<uint8_t> last(e.begin(), e.end());
-        const bool parent_last = ci + 1 == parent.count();
-        const bool listed = ci < parent.stored_count();
-        parent.replace(ci, last);
-        if (parent_last) {
-          parent.last_unknown = false;
-          parent.last_changed = true;
-        }
-        if (listed) parent.dirty = true;
-      }
-      n.last_changed = false;
+    if (!fits(n)) {
+      Node& parent = loaded(d - 1);
+      split(n, parent, path_[d - 1].pos);
     }
+    if (n.last_changed && n.known(n.count() - 1)) {
+      auto e = n.entry(n.count() - 1);
+      carried.assign(e.begin(), e.end());
+      has_carry = true;
+    }
+    n.last_changed = false;
     if (n.dirty) store(n);
+    --d;
   }
 }
 

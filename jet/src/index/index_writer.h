@@ -34,6 +34,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -117,10 +118,15 @@ class IndexWriter {
 
  private:
   struct Frame;
+  struct RawPage;
   void descend(std::span<const uint8_t> entry);
+  void read_raw(uint32_t number, RawPage& out);
+  Node& loaded(std::size_t depth);
+  bool append_in_place(std::span<const uint8_t> entry);
   void load(uint32_t number, Node& out, const std::vector<uint8_t>* upper);
+  void node_from_raw(const RawPage& raw, Node& out, const std::vector<uint8_t>* upper);
   void store(Node& node);
-  void settle();
+  void settle(std::size_t depth, const std::vector<uint8_t>* carry);
   void split(Node& node, Node& parent, std::size_t& child_index);
   void set_link(uint32_t page_number, bool next_link, uint32_t value);
   uint32_t new_page();
@@ -134,6 +140,10 @@ class IndexWriter {
   std::vector<uint8_t> entry_buffer_;
   IndexPage scratch_;
   std::vector<Frame> path_;  // root first
+  std::unique_ptr<RawPage> raw_holder_;
+  RawPage& raw_;             // the page descend() read last (the leaf)
+  std::unique_ptr<RawPage> load_raw_;  // for load()
+  bool raw_valid_ = false;   // raw_ still points into the page source's current page
   bool appended_ = false;    // the entry being inserted went past the last leaf's end
 };
 

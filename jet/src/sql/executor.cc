@@ -393,6 +393,9 @@ struct Executor::Impl {
       const Join& j = p.from->joins[k - 1];
       std::vector<const Expr*> terms;
       flatten_and(j.on.get(), terms);
+      // A table joined by "," takes its equality from WHERE (the full WHERE
+      // is still checked on every combination).
+      if (j.kind == JoinKind::kCross) flatten_and(p.where, terms);
       JoinPlan& jp = join_plans[k];
       Source& s = p.sources[k];
       for (const Expr* term : terms) {

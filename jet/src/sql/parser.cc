@@ -138,13 +138,6 @@ class Parser {
     return e;
   }
 
-  [[noreturn]] void rethrow_lexer(const Error& e) {
-    std::string msg = e.what();
-    std::string prefix = "syntax error";
-    std::string rest = msg.rfind(prefix, 0) == 0 ? msg.substr(prefix.size()) : ": " + msg;
-    throw Error(ErrorCategory::kSyntax, prefix + where_kind() + rest + " in: " + excerpt(sql_));
-  }
-
   static StatementKind guess_kind(std::string_view sql, bool& known) {
     std::size_t i = 0;
     while (i < sql.size() && std::strchr(" \t\r\n", sql[i])) ++i;
@@ -167,6 +160,7 @@ class Parser {
   std::vector<Token> tokens_;
   std::size_t i_ = 0;
   int depth_ = 0;
+  int nodes_ = 0;
 
   void set_kind(StatementKind k) {
     kind = k;
@@ -605,13 +599,16 @@ class Parser {
 
   // ---- expressions ---------------------------------------------------
 
-  static ExprPtr make(ExprKind k, std::size_t pos) {
+  ExprPtr make(ExprKind k, std::size_t pos) {
+    // Trees are walked recursively; bound their size so that no statement
+    // can exhaust the stack.
+    if (++nodes_ > 5000) fail_at(pos, "the statement is too complex (more than 5000 terms)");
     auto e = std::make_unique<Expr>();
     e->kind = k;
     e->pos = pos;
     return e;
   }
-  static ExprPtr binary(BinaryOp op, std::size_t pos, ExprPtr a, ExprPtr b) {
+  ExprPtr binary(BinaryOp op, std::size_t pos, ExprPtr a, ExprPtr b) {
     auto e = make(ExprKind::kBinary, pos);
     e->op = op;
     e->args.push_back(std::move(a));
@@ -848,11 +845,6 @@ Statement parse_statement(std::string_view sql) {
     p = std::make_unique<Parser>(sql);
   } catch (const Error& e) {
     // A lexer error: name the statement kind from its first word.
-    Parser named("");
-    named.kind = guessed;
-    named.kind_known = known;
-    std::string_view keep = sql;
-    (void)keep;
     std::string msg = e.what();
     std::string rest = msg.rfind("syntax error", 0) == 0 ? msg.substr(12) : ": " + msg;
     throw Error(ErrorCategory::kSyntax,

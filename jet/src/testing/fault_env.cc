@@ -9,11 +9,19 @@
 
 namespace jet::testing {
 
+struct RangeLock {
+  const void* owner;
+  uint64_t offset;
+  uint64_t length;
+  bool exclusive;
+};
+
 struct MemFileData {
   std::vector<uint8_t> current;
   std::vector<uint8_t> durable;
   int shared_locks = 0;
   bool exclusive = false;
+  std::vector<RangeLock> ranges;
 };
 
 struct FaultEnv::State {
@@ -25,6 +33,7 @@ struct FaultEnv::State {
   int kill_at = 0;
   bool dead = false;
   uint64_t capacity = 0;
+  std::string computer_name = "TESTHOST";
 
   void tick(FaultOp op, const std::string& path) {
     static const char* names[] = {"read", "write", "sync", "truncate", "open", "remove", "rename", "sync directory"};
@@ -67,7 +76,11 @@ class MemFile final : public File {
   MemFile(std::shared_ptr<FaultEnv::State> state, std::shared_ptr<MemFileData> data, std::string path,
           bool writable)
       : state_(std::move(state)), data_(std::move(data)), path_(std::move(path)), writable_(writable) {}
-  ~MemFile() override { unlock(); }
+  ~MemFile() override {
+    unlock();
+    auto& r = data_->ranges;
+    r.erase(std::remove_if(r.begin(), r.end(), [&](const RangeLock& l) { return l.owner == this; }), r.end());
+  }
 
   std::size_t read_at(uint64_t offset, std::size_t n, uint8_t* out) override {
     state_->tick(FaultOp::kRead, path_);
@@ -121,6 +134,28 @@ class MemFile final : public File {
     if (held_ == 1) --data_->shared_locks;
     if (held_ == 2) data_->exclusive = false;
     held_ = 0;
+  }
+
+  bool try_lock_range(uint64_t offset, uint64_t length, LockKind kind) override {
+    bool exclusive = kind == LockKind::kExclusive;
+    for (const RangeLock& l : data_->ranges) {
+      if (l.owner == this) continue;
+      bool overlap = offset < l.offset + l.length && l.offset < offset + length;
+      if (overlap && (exclusive || l.exclusive)) return false;
+    }
+    unlock_range(offset, length);
+    data_->ranges.push_back(RangeLock{this, offset, length, exclusive});
+    return true;
+  }
+
+  void unlock_range(uint64_t offset, uint64_t length) override {
+    // Whole ranges only: callers unlock what they locked.
+    auto& r = data_->ranges;
+    r.erase(std::remove_if(r.begin(), r.end(),
+                           [&](const RangeLock& l) {
+                             return l.owner == this && l.offset >= offset && l.offset + l.length <= offset + length;
+                           }),
+            r.end());
   }
 
   const std::string& path() const override { return path_; }
@@ -188,7 +223,9 @@ void FaultEnv::set_capacity(uint64_t bytes) { state_->capacity = bytes; }
 std::unique_ptr<File> FaultEnv::open_file(const std::string& path, OpenMode mode) {
   state_->tick(FaultOp::kOpen, path);
   auto it = state_->files.find(path);
-  if (mode == OpenMode::kCreate) {
+  if (mode == OpenMode::kOpenAlways && it != state_->files.end()) {
+    // an existing file: opened as it is
+  } else if (mode == OpenMode::kCreate || mode == OpenMode::kOpenAlways) {
     state_->tick(FaultOp::kWrite, path);  // creating or truncating changes the disk
     if (it == state_->files.end()) {
       it = state_->files.emplace(path, std::make_shared<MemFileData>()).first;
@@ -200,6 +237,9 @@ std::unique_ptr<File> FaultEnv::open_file(const std::string& path, OpenMode mode
   }
   return std::make_unique<MemFile>(state_, it->second, path, mode != OpenMode::kReadOnly);
 }
+
+void FaultEnv::set_computer_name(std::string name) { state_->computer_name = std::move(name); }
+std::string FaultEnv::computer_name() { return state_->computer_name; }
 
 bool FaultEnv::file_exists(const std::string& path) { return state_->files.count(path) != 0; }
 

@@ -62,7 +62,11 @@ class FaultEnv final : public Env {
   // Number of operations of a kind performed so far.
   int op_count(FaultOp op) const;
 
+  // The computer name computer_name() reports ("TESTHOST" unless set).
+  void set_computer_name(std::string name);
+
   std::unique_ptr<File> open_file(const std::string& path, OpenMode mode) override;
+  std::string computer_name() override;
   bool file_exists(const std::string& path) override;
   void remove_file(const std::string& path) override;
   void rename_file(const std::string& from, const std::string& to) override;

@@ -49,15 +49,6 @@ IndexLayout make_layout(ColumnType type, bool ascending = true, bool unique = fa
   return l;
 }
 
-std::vector<uint8_t> full_entry(std::span<const uint8_t> key, RowPointer row) {
-  std::vector<uint8_t> e(key.begin(), key.end());
-  e.push_back(static_cast<uint8_t>(row.page >> 16));
-  e.push_back(static_cast<uint8_t>(row.page >> 8));
-  e.push_back(static_cast<uint8_t>(row.page));
-  e.push_back(row.row);
-  return e;
-}
-
 int check_tree(MemoryFile& file, const IndexLayout& layout, const std::set<Model>& model) {
   TreeCheck check{file, &file.owned, layout, {}, {}};
   const int depth = check.run();

@@ -12,6 +12,7 @@
 
 #include "index/index_page.h"
 #include "index/index_writer.h"
+#include "index/key_encoding.h"
 #include "jet/error.h"
 #include "page_source.h"
 
@@ -83,7 +84,9 @@ struct TreeCheck {
     EXPECT_EQ(p.prefix_length, whole <= kIndexEntryCapacity ? 0u : shared_prefix_limit(p)) << "page " << number;
     EXPECT_EQ(p.free_space, kIndexEntryCapacity - encoded_entry_bytes(p)) << "page " << number;
     if (p.leaf) {
-      if (!root) EXPECT_GT(p.entry_count(), 0u) << "empty leaf " << number << " left in the tree";
+      if (!root) {
+        EXPECT_GT(p.entry_count(), 0u) << "empty leaf " << number << " left in the tree";
+      }
       if (p.entry_count() == 0) return {};
       auto e = p.entry(p.entry_count() - 1);
       return {e.begin(), e.end()};
@@ -124,7 +127,9 @@ struct TreeCheck {
       }
     }
     // The index owns exactly the pages of its tree.
-    if (owned != nullptr) EXPECT_EQ(seen, *owned);
+    if (owned != nullptr) {
+      EXPECT_EQ(seen, *owned);
+    }
     return static_cast<int>(levels.size());
   }
 };

@@ -1,0 +1,222 @@
+// The parser reads the program's statement forms as Jet does, and rejects
+// malformed statements with an error naming the statement and the position.
+#include <gtest/gtest.h>
+
+#include "jet/error.h"
+#include "sql/parser.h"
+#include "sql_test_util.h"
+
+namespace {
+
+using jet::ColumnType;
+using jet::Error;
+using jet::ErrorCategory;
+using jet::sql::ExprKind;
+using jet::sql::parse_statement;
+using jet::sql::StatementKind;
+using sqltest::kCrLf;
+
+TEST(SqlParser, TableDefinitionsReadJetTypeNamesWithAndWithoutBlanks) {
+  std::string sql = "CREATE TABLE [Scanner_Data] (" + std::string("[Scanner_Data_ID]") +
+                    " Counter Constraint PrimaryKey Primary Key, " + "[Qty] double, " + "[Item_Number] text (255), " +
+                    "[Item_Order] text (255), " + "[Description] text (255), " + "[Vendor_Code] text(255), " +
+                    "[Standard_Price] currency, " + "[Current_Cost] currency, " + "[Location] text(255), " +
+                    "[List_Price] currency, " + "[File_Type] Integer, " + "[Notes] text(255) " + ")";
+  auto st = parse_statement(sql);
+  ASSERT_EQ(st.kind, StatementKind::kCreateTable);
+  const auto& c = *st.create;
+  EXPECT_EQ(c.name, "Scanner_Data");
+  ASSERT_EQ(c.columns.size(), 12u);
+  EXPECT_TRUE(c.columns[0].type.counter);
+  EXPECT_TRUE(c.columns[0].primary_key);
+  EXPECT_EQ(c.columns[0].constraint_name, "PrimaryKey");
+  EXPECT_EQ(c.columns[1].type.type, ColumnType::kDouble);
+  EXPECT_EQ(c.columns[2].type.type, ColumnType::kText);
+  EXPECT_EQ(c.columns[2].type.size, 255u);
+  EXPECT_EQ(c.columns[5].type.size, 255u);  // text(255)
+  EXPECT_EQ(c.columns[6].type.type, ColumnType::kCurrency);
+  EXPECT_EQ(c.columns[10].type.type, ColumnType::kInteger);  // Integer is the 16-bit type
+  EXPECT_FALSE(c.columns[11].primary_key);
+
+  auto alter = parse_statement("ALTER TABLE Scanner_Data ADD COLUMN Item_Order TEXT(255);");
+  ASSERT_EQ(alter.kind, StatementKind::kAlterTable);
+  EXPECT_EQ(alter.alter->table, "Scanner_Data");
+  EXPECT_EQ(alter.alter->add_column.name, "Item_Order");
+  EXPECT_EQ(alter.alter->add_column.type.size, 255u);
+
+  auto types = parse_statement("create table t (a long, b LONG, c byte, d bit, e datetime, f memo, g single, "
+                               "h decimal(10, 2), i text, j money, k autoincrement, l smallint)");
+  const auto& cols = types.create->columns;
+  EXPECT_EQ(cols[0].type.type, ColumnType::kLong);
+  EXPECT_EQ(cols[2].type.type, ColumnType::kByte);
+  EXPECT_EQ(cols[3].type.type, ColumnType::kBoolean);
+  EXPECT_EQ(cols[4].type.type, ColumnType::kDateTime);
+  EXPECT_EQ(cols[5].type.type, ColumnType::kMemo);
+  EXPECT_EQ(cols[6].type.type, ColumnType::kSingle);
+  EXPECT_EQ(cols[7].type.size, 10u);
+  EXPECT_EQ(cols[7].type.scale, 2);
+  EXPECT_EQ(cols[8].type.size, 255u);
+  EXPECT_EQ(cols[9].type.type, ColumnType::kCurrency);
+  EXPECT_TRUE(cols[10].type.counter);
+  EXPECT_EQ(cols[11].type.type, ColumnType::kInteger);
+}
+
+TEST(SqlParser, CrossFileInsertTakesInAfterTheColumnList) {
+  std::string sql =
+      "INSERT INTO VFTable ( ITEMNUMBER, [DESC], QTY, COST, LIST, PRICE, LOCATION, VENDOR )" + kCrLf +
+      "IN 'C:\\shop\\Palm Support Files\\ItemList.MDB'" + kCrLf +
+      "SELECT PRODUCT1.[Product Code], PRODUCT1.[Description One] & PRODUCT1.[Description Two], "
+      "PRODUCT1.[Inventory Qty], PRODUCT1.[Current Cost], PRODUCT1.[List Price], PRODUCT1.[Standard Price], "
+      "PRODUCT1.Location, PRODUCT1.[Vendor Code]" +
+      kCrLf + "FROM PRODUCT1" + kCrLf;
+  auto st = parse_statement(sql);
+  ASSERT_EQ(st.kind, StatementKind::kInsert);
+  EXPECT_EQ(st.insert->target.name, "VFTable");
+  EXPECT_EQ(st.insert->target.in_path, "C:\\shop\\Palm Support Files\\ItemList.MDB");
+  ASSERT_EQ(st.insert->columns.size(), 8u);
+  EXPECT_EQ(st.insert->columns[1], "DESC");
+  ASSERT_TRUE(st.insert->select);
+  const auto& items = st.insert->select->items;
+  ASSERT_EQ(items.size(), 8u);
+  EXPECT_EQ(items[1].expr->kind, ExprKind::kBinary);
+  EXPECT_EQ(items[1].expr->op, jet::sql::BinaryOp::kConcat);
+  EXPECT_EQ(items[6].expr->qualifier, "PRODUCT1");
+  EXPECT_EQ(items[6].expr->name, "Location");
+}
+
+TEST(SqlParser, JoinedUpdateAndColumnDeleteNameTheirTables) {
+  auto up = parse_statement(
+      "UPDATE Comparison INNER JOIN Not_Scanned ON Comparison.Item_Number = Not_Scanned.Item_Number SET "
+      "Not_Scanned.Description = 'Compare-Delete'");
+  ASSERT_EQ(up.kind, StatementKind::kUpdate);
+  EXPECT_EQ(up.update->tables.first.name, "Comparison");
+  ASSERT_EQ(up.update->tables.joins.size(), 1u);
+  EXPECT_EQ(up.update->tables.joins[0].kind, jet::sql::JoinKind::kInner);
+  EXPECT_EQ(up.update->assignments[0].column->qualifier, "Not_Scanned");
+
+  auto del = parse_statement("DELETE Not_Scanned.Description" + kCrLf + "FROM Not_Scanned" + kCrLf +
+                             "Where Not_Scanned.Description = 'Compare-Delete'");
+  ASSERT_EQ(del.kind, StatementKind::kDelete);
+  EXPECT_EQ(del.del->target_table, "Not_Scanned");
+  EXPECT_TRUE(del.del->where);
+
+  auto all = parse_statement("Delete * " + kCrLf + "from Compare" + kCrLf);
+  EXPECT_EQ(all.del->target_table, "");
+  EXPECT_EQ(all.del->from.first.name, "Compare");
+}
+
+TEST(SqlParser, LiteralsBracketsAndSpacingFollowJet) {
+  auto st = parse_statement("Select *" + kCrLf + "From [Scanner_Data]" + kCrLf + "Where (" + kCrLf +
+                            "      ((Scanner_Data_ID) = 12)" + kCrLf + ")" + kCrLf);
+  EXPECT_EQ(st.select->from.first.name, "Scanner_Data");
+  ASSERT_TRUE(st.select->where);
+  EXPECT_EQ(st.select->where->op, jet::sql::BinaryOp::kEq);
+
+  auto quotes = parse_statement("select 'O''Brien' AS a, \"say \"\"hi\"\"\" as b, [Product Code] from [my table]");
+  EXPECT_EQ(std::get<std::string>(quotes.select->items[0].expr->value), "O'Brien");
+  EXPECT_EQ(std::get<std::string>(quotes.select->items[1].expr->value), "say \"hi\"");
+  EXPECT_EQ(quotes.select->items[2].expr->name, "Product Code");
+  EXPECT_EQ(quotes.select->from.first.name, "my table");
+
+  auto nulls = parse_statement("SELECT a FROM t WHERE NOT a IS NULL AND (b IS NOT NULL OR c <> 1.5) ORDER BY a DESC, b");
+  EXPECT_EQ(nulls.select->order_by.size(), 2u);
+  EXPECT_TRUE(nulls.select->order_by[0].descending);
+  EXPECT_FALSE(nulls.select->order_by[1].descending);
+}
+
+TEST(SqlParser, SplitsScriptsAtSemicolonsOutsideLiteralsAndBrackets) {
+  auto parts = jet::sql::split_statements("select 'a;b' from t;\n  insert into [x;y] values (\"c;\");\n\n;  ");
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0], "select 'a;b' from t");
+  EXPECT_EQ(parts[1], "\n  insert into [x;y] values (\"c;\")");
+}
+
+struct Malformed {
+  const char* sql;
+  const char* kind;      // statement kind named in the message ("" = none)
+  const char* position;  // "line L, column C" named in the message
+};
+
+TEST(SqlParser, MalformedStatementsNameTheStatementAndThePosition) {
+  const Malformed cases[] = {
+      {"", "", "line 1, column 1"},
+      {"Selec * From t", "", "line 1, column 1"},
+      {"Select * Frm t", "SELECT", "line 1, column 10"},
+      {"Select *\r\nFrom\r\nWhere x = 1", "SELECT", "line 3, column 1"},
+      {"Select * From t Where", "SELECT", "line 1, column 22"},
+      {"Select * From t Where (a = 1", "SELECT", "line 1, column 29"},
+      {"Select * From t Where a = 'open", "SELECT", "line 1, column 27"},
+      {"Select * From [t Where a = 1", "SELECT", "line 1, column 15"},
+      {"Select * From [] Where a = 1", "SELECT", "line 1, column 15"},
+      {"Select * From t Order a", "SELECT", "line 1, column 23"},
+      {"Select a,, b From t", "SELECT", "line 1, column 10"},
+      {"Select * From t Where a = = 1", "SELECT", "line 1, column 27"},
+      {"Select * From t extra words", "SELECT", "line 1, column 23"},
+      {"Select * From t Where a ~ 1", "SELECT", "line 1, column 25"},
+      {"INSERT INTO t (a, b) VALUES (1)", "INSERT", "line 1, column 31"},
+      {"INSERT INTO t VALUES 1, 2", "INSERT", "line 1, column 22"},
+      {"INSERT t VALUES (1)", "INSERT", "line 1, column 8"},
+      {"INSERT INTO t (a) IN SELECT a FROM u", "INSERT", "line 1, column 22"},
+      {"UPDATE t a = 1", "UPDATE", "line 1, column 12"},
+      {"UPDATE t SET 1 = a", "UPDATE", "line 1, column 14"},
+      {"UPDATE a INNER JOIN b SET a.x = 1", "UPDATE", "line 1, column 23"},
+      {"DELETE * t", "DELETE", "line 1, column 10"},
+      {"DELETE * FROM", "DELETE", "line 1, column 14"},
+      {"CREATE TABLE t ()", "CREATE TABLE", "line 1, column 17"},
+      {"CREATE TABLE t (a text (0))", "CREATE TABLE", "line 1, column 25"},
+      {"CREATE TABLE t (a text (256))", "CREATE TABLE", "line 1, column 25"},
+      {"CREATE TABLE t (a widget)", "CREATE TABLE", "line 1, column 19"},
+      {"CREATE TABLE t (a text, b counter Constraint PrimaryKey Primary)", "CREATE TABLE", "line 1, column 64"},
+      {"CREATE TABLE (a text)", "CREATE TABLE", "line 1, column 14"},
+      {"ALTER TABLE t ADD COLUMN", "ALTER TABLE", "line 1, column 25"},
+      {"ALTER TABLE t COLUMN x text", "ALTER TABLE", "line 1, column 15"},
+      {"Select * From t Where a = 1; Select 1 From t", "SELECT", "line 1, column 30"},
+      {"Select * From t Where a = 12abc", "SELECT", "line 1, column 29"},
+      {"Select * From t Where a = \x01", "SELECT", "line 1, column 27"},
+  };
+  for (const Malformed& m : cases) {
+    SCOPED_TRACE(m.sql);
+    try {
+      parse_statement(m.sql);
+      ADD_FAILURE() << "parsed";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.category(), ErrorCategory::kSyntax) << e.what();
+      std::string msg = e.what();
+      EXPECT_NE(msg.find(m.position), std::string::npos) << msg;
+      if (*m.kind) {
+        EXPECT_NE(msg.find(std::string("in ") + m.kind + " statement"), std::string::npos) << msg;
+      }
+      if (*m.sql) {
+        EXPECT_NE(msg.find("in: "), std::string::npos) << msg;
+      }
+    }
+  }
+}
+
+TEST(SqlParser, UnsupportedConstructsSayWhatIsNotSupported) {
+  const char* cases[] = {"Select a From t Group By a", "Select Count(*) From t", "Select * From t Where a In (Select b From u)",
+                         "CREATE INDEX i ON t (a)", "ALTER TABLE t DROP COLUMN a"};
+  for (const char* sql : cases) {
+    SCOPED_TRACE(sql);
+    try {
+      parse_statement(sql);
+      ADD_FAILURE() << "parsed";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.category(), ErrorCategory::kUnsupported) << e.what();
+      EXPECT_NE(std::string(e.what()).find("not supported"), std::string::npos);
+    }
+  }
+}
+
+TEST(SqlParser, DeepNestingIsAnErrorNotACrash) {
+  std::string deep = "Select * From t Where " + std::string(5000, '(') + "a" + std::string(5000, ')');
+  EXPECT_THROW(parse_statement(deep), Error);
+  std::string nots = "Select * From t Where ";
+  for (int i = 0; i < 5000; ++i) nots += "NOT ";
+  nots += "a";
+  EXPECT_THROW(parse_statement(nots), Error);
+  std::string negs = "Select * From t Where a = " + std::string(5000, '-') + "1";
+  EXPECT_THROW(parse_statement(negs), Error);
+}
+
+}  // namespace
