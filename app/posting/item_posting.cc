@@ -265,7 +265,8 @@ void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner
       }
       ++count;
       ui.Display_Status_Message(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total));
-      rs->move_next();
+      // Deleting the last live record leaves the recordset at its end.
+      if (!rs->eof()) rs->move_next();
       run->end_record();
       ui.do_events();
       if (ui.abort_requested()) break;
