@@ -93,18 +93,19 @@ void lock_for_writing(File& file, const std::string& path) {
 // (holding the lock) judges it itself; a reader takes the writer's lock on
 // a second, read-write handle for as long as recovery runs, and leaves the
 // journal alone when a live writer holds that lock (the writer is
-// mid-commit and will remove it).
+// mid-commit, or keeps its cold journal while open). A reader that cannot
+// write the file fails only when the journal is hot.
 void recover_if_needed(Env& env, const std::string& path, File* writer_file) {
   if (!journal::journal_exists(env, path)) return;
   if (writer_file) {
     journal::recover(env, path, *writer_file);
     return;
   }
-  if (!journal::journal_is_hot(env, path)) return;  // leftover of a finished commit: harmless
   std::unique_ptr<File> rw;
   try {
     rw = env.open_file(path, OpenMode::kReadWrite);
   } catch (const Error& e) {
+    if (!journal::journal_is_hot(env, path)) return;  // leftover of a finished commit: harmless
     throw Error(ErrorCategory::kIo, path + ": a crash left an unfinished commit (" + journal::journal_path(path) +
                                         ") that must be rolled back, but the file cannot be opened for writing (" +
                                         e.what() + ")");

@@ -593,7 +593,6 @@ void Database::add_column(std::string_view table_name, const ColumnSpec& spec) {
         throw Error(ErrorCategory::kInvalidArgument, path() + ": table '" + def.name + "' has a counter already");
   }
   // Deleted columns keep their places in old rows: keep clear of them.
-  const uint16_t deleted = uint16_t(number - def.columns.size());
   if (c.type == ColumnType::kBoolean) {
     c.fixed_offset = 0;
   } else if (c.fixed_length) {
@@ -602,10 +601,12 @@ void Database::add_column(std::string_view table_name, const ColumnSpec& spec) {
       if (o.fixed_length && o.type != ColumnType::kBoolean) end = std::max<uint16_t>(end, uint16_t(o.fixed_offset + o.length));
     c.fixed_offset = end;
   } else {
+    // After every variable slot rows may hold, deleted columns' included.
     int max_var = -1;
     for (const ColumnDef& o : def.columns)
       if (!o.fixed_length && o.type != ColumnType::kBoolean) max_var = std::max<int>(max_var, o.variable_index);
-    c.variable_index = uint16_t(max_var + 1 + deleted);
+    c.variable_index = uint16_t(std::max<int>(def.variable_columns, max_var + 1));
+    def.variable_columns = uint16_t(c.variable_index + 1);
   }
   def.columns.push_back(c);
   def.max_columns = uint16_t(number + 1);

@@ -30,8 +30,15 @@
 //                 never pass as this commit's
 //   24      8     size of the database file before the commit, in bytes
 //   32      4     length L of the super-journal path (0: single-file commit)
-//   36      L     super-journal path, as the engine was given the database
+//   36      L     super-journal path (L < 2012), as the engine was given the database
 //                 path (relative paths resolve against the working directory)
+//   2048    ...   (several files) the pending super-journal block, written
+//                 with the records, before the super-journal exists:
+//                 magic "JetPend1", 4-byte length L, the path, and an
+//                 8-byte checksum of those. It lets recovery remove a
+//                 super-journal orphaned by a crash before any child
+//                 header named it. The header proper, once written,
+//                 replaces the whole block (its bytes here are zero).
 //   4088    8     checksum of bytes 0..4087
 //   4096    n records of 4108 bytes each:
 //           +0    4     page number
@@ -106,6 +113,8 @@
 //   for recover() at the next open -------------------------------------+
 //
 //   recover() at open: no journal, or no valid header -> remove it;
+//   (a pending super-journal block naming a super-journal that no child
+//   header names any more -> remove that super-journal too);
 //   valid header naming a missing super-journal -> committed, remove it;
 //   otherwise hot -> play_back(), remove it, and remove the super-journal
 //   when no child names it any longer.
@@ -129,7 +138,10 @@ constexpr uint32_t kVersion = 1;
 constexpr std::size_t kHeaderSize = 4096;
 constexpr std::size_t kHeaderSumOffset = kHeaderSize - 8;
 constexpr std::size_t kSuperPathOffset = 36;
-constexpr std::size_t kMaxSuperPath = kHeaderSumOffset - kSuperPathOffset;
+constexpr std::size_t kPendingOffset = 2048;
+constexpr std::size_t kMaxSuperPath = kPendingOffset - kSuperPathOffset;
+constexpr char kPendingMagic[8] = {'J', 'e', 't', 'P', 'e', 'n', 'd', '1'};
+constexpr std::size_t kMaxPendingPath = kHeaderSize - 8 - kPendingOffset - 20;
 constexpr std::size_t kRecordSize = 4 + kPageSize + 8;
 constexpr std::size_t kRecordsPerWrite = 64;  // records gathered per write call
 
@@ -215,9 +227,33 @@ struct FileCommit {
   bool hot = false;             // header written: the file may change now
 };
 
+// The pending super-journal block (see the layout above).
+std::vector<uint8_t> encode_pending(const std::string& super_path) {
+  std::vector<uint8_t> b(kPendingMagic, kPendingMagic + 8);
+  b.resize(12);
+  put_le32(b.data() + 8, static_cast<uint32_t>(super_path.size()));
+  b.insert(b.end(), super_path.begin(), super_path.end());
+  uint64_t sum = journal_sum(0, b.data(), b.size());
+  b.resize(b.size() + 8);
+  put_le64(b.data() + b.size() - 8, sum);
+  return b;
+}
+
+// The super-journal a journal without a valid header was about to name; "".
+std::string read_pending(File& jf) {
+  uint8_t buf[kHeaderSize - kPendingOffset];
+  if (jf.read_at(kPendingOffset, sizeof buf, buf) != sizeof buf) return {};
+  if (std::memcmp(buf, kPendingMagic, 8) != 0) return {};
+  uint32_t len = le32(buf + 8);
+  if (len == 0 || len > kMaxPendingPath) return {};
+  if (le64(buf + 12 + len) != journal_sum(0, buf, 12 + len)) return {};
+  return std::string(reinterpret_cast<const char*>(buf + 12), len);
+}
+
 // OPEN -> RECORDS_SYNCED: the original image of every dirty page that exists
-// in the file goes into the journal, then the journal is synced.
-void write_records(FileCommit& fc) {
+// in the file goes into the journal (with, for several files, the pending
+// super-journal block), then the journal is synced.
+void write_records(FileCommit& fc, const std::string& pending_super) {
   Pager& p = *fc.pager;
   std::unique_ptr<File>& jf = p.journal_file();
   const std::string jpath = journal_path(p.file_name());
@@ -252,11 +288,15 @@ void write_records(FileCommit& fc) {
   }
   flush();
   fc.header.records = count;
+  if (!pending_super.empty()) {
+    std::vector<uint8_t> block = encode_pending(pending_super);
+    jf->write_at(kPendingOffset, block.size(), block.data());
+  }
   if (durable(p)) jf->sync();
 }
 
-// RECORDS_SYNCED -> SUPER_DURABLE (several files only).
-std::string write_super_journal(std::vector<FileCommit>& files) {
+// A fresh super-journal name beside the first file.
+std::string new_super_path(std::vector<FileCommit>& files) {
   Env& env = files.front().pager->env();
   const std::string& first = files.front().pager->file_name();
   std::string path;
@@ -265,6 +305,15 @@ std::string write_super_journal(std::vector<FileCommit>& files) {
     std::snprintf(hex, sizeof hex, "%08x", new_nonce());
     path = first + "-super-" + hex;
   } while (env.file_exists(path));
+  if (path.size() > kMaxPendingPath) {
+    throw Error(ErrorCategory::kInvalidArgument, first + ": the path is too long for a journal");
+  }
+  return path;
+}
+
+// RECORDS_SYNCED -> SUPER_DURABLE (several files only).
+void write_super_journal(std::vector<FileCommit>& files, const std::string& path) {
+  Env& env = files.front().pager->env();
   std::vector<uint8_t> bytes(kSuperMagic, kSuperMagic + 8);
   bytes.resize(12);
   put_le32(bytes.data() + 8, static_cast<uint32_t>(files.size()));
@@ -282,7 +331,6 @@ std::string write_super_journal(std::vector<FileCommit>& files) {
     f->sync();
     env.sync_dir(path);
   }
-  return path;
 }
 
 // -> JOURNAL_HOT: the header makes the journal count; from here on the
@@ -417,12 +465,10 @@ void commit_units(const std::vector<Pager*>& pagers) {
   std::string super_path;
   bool past_commit_point = false;
   try {
-    for (FileCommit& fc : files) write_records(fc);
-    if (multi) super_path = write_super_journal(files);
+    if (multi) super_path = new_super_path(files);
+    for (FileCommit& fc : files) write_records(fc, super_path);
+    if (multi) write_super_journal(files, super_path);
     for (FileCommit& fc : files) {
-      if (super_path.size() > kMaxSuperPath) {
-        throw Error(ErrorCategory::kInvalidArgument, super_path + ": the path is too long for a journal header");
-      }
       fc.header.super_path = super_path;
       write_header(fc);
     }
@@ -524,14 +570,23 @@ bool recover(Env& env, const std::string& db_path, File& db) {
   const std::string jpath = journal_path(db_path);
   Header h;
   bool valid;
+  std::string orphan;  // a super-journal no child header named yet
   {
     auto jf = env.open_file(jpath, OpenMode::kReadOnly);
     valid = read_header(*jf, h);
+    if (!valid) orphan = read_pending(*jf);
     if (valid && !h.super_path.empty() && !env.file_exists(h.super_path)) valid = false;  // committed
     if (valid) play_back(*jf, h, db);
   }
   env.remove_file(jpath);
   env.sync_dir(jpath);
+  if (!orphan.empty() && env.file_exists(orphan) && !super_journal_needed(env, orphan)) {
+    remove_quietly(env, orphan);
+    try {
+      env.sync_dir(orphan);
+    } catch (...) {
+    }
+  }
   if (valid && !h.super_path.empty() && !super_journal_needed(env, h.super_path)) {
     remove_quietly(env, h.super_path);
     try {

@@ -76,10 +76,27 @@ std::size_t gap(const uint8_t* page) {
 bool fits(const uint8_t* page, std::size_t size) { return row_count(page) < 255 && gap(page) >= size + 2; }
 
 uint8_t add_row(uint8_t* page, std::span<const uint8_t> bytes, uint16_t flags) {
-  auto slots = read_slots(page);
-  slots.push_back(Slot{flags, std::vector<uint8_t>(bytes.begin(), bytes.end())});
-  write_slots(page, slots);
-  return uint8_t(slots.size() - 1);
+  // The new row goes right below the lowest row; nothing else moves.
+  const uint16_t n = row_count(page);
+  std::size_t low = kPageSize;
+  for (uint16_t r = 0; r < n; ++r) low = std::min<std::size_t>(low, le16(page + kDataOffRowTable + 2 * r) & kRowOffsetMask);
+  const std::size_t table_end = kDataOffRowTable + 2u * (n + 1);
+  if (n >= 255 || low < table_end + bytes.size()) {
+    throw Error(ErrorCategory::kInvalidArgument, "internal: a row does not fit its data page");
+  }
+  if (n > 0 && low != (le16(page + kDataOffRowTable + 2 * (n - 1)) & kRowOffsetMask)) {
+    // Rows out of slot order (not seen in Access files): lay the page out anew.
+    auto slots = read_slots(page);
+    slots.push_back(Slot{flags, std::vector<uint8_t>(bytes.begin(), bytes.end())});
+    write_slots(page, slots);
+    return uint8_t(n);
+  }
+  const std::size_t start = low - bytes.size();
+  if (!bytes.empty()) std::memcpy(page + start, bytes.data(), bytes.size());
+  put_le16(page + kDataOffRowTable + 2 * n, uint16_t(start | flags));
+  put_le16(page + kDataOffRowCount, uint16_t(n + 1));
+  put_le16(page + 2, uint16_t(start - table_end));
+  return uint8_t(n);
 }
 
 void replace_row(uint8_t* page, uint8_t row, std::span<const uint8_t> bytes, uint16_t flags) {

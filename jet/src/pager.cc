@@ -165,8 +165,7 @@ uint8_t* Pager::page_for_write(uint32_t page_number) {
   uint8_t* data = frame_data(frame);
   if (!savepoints_.empty() && frame_saved_[frame] != savepoints_.back().id) {
     std::size_t offset = undo_bytes_.size();
-    undo_bytes_.resize(offset + kPageSize);
-    std::memcpy(undo_bytes_.data() + offset, data, kPageSize);
+    undo_bytes_.insert(undo_bytes_.end(), data, data + kPageSize);
     undo_.push_back(Undo{page_number, frame_dirty_[frame] != 0, offset});
     frame_saved_[frame] = savepoints_.back().id;
   }

@@ -367,7 +367,9 @@ void encode_row(const TableDef& def, const Row& row, LongValueSink& sink, std::v
     }
   }
   const bool has_var = def.variable_columns > 0 || max_var >= 0;
-  const std::size_t var_count = std::size_t(max_var + 1);
+  // Every variable slot of the table, deleted columns' included, so that
+  // n - m is the number of fixed columns as readers count them.
+  const std::size_t var_count = std::max<std::size_t>(def.variable_columns, std::size_t(max_var + 1));
   const std::size_t mask_size = (n + 7u) / 8u;
   std::vector<uint8_t> mask(mask_size, 0);
 

@@ -288,9 +288,19 @@ std::vector<uint8_t> build_table_def(const TableDef& t) {
   b.push_back(0x01);  // 0x18: set in every fixture's definitions
   b.resize(0x28, 0);
   b.push_back(t.system ? 0x53 : 0x4E);
-  uint16_t var_cols = 0;
-  for (const ColumnDef& c : t.columns)
-    if (!c.fixed_length && c.type != ColumnType::kBoolean) ++var_cols;
+  // Variable columns, deleted ones included: rows hold max_columns
+  // columns of which this many are variable (delColTestV2000: 6 and 3 with
+  // 2 variable columns left), which readers use to count fixed ones.
+  uint16_t var_cols = t.variable_columns;
+  {
+    uint16_t present = 0;
+    for (const ColumnDef& c : t.columns) {
+      if (c.fixed_length || c.type == ColumnType::kBoolean) continue;
+      ++present;
+      var_cols = std::max<uint16_t>(var_cols, uint16_t(c.variable_index + 1));
+    }
+    var_cols = std::max(var_cols, present);
+  }
   uint16_t max_cols = t.max_columns;
   for (const ColumnDef& c : t.columns) max_cols = std::max<uint16_t>(max_cols, uint16_t(c.number + 1));
   w16(b, max_cols);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "check.h"
 #include "jet/database.h"
 #include "jet/value_text.h"
 #include "test_util.h"
@@ -180,6 +181,8 @@ std::string exact_row_text(const Row& row, const std::vector<ColumnDef>& columns
 void expect_independent_readers_agree(const std::string& path, const std::string& password,
                                       const std::map<std::string, std::vector<Row>>& expected) {
   auto db = Database::open(path, OpenOptions{.password = password});
+  CheckReport report = check_database(*db);
+  for (const std::string& p : report.problems) ADD_FAILURE() << "check: " << p;
   std::string dump = run_command("node " + shell_quote(std::string(JET_NODE_DIR) + "/dump_tables.mjs") + " " +
                                  shell_quote(path) + " " + shell_quote(password));
   std::map<std::string, std::vector<std::string>> reader_rows;

@@ -17,7 +17,8 @@ std::string exact_row_text(const Row& row, const std::vector<ColumnDef>& columns
 // Checks with gtest assertions that every user table of `path` reads the
 // same through this engine, mdb-export and mdb-reader (rows compared as
 // sorted lists), and, for each table named in `expected`, that the engine
-// reads exactly those rows. Also compares the definition's row count.
+// reads exactly those rows. Also compares the definition's row count and
+// runs the consistency check (check.h) on the file.
 void expect_independent_readers_agree(const std::string& path, const std::string& password,
                                       const std::map<std::string, std::vector<Row>>& expected = {});
 

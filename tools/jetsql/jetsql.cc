@@ -5,7 +5,10 @@
 //   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
 //   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
 //                                                SQL shell (shell.cc)
+//   jetsql --check FILE [--password P]           consistency check: one line
+//                                                per problem on stdout
 //
+// --check exits 0 when the file is consistent, 3 when it found problems.
 // Exit status: 0 on success, 1 when the engine reports an error (printed on
 // stderr with its category), 2 for a bad command line.
 #include <cstdio>
@@ -16,12 +19,14 @@
 #include "jet/error.h"
 #include "jet/value_text.h"
 #include "shell.h"
+#include "check.h"
 
 namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: jetsql FILE [--password P] --tables | --schema TABLE | --export TABLE\n");
+               "usage: jetsql FILE [--password P] --tables | --schema TABLE | --export TABLE\n"
+               "       jetsql --check FILE [--password P]\n");
   return 2;
 }
 
@@ -104,7 +109,13 @@ int main(int argc, char** argv) {
   std::string file = argv[1];
   jet::OpenOptions options;
   std::string action, table;
-  for (int i = 2; i < argc; ++i) {
+  int first_option = 2;
+  if (file == "--check") {
+    file = argv[2];
+    action = "--check";
+    first_option = 3;
+  }
+  for (int i = first_option; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--password" && i + 1 < argc) {
       options.password = argv[++i];
@@ -120,6 +131,15 @@ int main(int argc, char** argv) {
   if (action.empty()) return usage();
   try {
     auto db = jet::Database::open(file, options);
+    if (action == "--check") {
+      jet::CheckReport report = jet::check_database(*db);
+      for (const std::string& p : report.problems) std::printf("%s\n", p.c_str());
+      std::fprintf(stderr, "jetsql: %s: %u pages, %u tables, %llu rows, %llu index entries: %zu problem%s\n",
+                   file.c_str(), report.pages, report.tables, static_cast<unsigned long long>(report.rows),
+                   static_cast<unsigned long long>(report.index_entries), report.problems.size(),
+                   report.problems.size() == 1 ? "" : "s");
+      return report.ok() ? 0 : 3;
+    }
     if (action == "--tables" || action == "--tables-all") {
       for (const auto& t : db->tables(action == "--tables-all")) std::printf("%s\n", t.name.c_str());
     } else if (action == "--schema") {
