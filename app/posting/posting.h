@@ -51,7 +51,7 @@ struct PostingOptions {
   // Records whose changes are committed together. 1 commits every record on
   // its own; larger groups are faster and lose nothing on a crash (the whole
   // group is rolled back, records and their removal alike).
-  int records_per_commit = 256;
+  int records_per_commit = 1000;
 };
 PostingOptions& Posting_Options();
 
