@@ -183,6 +183,10 @@ void create_demo_shop(const std::string& folder) {
   {
     auto db = create_products_database(products_path);
     std::vector<Product> products = generated_catalogue(40, 7);
+    for (Product& p : products) {
+      if (p.code == "P000010") p.inventory = 3;   // 20 sold: 17 short, two cases of 12 are opened
+      if (p.code == "CP000010") p.inventory = 4;
+    }
     Product bare;
     bare.code = "EMPTY-STOCK";
     bare.description_one = "Stock never counted";
@@ -203,7 +207,7 @@ void create_demo_shop(const std::string& folder) {
   };
   scans.push_back(scan(0, "P000001", 24));                 // goods received
   scans.push_back(scan(1, "P000002", 3));                  // a sale
-  scans.push_back(scan(1, "P000010", 500));                // more than on hand: cases are broken open
+  scans.push_back(scan(1, "P000010", 20));                 // more than on hand: cases are broken open
   scans.push_back(scan(2, "P000003", 7));                  // counted twice ...
   scans.push_back(scan(2, "P000003", 5));                  // ... one Compare row of 12
   scans.push_back(scan(2, "NOT-IN-STOCK-LIST", 4));        // counted, unknown to the shop

@@ -2,6 +2,7 @@
 // kind's rule, and remove the record from Scanner_Data when it was applied.
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 #include "data/products_database.h"
 #include "error_log.h"
@@ -226,12 +227,12 @@ void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner
   // Called outside a run (no driver), the kind commits on its own.
   std::optional<PostingRun> own_run;
   PostingRun* run = PostingRun::active();
-  if (run == nullptr) {
-    own_run.emplace(scanner, products(), Posting_Options().records_per_commit);
-    run = &*own_run;
-  }
   const std::string caption = ui.process_item_caption(File_Type);
   try {
+    if (run == nullptr) {
+      own_run.emplace(scanner, products(), Posting_Options().records_per_commit, Posting_Options().seconds_per_commit);
+      run = &*own_run;
+    }
     auto rs = scanner.open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf +
                                      "Where File_Type = " + std::to_string(File_Type));
     long total = 0;
@@ -274,7 +275,7 @@ void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner
     rs->close();
     if (own_run) own_run->commit();
   } catch (const std::exception& e) {
-    run->rollback();
+    if (run != nullptr) run->rollback();
     report_error(e.what(), "Process_Post_Individual_Item");
   }
 }

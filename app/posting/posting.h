@@ -49,9 +49,14 @@ inline constexpr const char* kPressAdvanced = "Press the advanced button to View
 
 struct PostingOptions {
   // Records whose changes are committed together. 1 commits every record on
-  // its own; larger groups are faster and lose nothing on a crash (the whole
-  // group is rolled back, records and their removal alike).
-  int records_per_commit = 1000;
+  // its own; larger groups are faster (each durable commit costs a few
+  // milliseconds of journal writes and flushes) and lose nothing on a crash:
+  // the whole group is rolled back, effects and removals alike, and posted
+  // by the next run.
+  int records_per_commit = 5000;
+  // A group is also committed once it is this old, so a slow run still
+  // makes durable progress.
+  double seconds_per_commit = 1.0;
 };
 PostingOptions& Posting_Options();
 

@@ -11,8 +11,12 @@ PostingRun*& current_run() {
 }
 }  // namespace
 
-PostingRun::PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit)
-    : scanner_(scanner), products_(products), records_per_commit_(records_per_commit < 1 ? 1 : records_per_commit) {
+PostingRun::PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
+                       double seconds_per_commit)
+    : scanner_(scanner),
+      products_(products),
+      records_per_commit_(records_per_commit < 1 ? 1 : records_per_commit),
+      seconds_per_commit_(seconds_per_commit) {
   outer_ = current_run();
   current_run() = this;
 }
@@ -29,6 +33,7 @@ void PostingRun::begin() {
   tx_.reset();
   tx_.emplace(std::initializer_list<jet::Database*>{&scanner_.engine(), &products_.engine()});
   records_in_group_ = 0;
+  group_started_ = std::chrono::steady_clock::now();
 }
 
 void PostingRun::start_record() {
@@ -38,7 +43,10 @@ void PostingRun::start_record() {
 
 void PostingRun::end_record() {
   ++records_in_group_;
-  if (records_in_group_ >= records_per_commit_) commit();
+  if (records_in_group_ >= records_per_commit_ ||
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - group_started_).count() >= seconds_per_commit_) {
+    commit();
+  }
 }
 
 void PostingRun::commit() {

@@ -9,6 +9,7 @@
 // one jet::Transaction, and DAO writes made meanwhile become part of it.
 #pragma once
 
+#include <chrono>
 #include <optional>
 
 #include "jet/transaction.h"
@@ -21,7 +22,8 @@ namespace tallimo {
 
 class PostingRun {
  public:
-  PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit);
+  PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
+             double seconds_per_commit = 1e9);
   // Rolls back whatever is not committed yet. Never throws.
   ~PostingRun();
   PostingRun(const PostingRun&) = delete;
@@ -53,6 +55,8 @@ class PostingRun {
   jet::dao::Database& scanner_;
   jet::dao::Database& products_;
   int records_per_commit_;
+  double seconds_per_commit_;
+  std::chrono::steady_clock::time_point group_started_;
   std::optional<jet::Transaction> tx_;
   int records_in_group_ = 0;
   long committed_records_ = 0;

@@ -105,7 +105,8 @@ void Process_Post() {
       }
       summary.records_at_start = scanner_record_count(*scanner);
       {
-        PostingRun run(*scanner, *Orvex_Database(), Posting_Options().records_per_commit);
+        PostingRun run(*scanner, *Orvex_Database(), Posting_Options().records_per_commit,
+                             Posting_Options().seconds_per_commit);
         begin_run(*scanner, run, summary);
         for (int16_t kind : kPostingOrder) {
           if (!ui.abort_requested()) Process_Post_Individual_Item(kind, *scanner);

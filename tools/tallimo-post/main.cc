@@ -92,6 +92,8 @@ int generate(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Status lines and messages (stderr) appear in the order they were given.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   try {
     if (!args.empty() && args[0] == "demo") {
       if (args.size() != 2) return usage();
