@@ -12,6 +12,7 @@
 #include "jet/error.h"
 #include "jet/schema.h"
 #include "sql/executor.h"
+#include "sql/open_files.h"
 #include "sql/parser.h"
 #include "sql/values.h"
 #include "sql/writes.h"
@@ -23,8 +24,9 @@ using sql::ResultSet;
 
 struct Database::Impl {
   std::string path;
-  std::unique_ptr<jet::Database> db;
+  std::shared_ptr<jet::Database> db;  // shared with other handles on the file
   std::unique_ptr<Executor> exec;
+  bool read_only = false;
   uint64_t affected = 0;
 
   Executor& executor() {
@@ -39,9 +41,11 @@ Database::~Database() = default;
 std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
   jet::OpenOptions o = jet::OpenOptions::from_connect_string(options.connect);
   o.read_write = !options.read_only;
+  o.durability = options.durability;
   std::unique_ptr<Database> d(new Database());
   d->impl_->path = path;
-  d->impl_->db = jet::Database::open(path, o);
+  d->impl_->db = sql::open_shared(path, o);
+  d->impl_->read_only = options.read_only;
   d->impl_->exec = std::make_unique<Executor>(*d->impl_->db);
   return d;
 }
@@ -64,6 +68,8 @@ void Database::execute(std::string_view text) {
   if (st.kind == sql::StatementKind::kSelect)
     throw Error(ErrorCategory::kInvalidArgument,
                 "a SELECT returns rows and cannot be executed; open a recordset on it instead");
+  if (impl_->read_only)
+    throw Error(ErrorCategory::kInvalidArgument, impl_->path + " is open read-only; it cannot run: " + std::string(text));
   impl_->affected = impl_->executor().run(st).records_affected;
 }
 
@@ -128,8 +134,10 @@ struct Recordset::Impl {
     if (!open) throw Error(ErrorCategory::kInvalidArgument, "the recordset is closed");
   }
   bool empty() const { return live_count() == 0; }
-  bool bof() const { return empty() || pos < 0; }
-  bool eof() const { return empty() || pos >= static_cast<int64_t>(rs.rows.size()); }
+  // A recordset whose records were all deleted through it keeps its position
+  // (no current record) until it moves, as DAO's does.
+  bool bof() const { return rs.rows.empty() || pos < 0; }
+  bool eof() const { return rs.rows.empty() || pos >= static_cast<int64_t>(rs.rows.size()); }
 
   [[noreturn]] void no_current() const {
     throw Error(ErrorCategory::kInvalidArgument, "no current record in the recordset on: " + short_source());
@@ -165,6 +173,9 @@ struct Recordset::Impl {
   }
 
   void require_updatable() const {
+    owner->executor();  // throws when the database was closed
+    if (owner->read_only)
+      throw Error(ErrorCategory::kInvalidArgument, owner->path + " is open read-only; its recordsets cannot change rows");
     if (rs.base_table == nullptr)
       throw Error(ErrorCategory::kInvalidArgument,
                   "the recordset is not updatable (it does not read exactly one table): " + short_source());

@@ -30,8 +30,9 @@
 //                 never pass as this commit's
 //   24      8     size of the database file before the commit, in bytes
 //   32      4     length L of the super-journal path (0: single-file commit)
-//   36      L     super-journal path (L < 2012), as the engine was given the database
-//                 path (relative paths resolve against the working directory)
+//   36      L     super-journal path (L < 2012), as the engine was given
+//                 the database path (relative paths resolve against the
+//                 working directory)
 //   2048    ...   (several files) the pending super-journal block, written
 //                 with the records, before the super-journal exists:
 //                 magic "JetPend1", 4-byte length L, the path, and an
@@ -108,9 +109,12 @@
 //                                                                      |
 //   Failure before JOURNAL_HOT: discard_journals() (nothing was written to
 //   any database), units roll back. Failure in JOURNAL_HOT..before the
-//   commit point: play_back() each journal (state returns to before the
-//   commit), then discard; if play_back itself fails the journal stays hot
-//   for recover() at the next open -------------------------------------+
+//   commit point: undo() plays back each hot journal (state returns to
+//   before the commit), then discard_journals(); if play_back() itself
+//   fails the journal stays hot for recover() at the next open ---------+
+//   Failure of the directory sync just after the commit point (several
+//   files): the commit stands, finish() runs, and the caller gets an error
+//   saying it may not be durable.
 //
 //   recover() at open: no journal, or no valid header -> remove it;
 //   (a pending super-journal block naming a super-journal that no child
@@ -436,11 +440,74 @@ void remove_quietly(Env& env, const std::string& path) noexcept {
   }
 }
 
+// Failure before JOURNAL_HOT (or after a complete play_back): no database
+// file holds anything of the commit; the journals stop counting (headers
+// zeroed, the files kept for the next commit) and the super-journal goes.
+void discard_journals(std::vector<FileCommit>& files, const std::string& super_path) noexcept {
+  for (FileCommit& fc : files) {
+    try {
+      if (fc.hot) zero_header(*fc.pager->journal_file(), durable(*fc.pager));
+    } catch (...) {
+    }
+  }
+  if (!super_path.empty()) remove_quietly(files.front().pager->env(), super_path);
+}
+
 }  // namespace
 
 std::string journal_path(const std::string& db_path) { return db_path + "-journal"; }
 
 bool journal_exists(Env& env, const std::string& db_path) { return env.file_exists(journal_path(db_path)); }
+
+namespace {
+
+// FILES_SYNCED -> COMMITTED. Throws before the commit point is reached; once
+// it is, sets `past` (a failure after that is only a failed directory sync).
+void commit_point(std::vector<FileCommit>& files, const std::string& super_path, bool& past) {
+  Pager& first = *files.front().pager;
+  if (files.size() > 1) {
+    first.env().remove_file(super_path);
+    past = true;
+    if (durable(first)) first.env().sync_dir(super_path);
+  } else {
+    zero_header(*first.journal_file(), durable(first));
+    past = true;
+  }
+}
+
+// COMMITTED -> OPEN: child journals no longer count (their super-journal is
+// gone); zeroing their headers just saves the next open a look for it.
+void finish(std::vector<FileCommit>& files) noexcept {
+  if (files.size() < 2) return;
+  for (FileCommit& fc : files) {
+    try {
+      zero_header(*fc.pager->journal_file(), false);
+    } catch (...) {
+    }
+  }
+}
+
+// Failure before the commit point: plays back every journal that may have
+// reached its file (JOURNAL_HOT or later), then discards the journals. A
+// file that cannot be restored keeps its hot journal and its pager is
+// marked broken, so only a reopen (recover()) touches it again.
+void undo(std::vector<FileCommit>& files, const std::string& super_path) noexcept {
+  bool restored = true;
+  for (FileCommit& fc : files) {
+    if (!fc.hot) continue;
+    try {
+      play_back(*fc.pager->journal_file(), fc.header, fc.pager->file());
+    } catch (...) {
+      restored = false;
+      fc.pager->set_broken("a commit failed and the file could not be restored; close and reopen the database to "
+                           "roll the unfinished commit back from " +
+                           journal_path(fc.pager->file_name()));
+    }
+  }
+  if (restored) discard_journals(files, super_path);
+}
+
+}  // namespace
 
 void commit_units(const std::vector<Pager*>& pagers) {
   std::vector<FileCommit> files;
@@ -473,28 +540,14 @@ void commit_units(const std::vector<Pager*>& pagers) {
       write_header(fc);
     }
     for (FileCommit& fc : files) write_pages(fc);
-    // The commit point.
-    if (multi) {
-      Env& env = files.front().pager->env();
-      env.remove_file(super_path);
-      past_commit_point = true;
-      if (durable(*files.front().pager)) env.sync_dir(super_path);
-    } else {
-      zero_header(*files.front().pager->journal_file(), durable(*files.front().pager));
-      past_commit_point = true;
-    }
+    commit_point(files, super_path, past_commit_point);
   } catch (...) {
     if (past_commit_point) {
       // The super-journal is removed but its directory could not be synced:
       // the files hold the new state and the journals no longer count, but
-      // a power cut before the system writes the directory would roll the
+      // a power cut before the system writes the directory could roll the
       // commit back. Said as an error, never as a success.
-      for (FileCommit& fc : files) {
-        try {
-          zero_header(*fc.pager->journal_file(), false);
-        } catch (...) {
-        }
-      }
+      finish(files);
       end_all(true);
       std::string why = "unknown error";
       try {
@@ -507,41 +560,11 @@ void commit_units(const std::vector<Pager*>& pagers) {
                                           ": the commit was written but could not be made durable (" + why +
                                           "); it may be lost if the machine stops before the system writes it");
     }
-    // Undo: every hot journal is played back, then every journal discarded.
-    bool restored = true;
-    for (FileCommit& fc : files) {
-      if (!fc.hot) continue;
-      try {
-        play_back(*fc.pager->journal_file(), fc.header, fc.pager->file());
-      } catch (...) {
-        restored = false;
-        fc.pager->set_broken("a commit failed and the file could not be restored; close and reopen the database to "
-                             "roll the unfinished commit back from " +
-                             journal_path(fc.pager->file_name()));
-      }
-    }
-    if (restored) {
-      for (FileCommit& fc : files) {
-        try {
-          if (fc.hot) zero_header(*fc.pager->journal_file(), durable(*fc.pager));
-        } catch (...) {
-        }
-      }
-      if (multi) remove_quietly(files.front().pager->env(), super_path);
-    }
+    undo(files, super_path);
     end_all(false);
     throw;
   }
-  // COMMITTED: child journals no longer count (their super-journal is gone);
-  // zeroing their headers just saves the next open a look for it.
-  if (multi) {
-    for (FileCommit& fc : files) {
-      try {
-        zero_header(*fc.pager->journal_file(), false);
-      } catch (...) {
-      }
-    }
-  }
+  finish(files);
   end_all(true);
 }
 

@@ -35,7 +35,7 @@ void write_slots(uint8_t* page, const std::vector<Slot>& slots) {
     if (end < table_end) {
       throw Error(ErrorCategory::kInvalidArgument, "internal: rows overflow their data page");
     }
-    std::memcpy(page + end, slots[r].bytes.data(), slots[r].bytes.size());
+    if (!slots[r].bytes.empty()) std::memcpy(page + end, slots[r].bytes.data(), slots[r].bytes.size());
     put_le16(page + kDataOffRowTable + 2 * r, uint16_t(end | slots[r].flags));
   }
   put_le16(page + kDataOffRowCount, uint16_t(slots.size()));

@@ -275,8 +275,9 @@ TEST_F(CreateTest, EveryColumnTypeRoundTrips) {
       t.insert(r, &stored);
       want.push_back(stored);
     }
-    // Errors refused before anything is written.
-    const uint32_t pages = db->info().page_count;
+    // Errors refused before anything is written: the file stays byte for
+    // byte as it was.
+    const auto before = test::read_file(file);
     Row too_long = rows[3];
     too_long[0] = std::monostate{};
     too_long[10] = std::string(51, 'x');
@@ -296,7 +297,7 @@ TEST_F(CreateTest, EveryColumnTypeRoundTrips) {
     Row short_row(3);
     EXPECT_THROW(t.insert(short_row), Error);
     EXPECT_EQ(t.row_count(), 4u);
-    (void)pages;
+    EXPECT_TRUE(test::read_file(file) == before) << "a refused insert changed the file";
     // Updates: grow a row past its page (a long text and memo), shrink one.
     std::vector<RowId> ids;
     for (auto c = t.scan(); c.next();) ids.push_back(c.id());
@@ -356,6 +357,56 @@ TEST_F(CreateTest, ManyRowsSpreadOverPagesAndMoveWhenTheyGrow) {
 
 namespace jet {
 namespace {
+
+TEST_F(CreateTest, ReadOnlyDatabaseRefusesWrites) {
+  const std::string file = path("ro.mdb");
+  Database::create(file, fast())->create_table(scanner_data());
+  auto db = Database::open(file);
+  Table& t = db->table("Scanner_Data");
+  try {
+    t.insert(Row{std::monostate{}, 1.0, std::string("x"), std::monostate{}, Currency{1}, int16_t(0), std::monostate{}});
+    FAIL() << "a read-only database took a row";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(file), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(db->create_table(every_type()), Error);
+  EXPECT_EQ(t.row_count(), 0u);
+}
+
+TEST_F(CreateTest, KeyConstraintsNameWhatIsWrong) {
+  const std::string file = path("keys.mdb");
+  auto db = Database::create(file, fast());
+  TableSpec spec;
+  spec.name = "Products";
+  spec.columns = {ColumnSpec{"Code", ColumnType::kText, 20}, ColumnSpec{"Qty", ColumnType::kLong}};
+  spec.indexes = {IndexSpec{"PrimaryKey", {{"Code", true}}, true}};
+  Table& t = db->create_table(spec);
+  RowId a = t.insert(Row{std::string("A1"), int32_t(1)});
+  RowId b = t.insert(Row{std::string("B2"), int32_t(2)});
+  auto expect_constraint = [](auto&& f, const std::string& needle) {
+    try {
+      f();
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.category(), ErrorCategory::kConstraint) << e.what();
+      EXPECT_NE(std::string(e.what()).find(needle), std::string::npos) << e.what();
+    }
+  };
+  expect_constraint([&] { t.insert(Row{std::monostate{}, int32_t(3)}); }, "PrimaryKey");
+  expect_constraint([&] { t.insert(Row{std::string("a1"), int32_t(3)}); }, "PrimaryKey");  // General order ignores case
+  expect_constraint([&] { t.update(b, Row{std::string("A1"), int32_t(2)}); }, "PrimaryKey");
+  expect_constraint([&] { t.insert(Row{std::string(21, 'x'), int32_t(3)}); }, "Code");
+  // The refused update left the row as it was; its own key is no clash.
+  t.update(a, Row{std::string("A1"), int32_t(10)});
+  Row r;
+  t.read_row(b, r);
+  EXPECT_EQ(std::get<std::string>(r[0]), "B2");
+  EXPECT_EQ(t.seek("PrimaryKey", std::vector<Value>{std::string("A1")}).size(), 1u);
+  EXPECT_EQ(t.row_count(), 2u);
+  db.reset();
+  test::expect_independent_readers_agree(file, "", {{"Products", {Row{std::string("A1"), int32_t(10)},
+                                                                  Row{std::string("B2"), int32_t(2)}}}});
+}
 
 TEST_F(CreateTest, WideDefinitionSpansSeveralPages) {
   const std::string file = path("wide.mdb");

@@ -258,6 +258,59 @@ TEST(FaultTest, ADamagedFileFailsClearlyAndIsNotWritten) {
   EXPECT_EQ(test::read_file(path), damaged);
 }
 
+// A hot journal (a crash after the file was written, before the commit
+// point) built on the in-memory Env and copied to disk as the crash left it.
+void write_hot_journal_pair(const std::string& db_path) {
+  auto make = [](testing::FaultEnv& env, int kill_at) {
+    env.load_file(test::fixture(kFixture), "x.mdb");
+    OpenOptions o;
+    o.read_write = true;
+    o.env = &env;
+    auto db = Database::open("x.mdb", o);
+    Table& t = db->table("Table1");
+    Transaction tx(*db);
+    for (int i = 0; i < 50; ++i) t.insert(Row{Value(int32_t(10 + i)), Value(std::string(100, 'h'))});
+    int start = env.changing_ops();
+    if (kill_at > 0) env.kill_after(kill_at);
+    try {
+      tx.commit();
+    } catch (const Error&) {
+    }
+    return env.changing_ops() - start;
+  };
+  testing::FaultEnv probe;
+  int total = make(probe, 0);
+  testing::FaultEnv env;
+  make(env, total - 1);  // killed at the commit point: zeroing the header
+  env.crash();
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"x.mdb", db_path},
+                                 std::pair<std::string, std::string>{"x.mdb-journal", db_path + "-journal"}}) {
+    Bytes bytes = env.contents(from);
+    ASSERT_FALSE(bytes.empty()) << from;
+    auto f = Env::posix()->open_file(to, OpenMode::kCreate);
+    f->write_at(0, bytes.size(), bytes.data());
+  }
+}
+
+TEST(FaultTest, AReaderRollsBackAHotJournalOrSaysWhyItCannot) {
+  ScratchDir dir;
+  if (!dir.mount_tmpfs(2048)) GTEST_SKIP() << "tmpfs mounts not permitted here";
+  const std::string path = dir.file("hot.mdb");
+  write_hot_journal_pair(path);
+  const Bytes torn = test::read_file(path);
+  ASSERT_NE(torn, test::read_file(test::fixture(kFixture))) << "the crash should come after the file was written";
+  ASSERT_TRUE(dir.remount_read_only());
+  Error e = error_of([&] { Database::open(path); });
+  EXPECT_EQ(e.category(), ErrorCategory::kIo);
+  EXPECT_TRUE(contains(e.what(), "unfinished commit")) << e.what();
+  EXPECT_TRUE(contains(e.what(), "hot.mdb-journal")) << e.what();
+  EXPECT_EQ(test::read_file(path), torn);
+  ASSERT_EQ(::mount(nullptr, fs::path(path).parent_path().c_str(), nullptr, MS_REMOUNT, nullptr), 0);
+  EXPECT_EQ(rows_of(path), 3u) << "a reader that can write the file rolls the commit back";
+  EXPECT_EQ(test::read_file(path), test::read_file(test::fixture(kFixture)));
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"hot.mdb"});
+}
+
 // ---- the Jet lock file ----
 
 TEST(LockFileTest, NamesFollowTheDatabase) {

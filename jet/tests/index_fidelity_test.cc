@@ -29,6 +29,7 @@
 #include "index/index_reader.h"
 #include "index/index_writer.h"
 #include "index/key_encoding.h"
+#include "check.h"
 #include "index/memory_file.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -175,6 +176,48 @@ TEST_P(IndexFidelity, RebuiltIndexesHoldAccessEntriesInAccessOrder) {
   EXPECT_GT(indexes, 0) << file << " has no indexed table";
 }
 
+// The layout rules the writer follows, checked on every index page of
+// every fixture that Access wrote (system tables included): a page stores
+// its entries whole when they fit, else with the longest prefix its first
+// and last keys share; an intermediate page with more than one child names
+// the last as its tail; the root of an empty index is an empty leaf.
+TEST(AccessIndexLayout, EveryFixturePageFollowsTheWritersRules) {
+  int pages_checked = 0;
+  for (const std::string& file : test::fixture_files()) {
+    OpenOptions options;
+    options.password = test::fixture_password(file);
+    auto db = Database::open(test::fixture(file), options);
+    for (const TableEntry& te : db->tables(true)) {
+      Table& table = db->table(te.name);
+      for (const IndexLayout& layout : real_indexes(table.def())) {
+        SCOPED_TRACE(file + ": " + te.name + "." + layout.name);
+        std::vector<uint32_t> todo{layout.first_page};
+        std::set<uint32_t> seen;
+        IndexPage p;
+        while (!todo.empty()) {
+          const uint32_t n = todo.back();
+          todo.pop_back();
+          if (!seen.insert(n).second) continue;
+          decode_index_page(db->pages().page(n), n, db->pages().page_count(), file, layout, p);
+          const std::size_t whole = p.bytes.size();
+          EXPECT_EQ(p.prefix_length, whole <= kIndexEntryCapacity ? 0 : shared_prefix_limit(p)) << "page " << n;
+          EXPECT_EQ(p.free_space, kIndexEntryCapacity - encoded_entry_bytes(p)) << "page " << n;
+          if (n == layout.first_page && p.entry_count() == 0) {
+            EXPECT_TRUE(p.leaf);
+          }
+          if (!p.leaf) {
+            EXPECT_NE(p.tail_page, 0u) << "intermediate page " << n << " without a tail";
+            for (std::size_t i = 0; i < p.entry_count(); ++i) todo.push_back(p.child(i));
+            if (p.tail_page != 0) todo.push_back(p.tail_page);
+          }
+          ++pages_checked;
+        }
+      }
+    }
+  }
+  EXPECT_GT(pages_checked, 400);
+}
+
 std::string scratch_copy(const std::string& name) {
   namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / ("jet_index_fidelity_" + std::to_string(::getpid()));
@@ -270,8 +313,11 @@ TEST_P(IndexFidelity, ReinsertedRowsGiveAccessKeysInAccessOrder) {
       }
     }
   }
-  // Read back from the file by a fresh open: the same entries.
+  // Read back from the file by a fresh open: the same entries, and the
+  // consistency check finds nothing wrong.
   auto again = Database::open(path, options);
+  const CheckReport report = check_database(*again);
+  for (const std::string& problem : report.problems) ADD_FAILURE() << "check: " << problem;
   for (auto& [name, list] : expected) {
     for (const Expected& e : list) {
       EXPECT_EQ(entries_of(again->pages(), e.layout).size(), e.entries.size()) << name << "." << e.layout.name;

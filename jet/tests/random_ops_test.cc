@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "index/key_encoding.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -354,6 +355,8 @@ TEST(RandomTableWork, AccessWrittenProductsTableKeepsItsIndexes) {
   }
   auto db = Database::open(path, options);
   verify_all_indexes(db->table("PRODUCT1"), model);
+  const CheckReport report = check_database(*db);
+  for (const std::string& problem : report.problems) ADD_FAILURE() << "check: " << problem;
   fs::remove_all(dir);
 }
 

@@ -3,10 +3,10 @@
 //   jetsql FILE [--password P] --tables          list the user tables
 //   jetsql FILE [--password P] --schema TABLE    columns and indexes
 //   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
-//   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
-//                                                SQL shell (shell.cc)
 //   jetsql --check FILE [--password P]           consistency check: one line
 //                                                per problem on stdout
+//   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
+//                                                SQL shell (shell.cc)
 //
 // --check exits 0 when the file is consistent, 3 when it found problems.
 // Exit status: 0 on success, 1 when the engine reports an error (printed on
@@ -18,8 +18,8 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/value_text.h"
-#include "shell.h"
 #include "check.h"
+#include "shell.h"
 
 namespace {
 

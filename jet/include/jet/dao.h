@@ -22,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/transaction.h"
 #include "jet/value.h"
 
 namespace jet {
@@ -43,6 +44,9 @@ struct OpenOptions {
   // DAO connect string: ";pwd=password" and/or a type prefix such as
   // "Access 2000;" (ignored). Unknown keys are ignored.
   std::string connect;
+  // Whether each commit is fsync'ed (jet/transaction.h). kFast suits bulk
+  // staging in the program's own files, never the products file.
+  Durability durability = Durability::kDurable;
 };
 
 enum class EditMode { kNone, kEdit, kAddNew };

@@ -183,28 +183,62 @@ struct IndexWriter::Frame {
   Node node;
 };
 
-// An index page read in place, without copying its entries: where each
-// entry ends (from the mask), the shared prefix, and comparisons of a
-// stored entry with given bytes. Bounds are checked; order is not (the
-// reader checks it on every scan).
+// An index page read in place, without copying its entries. The entry
+// mask is held as 64-bit words with running bit counts, so that where entry
+// i ends is found without walking every entry before it (a search over the
+// counts, then within one word). Bounds are checked where an entry is
+// used; order is not (the reader checks it on every scan).
 struct IndexWriter::RawPage {
+  static constexpr std::size_t kWords = (kIndexMaskSize + 7) / 8;
+  const IndexWriter* owner = nullptr;
   const uint8_t* page = nullptr;
   uint32_t number = 0;
   bool leaf = true;
   std::size_t prefix = 0;
   uint32_t tail = 0;
   uint32_t next = 0;
-  std::vector<uint16_t> ends;  // end of each stored entry, from 0x1E0
+  std::size_t n = 0;
+  uint64_t words[kWords] = {};
+  uint16_t counts[kWords + 1] = {};  // set bits in words[0 .. w)
 
-  std::size_t count() const { return ends.size(); }
-  std::size_t start(std::size_t i) const { return i == 0 ? 0 : ends[i - 1]; }
+  std::size_t count() const { return n; }
+  // Where entry i ends, in bytes from 0x1E0 (i < count()).
+  std::size_t end(std::size_t i) const {
+    std::size_t lo = 0;
+    std::size_t hi = kWords;  // counts[lo] <= i < counts[hi]
+    while (hi - lo > 1) {
+      const std::size_t mid = (lo + hi) / 2;
+      if (counts[mid] <= i) {
+        lo = mid;
+      } else {
+        hi = mid;
+      }
+    }
+    uint64_t w = words[lo];
+    for (std::size_t k = i - counts[lo]; k > 0; --k) w &= w - 1;
+    return lo * 64 + static_cast<std::size_t>(std::countr_zero(w));
+  }
+  std::size_t start(std::size_t i) const { return i == 0 ? 0 : end(i - 1); }
   // Bytes taken from the first entry, then stored bytes, of entry i.
   std::size_t shared(std::size_t i) const { return i == 0 ? 0 : prefix; }
   const uint8_t* data() const { return page + kIndexEntriesOffset; }
+  // The stored bytes [s, e) of entry i, checked to hold a whole entry.
+  void span(std::size_t i, std::size_t& s, std::size_t& e) const {
+    s = start(i);
+    e = end(i);
+    const std::size_t min_entry = kRowPointerBytes + 1 + (leaf ? 0 : kChildBytes);
+    if (shared(i) + (e - s) < min_entry) {
+      owner->fail(ErrorCategory::kCorruption,
+                  "page " + std::to_string(number) + ": entry " + std::to_string(i) + " is too short");
+    }
+  }
   // Entry i without its child pointer compared with `b`.
   int compare(std::size_t i, std::span<const uint8_t> b) const {
+    std::size_t s = 0;
+    std::size_t e = 0;
+    span(i, s, e);
     const std::size_t n1 = shared(i);
-    const std::size_t n2 = ends[i] - start(i) - (leaf ? 0 : kChildBytes);
+    const std::size_t n2 = e - s - (leaf ? 0 : kChildBytes);
     const std::size_t m1 = std::min(n1, b.size());
     if (m1 > 0) {
       int c = std::memcmp(data(), b.data(), m1);
@@ -214,7 +248,7 @@ struct IndexWriter::RawPage {
     const std::size_t rest = b.size() - n1;
     const std::size_t m2 = std::min(n2, rest);
     if (m2 > 0) {
-      int c = std::memcmp(data() + start(i), b.data() + n1, m2);
+      int c = std::memcmp(data() + s, b.data() + n1, m2);
       if (c != 0) return c;
     }
     const std::size_t total = n1 + n2;
@@ -222,16 +256,25 @@ struct IndexWriter::RawPage {
   }
   // Entry i without its child pointer, whole.
   void full(std::size_t i, std::vector<uint8_t>& out) const {
+    std::size_t s = 0;
+    std::size_t e = 0;
+    span(i, s, e);
     out.assign(data(), data() + shared(i));
-    out.insert(out.end(), data() + start(i), data() + ends[i] - (leaf ? 0 : kChildBytes));
+    out.insert(out.end(), data() + s, data() + e - (leaf ? 0 : kChildBytes));
   }
   uint32_t child(std::size_t i) const {
-    const uint8_t* c = data() + ends[i] - kChildBytes;
+    std::size_t s = 0;
+    std::size_t e = 0;
+    span(i, s, e);
+    const uint8_t* c = data() + e - kChildBytes;
     return (static_cast<uint32_t>(c[0]) << 24) | (static_cast<uint32_t>(c[1]) << 16) |
            (static_cast<uint32_t>(c[2]) << 8) | c[3];
   }
   RowPointer row(std::size_t i) const {
-    const uint8_t* r = data() + ends[i] - (leaf ? 0 : kChildBytes) - kRowPointerBytes;
+    std::size_t s = 0;
+    std::size_t e = 0;
+    span(i, s, e);
+    const uint8_t* r = data() + e - (leaf ? 0 : kChildBytes) - kRowPointerBytes;
     return RowPointer{static_cast<uint32_t>((r[0] << 16) | (r[1] << 8) | r[2]), r[3]};
   }
   // First entry >= b (count() when none).
@@ -251,6 +294,15 @@ struct IndexWriter::RawPage {
 };
 
 namespace {
+
+// Bit count without a library call on CPUs the build does not assume have
+// a popcount instruction.
+inline unsigned bit_count(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ULL);
+  x = (x & 0x3333333333333333ULL) + ((x >> 2) & 0x3333333333333333ULL);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0FULL;
+  return static_cast<unsigned>((x * 0x0101010101010101ULL) >> 56);
+}
 
 uint32_t read_le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
@@ -290,9 +342,9 @@ IndexWriter::IndexWriter(PageSource& pages, IndexPageStore& store, IndexPageAllo
       store_(store),
       allocator_(allocator),
       layout_(layout),
-      raw_holder_(std::make_unique<RawPage>()),
-      raw_(*raw_holder_),
-      load_raw_(std::make_unique<RawPage>()) {}
+      raw_holder_(std::make_unique<RawPage[]>(2)),
+      raw_(raw_holder_[0]),
+      load_raw_(raw_holder_[1]) {}
 
 IndexWriter::~IndexWriter() = default;
 
@@ -359,7 +411,7 @@ void IndexWriter::check_insert(std::span<const Value> values, std::span<const ui
 }
 
 void IndexWriter::load(uint32_t number, Node& out, const std::vector<uint8_t>* upper) {
-  RawPage& raw = *load_raw_;
+  RawPage& raw = load_raw_;
   read_raw(number, raw);
   node_from_raw(raw, out, upper);
 }
@@ -374,26 +426,48 @@ void IndexWriter::node_from_raw(const RawPage& raw, Node& out, const std::vector
   out.dirty = out.last_changed = false;
   const std::size_t n = raw.count();
   const std::size_t child_bytes = out.leaf ? 0 : kChildBytes;
-  const std::size_t stored = n > 0 ? raw.ends.back() : 0;
-  const std::size_t whole = stored + (n > 1 ? raw.prefix * (n - 1) : 0) - child_bytes * n;
-  out.bytes.resize(whole);
+  const std::size_t min_entry = kRowPointerBytes + 1 + child_bytes;
+  const std::size_t stored = n > 0 ? raw.end(n - 1) : 0;
+  const std::size_t whole = stored + (n > 1 ? raw.prefix * (n - 1) : 0);
+  out.bytes.resize(whole);  // at least what the entries take (less their child pointers)
   out.starts.resize(n + 1);
   out.starts[0] = 0;
   out.children.clear();
   if (!out.leaf) out.children.reserve(n + 1);
   const uint8_t* data = raw.data();
   uint8_t* to = out.bytes.data();
+  const uint32_t page_count = pages_.page_count();
   std::size_t at = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t shared = raw.shared(i);
-    if (shared > 0) std::memcpy(to + at, data, shared);
-    at += shared;
-    const std::size_t own = raw.ends[i] - raw.start(i) - child_bytes;
-    std::memcpy(to + at, data + raw.start(i), own);
-    at += own;
-    out.starts[i + 1] = static_cast<uint32_t>(at);
-    if (!out.leaf) out.children.push_back(raw.child(i));
+  std::size_t start = 0;
+  std::size_t i = 0;
+  for (std::size_t w = 0; w < RawPage::kWords; ++w) {
+    for (uint64_t bits = raw.words[w]; bits != 0; bits &= bits - 1, ++i) {
+      const std::size_t end = w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+      const std::size_t shared = raw.shared(i);
+      if (shared + end - start < min_entry) {
+        fail(ErrorCategory::kCorruption, "page " + std::to_string(raw.number) + ": entry " + std::to_string(i) +
+                                             " is too short");
+      }
+      if (shared > 0) std::memcpy(to + at, data, shared);
+      at += shared;
+      const std::size_t own = end - start - child_bytes;
+      std::memcpy(to + at, data + start, own);
+      at += own;
+      out.starts[i + 1] = static_cast<uint32_t>(at);
+      if (!out.leaf) {
+        const uint8_t* c = data + end - kChildBytes;
+        const uint32_t child = (static_cast<uint32_t>(c[0]) << 24) | (static_cast<uint32_t>(c[1]) << 16) |
+                               (static_cast<uint32_t>(c[2]) << 8) | c[3];
+        if (child == 0 || child >= page_count || child == raw.number) {
+          fail(ErrorCategory::kCorruption, "page " + std::to_string(raw.number) + ": entry " + std::to_string(i) +
+                                               " names child page " + std::to_string(child) + ", out of range");
+        }
+        out.children.push_back(child);
+      }
+      start = end;
+    }
   }
+  out.bytes.resize(at);
   if (raw.tail != 0) {
     if (upper != nullptr) {
       out.bytes.insert(out.bytes.end(), upper->begin(), upper->end());
@@ -504,37 +578,35 @@ void IndexWriter::read_raw(uint32_t number, RawPage& out) {
   if (layout_.tdef_page != 0 && read_le32(page + kIndexTdefOffset) != layout_.tdef_page) {
     where("belongs to another table");
   }
+  out.owner = this;
   out.page = page;
   out.number = number;
   out.leaf = page[0] == kLeafPageType;
   out.prefix = static_cast<uint16_t>(page[kIndexPrefixLengthOffset] | (page[kIndexPrefixLengthOffset + 1] << 8));
   out.tail = out.leaf ? 0 : read_le32(page + kIndexTailOffset);
   out.next = read_le32(page + kIndexNextOffset);
-  out.ends.clear();
-  const std::size_t min_entry = kRowPointerBytes + 1 + (out.leaf ? 0 : kChildBytes);
   const uint8_t* mask = page + kIndexMaskOffset;
-  std::size_t last = 0;
-  for (std::size_t byte = 0; byte < kIndexMaskSize; ++byte) {
-    unsigned bits = mask[byte];
-    while (bits != 0) {
-      const std::size_t end = byte * 8 + static_cast<std::size_t>(std::countr_zero(bits));
-      bits &= bits - 1;
-      if (end > kIndexEntryCapacity || end <= last) where("the entry mask is damaged");
-      const std::size_t shared = out.ends.empty() ? 0 : out.prefix;
-      if (shared + end - last < min_entry) where("an entry is too short");
-      out.ends.push_back(static_cast<uint16_t>(end));
-      last = end;
+  out.counts[0] = 0;
+  for (std::size_t w = 0; w < RawPage::kWords; ++w) {
+    uint64_t word = 0;
+    for (std::size_t b = 0; b < 8 && w * 8 + b < kIndexMaskSize; ++b) {
+      word |= static_cast<uint64_t>(mask[w * 8 + b]) << (8 * b);
     }
+    out.words[w] = word;
+    out.counts[w + 1] = static_cast<uint16_t>(out.counts[w] + bit_count(word));
   }
+  out.n = out.counts[RawPage::kWords];
+  // Bit n marks an entry ending n bytes into the entry area: never 0, never
+  // past the area's end.
+  if ((out.words[0] & 1) != 0) where("the entry mask marks an empty first entry");
+  constexpr std::size_t kLastBit = kIndexEntryCapacity;  // an entry may end exactly at the page's end
+  const std::size_t last_word = kLastBit / 64;
+  const uint64_t beyond = (kLastBit % 64 == 63) ? 0 : (~uint64_t{0} << (kLastBit % 64 + 1));
+  bool stray = (out.words[last_word] & beyond) != 0;
+  for (std::size_t w = last_word + 1; w < RawPage::kWords; ++w) stray = stray || out.words[w] != 0;
+  if (stray) where("the entry mask marks an entry end beyond the page");
+  if (out.n > 0 && out.prefix > out.end(0)) where("the shared prefix is longer than the first entry");
   if (out.tail != 0 && (out.tail >= pages_.page_count() || out.tail == number)) where("the tail page is out of range");
-  if (!out.leaf) {
-    const uint32_t page_count = pages_.page_count();
-    for (std::size_t i = 0; i < out.count(); ++i) {
-      const uint32_t c = out.child(i);
-      if (c == 0 || c >= page_count || c == number) where("a child page pointer is out of range");
-    }
-  }
-  if (!out.ends.empty() && out.count() > 1 && out.prefix > out.ends[0]) where("the shared prefix is longer than the first entry");
 }
 
 void IndexWriter::descend(std::span<const uint8_t> entry) {
@@ -556,6 +628,7 @@ void IndexWriter::descend(std::span<const uint8_t> entry) {
     if (raw_.leaf) return;
     // The child whose subtree ends at the first entry >= `entry`; past the
     // listed entries, the tail page, or else the last child.
+    const uint32_t here = number;
     if (f.pos < raw_.count()) {
       number = raw_.child(f.pos);
       via_tail = false;
@@ -568,6 +641,10 @@ void IndexWriter::descend(std::span<const uint8_t> entry) {
       via_tail = false;
     } else {
       fail(ErrorCategory::kCorruption, "page " + std::to_string(number) + " is an intermediate page without entries");
+    }
+    if (number == 0 || number >= pages_.page_count() || number == here) {
+      fail(ErrorCategory::kCorruption, "page " + std::to_string(here) + " names child page " + std::to_string(number) +
+                                           ", out of range");
     }
   }
 }
@@ -601,7 +678,7 @@ bool IndexWriter::append_in_place(std::span<const uint8_t> entry) {
   const RawPage& leaf = raw_;  // descend() left the leaf here
   const std::size_t n = leaf.count();
   if (n == 0 || f.pos != n) return false;
-  const std::size_t used = leaf.ends.back();
+  const std::size_t used = leaf.end(n - 1);
   std::size_t prefix = leaf.prefix;
   if (n == 1 && prefix != 0) return false;
   std::size_t add = entry.size();
@@ -611,7 +688,9 @@ bool IndexWriter::append_in_place(std::span<const uint8_t> entry) {
   } else {
     // A compressed page keeps its prefix only while its first and new last
     // keys share exactly that much.
-    const std::size_t first_key = leaf.ends[0] - kRowPointerBytes;
+    const std::size_t first_end = leaf.end(0);
+    if (first_end < kRowPointerBytes + 1) return false;
+    const std::size_t first_key = first_end - kRowPointerBytes;
     const std::size_t new_key = entry.size() - kRowPointerBytes;
     std::size_t common = 0;
     const std::size_t limit = std::min(first_key, new_key);

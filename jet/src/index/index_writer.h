@@ -24,6 +24,18 @@
 //   ... on update:  w.check_insert(new_values, new_key, old_row) before
 //                   writing anything, then
 //                   w.remove(old_key, old_row); w.insert(new_key, new_row);
+//                   (an update that keeps the key and the row pointer needs
+//                   neither: the index does not change)
+//
+// A writer is cheap to make (two small buffers) and keeps nothing between
+// calls: every call reads the tree afresh, so writers of the same index may
+// come and go between statements and across savepoint rollbacks.
+//
+// Page layout follows Access (see index_writer.cc for each rule and where it
+// is known from): the root keeps its page, leaves split in half with the new
+// page linked in before the old, appends past the last leaf start a new
+// leaf, intermediate pages name their last child as the tail page, prefix
+// compression only on pages that need it, pages of every level chained.
 //
 // Failures: insert/remove throw jet::Error (kCorruption for a damaged tree,
 // kNotFound from remove() when the entry is missing, kIo from the pages).
@@ -140,9 +152,9 @@ class IndexWriter {
   std::vector<uint8_t> entry_buffer_;
   IndexPage scratch_;
   std::vector<Frame> path_;  // root first
-  std::unique_ptr<RawPage> raw_holder_;
+  std::unique_ptr<RawPage[]> raw_holder_;  // the two below, in one allocation
   RawPage& raw_;             // the page descend() read last (the leaf)
-  std::unique_ptr<RawPage> load_raw_;  // for load()
+  RawPage& load_raw_;        // for load()
   bool raw_valid_ = false;   // raw_ still points into the page source's current page
   bool appended_ = false;    // the entry being inserted went past the last leaf's end
 };

@@ -8,6 +8,7 @@
 
 #include "jet/error.h"
 #include "jet/schema.h"
+#include "sql/open_files.h"
 #include "sql/parser.h"
 #include "sql/values.h"
 #include "sql/writes.h"
@@ -67,10 +68,10 @@ std::optional<Value> key_value(const Value& v, const ColumnDef& column) {
     case ColumnType::kLong: {
       double d;
       if (std::holds_alternative<std::string>(v) || !to_number(v, d)) return std::nullopt;
-      if (d != static_cast<double>(static_cast<int64_t>(d))) return std::nullopt;
       int64_t lo = column.type == ColumnType::kByte ? 0 : column.type == ColumnType::kInteger ? INT16_MIN : INT32_MIN;
       int64_t hi = column.type == ColumnType::kByte ? 255 : column.type == ColumnType::kInteger ? INT16_MAX : INT32_MAX;
-      if (d < lo || d > hi) return std::nullopt;
+      if (!(d >= static_cast<double>(lo) && d <= static_cast<double>(hi))) return std::nullopt;
+      if (d != static_cast<double>(static_cast<int64_t>(d))) return std::nullopt;
       return static_cast<int32_t>(d);
     }
     case ColumnType::kCurrency:
@@ -122,7 +123,7 @@ std::optional<std::string> join_key(const Value& v) {
 
 struct Executor::Impl {
   Database& db;
-  std::vector<std::unique_ptr<Database>> other_files;
+  std::vector<std::shared_ptr<Database>> other_files;
   int expr_counter = 0;
 
   explicit Impl(Database& d) : db(d) {}
@@ -130,7 +131,7 @@ struct Executor::Impl {
   Database& open_other(const std::string& path, bool for_write) {
     OpenOptions o;
     o.read_write = for_write;
-    other_files.push_back(Database::open(path, o));
+    other_files.push_back(open_shared(path, o));
     return *other_files.back();
   }
 
@@ -314,6 +315,11 @@ struct Executor::Impl {
     };
     add(from.first);
     for (const Join& j : from.joins) {
+      for (const Source& earlier : p.sources) {
+        if (names_equal(earlier.ref->label(), j.table.label()))
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "the name '" + j.table.label() + "' stands for two tables; give one of them an alias (AS)");
+      }
       if (j.kind == JoinKind::kRight)
         throw Error(ErrorCategory::kUnsupported, "RIGHT JOIN is not supported (write it as a LEFT JOIN)");
       add(j.table);
@@ -432,7 +438,24 @@ struct Executor::Impl {
     }
   }
 
+  // Combinations of rows a statement may look at before it gives up: a join
+  // without a usable equality over large tables would otherwise run for
+  // hours and hold its result in memory.
+  static constexpr uint64_t kMaxCombinations = 20'000'000;
+  uint64_t combinations = 0;
+
+  void count_combination(const Plan& p) {
+    if (++combinations > kMaxCombinations) {
+      std::string names;
+      for (const Source& s : p.sources) names += (names.empty() ? "" : ", ") + s.ref->label();
+      throw Error(ErrorCategory::kUnsupported,
+                  "the statement would look at more than " + std::to_string(kMaxCombinations) +
+                      " combinations of rows of " + names + "; join the tables on an equality (ON a.x = b.y)");
+    }
+  }
+
   void join_level(Plan& p, std::size_t k, Tuple& t, const Sink& sink) {
+    count_combination(p);
     if (k == p.sources.size()) {
       if (passes(p.where, t)) sink(t);
       return;
@@ -486,6 +509,7 @@ struct Executor::Impl {
   // ---- SELECT --------------------------------------------------------
 
   ResultSet select(const SelectStmt& s) {
+    combinations = 0;
     Plan p;
     open_sources(p, s.from, false);
     const std::size_t n = p.sources.size();
@@ -691,6 +715,7 @@ struct Executor::Impl {
   };
 
   uint64_t update(const UpdateStmt& s) {
+    combinations = 0;
     Plan p;
     open_sources(p, s.tables, true);
     const std::size_t n = p.sources.size();
@@ -735,6 +760,7 @@ struct Executor::Impl {
   }
 
   uint64_t remove(const DeleteStmt& s) {
+    combinations = 0;
     Plan p;
     open_sources(p, s.from, true);
     const std::size_t n = p.sources.size();
@@ -852,8 +878,9 @@ ExecResult Executor::run(const Statement& st) {
     impl_->other_files.clear();
     std::string text = st.text;
     for (char& c : text) {
-      if (c == '\r' || c == '\n') c = ' ';
+      if (c == '\r' || c == '\n' || c == '\t') c = ' ';
     }
+    text.erase(0, text.find_first_not_of(' '));
     if (text.size() > 300) text = text.substr(0, 297) + "...";
     throw Error(e.category(), std::string(e.what()) + " (in " + statement_kind_name(st.kind) + " statement: " + text + ")");
   }

@@ -770,6 +770,13 @@ class Parser {
       DepthGuard guard(*this);
       return unary();
     }
+    if (peek_word("NOT")) {  // an operand such as "a = NOT b"
+      DepthGuard guard(*this);
+      advance();
+      auto e = make(ExprKind::kNot, pos);
+      e->args.push_back(unary());
+      return e;
+    }
     return primary();
   }
   ExprPtr primary() {

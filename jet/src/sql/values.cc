@@ -253,7 +253,12 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
     case BinaryOp::kSub: {
       const int sign = op == BinaryOp::kAdd ? 1 : -1;
       if (ints) return fit(integral(a) + sign * integral(b));
-      if (money) return Currency{as_money(a) + sign * as_money(b)};
+      if (money) {
+        int64_t r;
+        if (__builtin_add_overflow(as_money(a), sign * as_money(b), &r))
+          throw Error(ErrorCategory::kConstraint, "overflow: the sum leaves the currency range");
+        return Currency{r};
+      }
       double r = op == BinaryOp::kAdd ? x + y : x - y;
       if (date && !(op == BinaryOp::kSub && std::holds_alternative<DateTime>(a) && std::holds_alternative<DateTime>(b)))
         return DateTime{r};
@@ -266,8 +271,10 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
         return static_cast<double>(r);
       }
       if (money && (std::holds_alternative<Currency>(a) != std::holds_alternative<Currency>(b))) {
-        long double r = static_cast<long double>(x) * y;
-        return Currency{static_cast<int64_t>(std::llround(r * 10000.0L))};
+        long double r = static_cast<long double>(x) * y * 10000.0L;
+        if (!(r > -9.2e18L && r < 9.2e18L))
+          throw Error(ErrorCategory::kConstraint, "overflow: the product leaves the currency range");
+        return Currency{static_cast<int64_t>(std::llround(r))};
       }
       return x * y;
     case BinaryOp::kDiv:
@@ -275,6 +282,10 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
       return x / y;
     case BinaryOp::kIntDiv:
     case BinaryOp::kMod: {
+      // Both operands are rounded to Long integers first, as Jet does.
+      if (!(std::fabs(x) <= 2147483647.0) || !(std::fabs(y) <= 2147483647.0))
+        throw Error(ErrorCategory::kConstraint, std::string("overflow: '") + binary_op_text(op) + "' takes numbers within "
+                                                    "the Long range, not " + describe_value(std::fabs(x) > 2147483647.0 ? a : b));
       int64_t p = round_half_even(x), q = round_half_even(y);
       if (q == 0) throw Error(ErrorCategory::kInvalidArgument, "division by zero: " + describe_value(a) + " by 0");
       return fit(op == BinaryOp::kIntDiv ? p / q : p % q);

@@ -248,6 +248,89 @@ TEST(IndexWriter, RefusesWhatItCannotStore) {
   EXPECT_EQ(file.writes, writes + 1) << "a refused call wrote pages";
 }
 
+// Damaged trees: every operation stops with kCorruption naming the page,
+// never a crash or a loop.
+TEST(IndexWriter, DamagedPagesAreReportedNotFollowed) {
+  auto build = [](MemoryFile& file, IndexLayout& layout) {
+    layout.first_page = file.new_root(2);
+    IndexWriter writer(file, file, file, layout);
+    for (int32_t i = 0; i < 2000; ++i) {
+      Value v = i;
+      writer.insert(writer.key_for({&v, 1}), RowPointer{static_cast<uint32_t>(5 + i / 100), static_cast<uint8_t>(i % 100)});
+    }
+  };
+  // Key 5 lies under the root's first child, as does the damage below.
+  auto expect_corruption = [](MemoryFile& file, const IndexLayout& layout, const char* what) {
+    IndexWriter writer(file, file, file, layout);
+    Value v = int32_t{5};
+    auto key = writer.key_for({&v, 1});
+    try {
+      writer.insert(key, RowPointer{7, 7});
+      ADD_FAILURE() << what << ": insert succeeded";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.category(), ErrorCategory::kCorruption) << what << ": " << e.what();
+      EXPECT_NE(std::string(e.what()).find("ByValue"), std::string::npos) << e.what();
+    }
+    try {
+      writer.check_insert({&v, 1}, key);
+      ADD_FAILURE() << what << ": the unique check passed";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.category(), ErrorCategory::kCorruption) << what << ": " << e.what();
+    }
+  };
+  {
+    MemoryFile file;
+    IndexLayout layout = make_layout(ColumnType::kLong, true, true);
+    build(file, layout);
+    // The root's first child pointer aims at the root itself.
+    uint8_t* root = file.page_for_write(layout.first_page);
+    const std::size_t first_end = [&] {
+      for (std::size_t bit = 1; bit < kIndexMaskSize * 8; ++bit) {
+        if (root[kIndexMaskOffset + bit / 8] & (1u << (bit % 8))) return bit;
+      }
+      return std::size_t{0};
+    }();
+    ASSERT_GT(first_end, 4u);
+    uint8_t* child = root + kIndexEntriesOffset + first_end - 4;
+    child[0] = static_cast<uint8_t>(layout.first_page >> 24);
+    child[1] = static_cast<uint8_t>(layout.first_page >> 16);
+    child[2] = static_cast<uint8_t>(layout.first_page >> 8);
+    child[3] = static_cast<uint8_t>(layout.first_page);
+    expect_corruption(file, layout, "child pointer to itself");
+  }
+  {
+    MemoryFile file;
+    IndexLayout layout = make_layout(ColumnType::kLong, true, true);
+    build(file, layout);
+    // A mask bit past the end of the page's entry area.
+    uint8_t* root = file.page_for_write(layout.first_page);
+    root[kIndexMaskOffset + kIndexMaskSize - 1] = 0x80;
+    expect_corruption(file, layout, "mask beyond the page");
+  }
+  {
+    MemoryFile file;
+    IndexLayout layout = make_layout(ColumnType::kLong, true, true);
+    build(file, layout);
+    // The root is not an index page at all.
+    file.page_for_write(layout.first_page)[0] = 0x01;
+    expect_corruption(file, layout, "root of another type");
+  }
+  {
+    MemoryFile file;
+    IndexLayout layout = make_layout(ColumnType::kLong, true, true);
+    build(file, layout);
+    // A shared prefix longer than the page's first entry.
+    IndexReader reader(file, layout);
+    Value v = int32_t{5};
+    auto path = reader.leaf_path(encode_key(layout, {&v, 1}));
+    ASSERT_EQ(path.size(), 2u);
+    uint8_t* leaf = file.page_for_write(path.back());
+    leaf[kIndexPrefixLengthOffset] = 0xFF;
+    leaf[kIndexPrefixLengthOffset + 1] = 0x0F;
+    expect_corruption(file, layout, "prefix longer than the first entry");
+  }
+}
+
 TEST(IndexWriter, IgnoreNullsSkipsAllNullKeys) {
   MemoryFile file;
   IndexLayout layout = make_layout(ColumnType::kLong);

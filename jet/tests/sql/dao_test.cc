@@ -94,7 +94,10 @@ TEST(DaoRecordset, FindFirstHitAndMiss) {
 }
 
 TEST(DaoRecordset, ChangesNeedEditOrAddNewAndAnUpdatableSource) {
-  auto db = open_products();
+  sqltest::ScratchDir dir;
+  jet::dao::OpenOptions writable;
+  writable.connect = ";pwd=" + sqltest::kProductsPassword;
+  auto db = Database::open(dir.copy_fixture("products_small.mdb"), writable);
   auto rs = db->open_recordset("Select * From PRODUCT1 Where [Product Code] = '000037'");
   EXPECT_THROW(rs->set_field("Location", "B1"), Error);  // no edit()
   EXPECT_THROW(rs->update(), Error);
@@ -116,6 +119,17 @@ TEST(DaoRecordset, ChangesNeedEditOrAddNewAndAnUpdatableSource) {
   rs->cancel_update();
   EXPECT_EQ(std::get<std::string>(rs->field("Location")), "A1");
   EXPECT_THROW(db->execute("Select * From PRODUCT1"), Error);  // rows need a recordset
+
+  // Recordsets outlive a closed database only as far as their copied rows.
+  auto open_rs = db->open_recordset("Select * From PRODUCT1 Where [Product Code] = '000074'");
+  db->close();
+  EXPECT_THROW(open_rs->edit(), Error);
+  EXPECT_THROW(open_rs->requery(), Error);
+
+  auto read_only = open_products(true);
+  auto ro = read_only->open_recordset("PRODUCT1");
+  EXPECT_THROW(ro->edit(), Error);
+  EXPECT_THROW(read_only->execute("DELETE * FROM PRODUCT1"), Error);
 }
 
 TEST(DaoDatabase, ConnectStringsAndMissingFiles) {
@@ -263,6 +277,27 @@ TEST_F(DaoWrites, RequerySeesWhatAnotherHandleChanged) {
   EXPECT_EQ(std::get<std::string>(rs->field("Notes")), "changed");
 }
 
+TEST_F(DaoWrites, NullStaysApartFromEmptyTextAndZero) {
+  db_->execute("INSERT INTO Scanner_Data (Item_Number, Notes, Qty) VALUES ('N1', Null, Null)");
+  db_->execute("INSERT INTO Scanner_Data (Item_Number, Notes, Qty) VALUES ('E1', '', 0)");
+  auto count = [&](const std::string& where) {
+    auto rs = db_->open_recordset("Select * From Scanner_Data Where " + where);
+    if (rs->eof()) return 0;
+    rs->move_last();
+    return static_cast<int>(rs->record_count());
+  };
+  EXPECT_EQ(count("Notes Is Null"), 1);
+  EXPECT_EQ(count("Notes = ''"), 1);
+  EXPECT_EQ(count("Qty = 0"), 1);
+  EXPECT_EQ(count("Qty Is Null"), 1);
+  auto rs = db_->open_recordset("Select Item_Number, Notes, Qty From Scanner_Data Order By Item_Number");
+  EXPECT_EQ(std::get<std::string>(rs->field("Notes")), "");  // E1
+  EXPECT_EQ(std::get<double>(rs->field("Qty")), 0.0);
+  rs->move_next();
+  EXPECT_TRUE(jet::is_null(rs->field("Notes")));  // N1
+  EXPECT_TRUE(jet::is_null(rs->field("Qty")));
+}
+
 TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
   db_->execute("CREATE TABLE K (Code text(18) Constraint PrimaryKey Primary Key, N Integer)");
   db_->execute("INSERT INTO K (Code, N) VALUES ('A', 1)");
@@ -271,6 +306,8 @@ TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
     ADD_FAILURE();
   } catch (const Error& e) {
     EXPECT_EQ(e.category(), ErrorCategory::kConstraint) << e.what();
+    EXPECT_NE(std::string(e.what()).find("PrimaryKey"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("'a'"), std::string::npos) << e.what();
   }
   try {
     db_->execute("INSERT INTO K (Code, N) VALUES ('B', 70000)");
@@ -281,6 +318,19 @@ TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
   }
   auto rs = db_->open_recordset("K");
   EXPECT_EQ(rs->record_count(), 1);  // the refused statements left nothing behind
+
+  // A statement that fails on its second row changes no row at all.
+  db_->execute("INSERT INTO K (Code, N) VALUES ('B', 2)");
+  EXPECT_THROW(db_->execute("UPDATE K SET Code = 'Z', N = 9"), Error);
+  auto after = db_->open_recordset("Select * From K Order By Code");
+  EXPECT_EQ(std::get<std::string>(after->field("Code")), "A");
+  EXPECT_EQ(std::get<int16_t>(after->field("N")), 1);
+  after->move_next();
+  EXPECT_EQ(std::get<std::string>(after->field("Code")), "B");
+  EXPECT_EQ(std::get<int16_t>(after->field("N")), 2);
+  // And an UPDATE on the key column finds its row through the index.
+  db_->execute("UPDATE K SET N = 5 WHERE Code = 'b'");
+  EXPECT_EQ(db_->records_affected(), 1u);
 }
 
 }  // namespace

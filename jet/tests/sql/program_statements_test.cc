@@ -8,7 +8,9 @@
 #include <map>
 #include <set>
 
+#include "check.h"
 #include "jet/ado.h"
+#include "jet/database.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/value_text.h"
@@ -137,8 +139,25 @@ TEST(ProgramStatements, ProductQueriesOnTheProductsDatabase) {
 
 // ---- the whole cycle (needs the engine's write path) ------------------------
 
+// Every file the statements wrote passes the engine's consistency check
+// (pages, usage maps, row counts, every index against its rows).
+void expect_consistent(const std::string& path, const std::string& password = "") {
+  jet::OpenOptions o;
+  o.password = password;
+  auto db = jet::Database::open(path, o);
+  jet::CheckReport report = jet::check_database(*db);
+  for (const auto& p : report.problems) ADD_FAILURE() << path << ": " << p;
+}
+
 class ProgramCycle : public ::testing::Test {
  protected:
+  void TearDown() override {
+    if (!scanner_) return;
+    scanner_.reset();
+    products_.reset();
+    expect_consistent(scanner_path_);
+    expect_consistent(products_path_, sqltest::kProductsPassword);
+  }
   void SetUp() override {
     if (!jet::sql::writes::available()) GTEST_SKIP() << "the engine's write path is not in this build";
     scanner_path_ = dir_.path("POS_Scanner.MDB").string();
@@ -184,12 +203,24 @@ TEST_F(ProgramCycle, ScannerTablesAreCreatedAndTheOrderColumnAddedOnce) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find("Item_Order"), std::string::npos);
   }
-  // An older file without the column gets it; its rows read Null there.
-  scanner_->execute("CREATE TABLE Old ([Old_ID] Counter Constraint PrimaryKey Primary Key, [Qty] double)");
-  scanner_->execute("INSERT INTO Old (Qty) VALUES (2)");
-  scanner_->execute("ALTER TABLE Old ADD COLUMN Item_Order TEXT(255);");
-  auto old = scanner_->open_recordset("Select * From Old");
+  // An older file whose Scanner_Data lacks the column gets it; its rows keep
+  // their data and read Null there.
+  std::string older = dir_.path("older.mdb").string();
+  {
+    auto db = Database::create(older);
+    std::string definition = scanner_data_definition();
+    std::string without = definition.substr(0, definition.find("[Item_Order]")) +
+                          definition.substr(definition.find("[Description]"));
+    db->execute(without);
+    db->execute("INSERT INTO Scanner_Data (Qty, Item_Number, File_Type) VALUES (2, 'A1', 3)");
+  }
+  auto db = Database::open(older, {});
+  db->execute("ALTER TABLE Scanner_Data ADD COLUMN Item_Order TEXT(255);");
+  auto old = db->open_recordset("Select * From Scanner_Data");
+  EXPECT_EQ(old->field_name(old->field_count() - 1), "Item_Order");
   EXPECT_EQ(std::get<double>(old->field("Qty")), 2.0);
+  EXPECT_EQ(std::get<std::string>(old->field("Item_Number")), "A1");
+  EXPECT_EQ(std::get<int16_t>(old->field("File_Type")), 3);
   EXPECT_TRUE(jet::is_null(old->field("Item_Order")));
 }
 
@@ -222,6 +253,11 @@ TEST_F(ProgramCycle, ReadScansMergePerItemAndKindAndTheGridFiltersByKind) {
 }
 
 TEST_F(ProgramCycle, StagedProductListComesBackInByteOrderOfItsHexKeys) {
+  // Staging writes the program's own file: commits need not be synced.
+  scanner_.reset();
+  jet::dao::OpenOptions fast;
+  fast.durability = jet::Durability::kFast;
+  scanner_ = Database::open(scanner_path_, fast);
   scanner_->execute("Delete * From Scanner_Data");
   auto rs = products_->open_recordset("Select * " + kCrLf + "From Product1");
   int staged = 0;
@@ -302,16 +338,15 @@ TEST_F(ProgramCycle, ReportDatabaseSeparatesCountedUnknownAndUncountedItems) {
   scanner_->execute("INSERT INTO Compare (Scanner_Qty, Orvex_Qty, Item_Number) VALUES (3, 143, '000037')");
   scanner_->execute("INSERT INTO Compare (Scanner_Qty, Orvex_Qty, Item_Number) VALUES (1, 0, 'UNKNOWN-9')");
   std::string report = dir_.path("12062026143005.mdb").string();
-  {
-    auto created = Database::create(report, ";LANGID=0x0409;CP=1252;COUNTRY=0", 64);
-    for (const char* t : {"Comparison", "Not_In_Inventory", "Not_Scanned"}) created->execute(report_definition(t));
-  }
+  Database::create(report, ";LANGID=0x0409;CP=1252;COUNTRY=0", 64)->close();
+  // The report database stays open while the other two write into it.
+  auto rdb = Database::open(report, {});
+  for (const char* t : {"Comparison", "Not_In_Inventory", "Not_Scanned"}) rdb->execute(report_definition(t));
   products_->execute(copy_master_table(report));
   EXPECT_EQ(products_->records_affected(), 500u);
   scanner_->execute(copy_comparison(report));
   EXPECT_EQ(scanner_->records_affected(), 2u);
 
-  auto rdb = Database::open(report, {});
   auto not_in = rdb->open_recordset("Not_In_Inventory");
   auto comparison = rdb->open_recordset("Comparison");
   while (!comparison->eof()) {
@@ -346,6 +381,12 @@ TEST_F(ProgramCycle, ReportDatabaseSeparatesCountedUnknownAndUncountedItems) {
   auto scanned0 = rdb->open_recordset("Select * From Not_Scanned Where Item_Number = '000074'");
   EXPECT_EQ(std::get<jet::Currency>(scanned0->field("Scanner_Qty")).ten_thousandths, 0);
   EXPECT_EQ(std::get<jet::Currency>(scanned0->field("Orvex_Qty")).ten_thousandths, 640000);
+  scanned0.reset();
+  unknown.reset();
+  not_in.reset();
+  comparison.reset();
+  rdb.reset();
+  expect_consistent(report);
 }
 
 TEST_F(ProgramCycle, HandheldTemplateIsReadEmptiedAndRefilledThroughAdo) {
@@ -379,11 +420,19 @@ TEST_F(ProgramCycle, HandheldTemplateIsReadEmptiedAndRefilledThroughAdo) {
   auto filled = Database::open(templ, {});
   auto list = filled->open_recordset("VFTable");
   EXPECT_EQ(list->record_count(), 500);
-  auto one = filled->open_recordset("Select * From VFTable Where ITEMNUMBER = '000003'");
-  auto product = products_->open_recordset(product_lookup("000003"));
-  if (!product->eof()) {
-    EXPECT_EQ(text(one->field("DESC")), text(product->field("Description One")) + text(product->field("Description Two")));
-  }
+  // Both description lines joined without a separator; one line alone when
+  // the second is Null.
+  auto two_lines = filled->open_recordset("Select * From VFTable Where ITEMNUMBER = 'b00000'");
+  EXPECT_EQ(text(two_lines->field("DESC")), "Item 0 O'Brien'ssecond line 0");
+  auto one_line = filled->open_recordset("Select * From VFTable Where ITEMNUMBER = '000037'");
+  EXPECT_EQ(text(one_line->field("DESC")), "Item 1");
+  EXPECT_EQ(std::get<double>(one_line->field("QTY")), 143.0);
+  EXPECT_EQ(text(one_line->field("VENDOR")), "BOLT & NUT");
+  one_line.reset();
+  two_lines.reset();
+  list.reset();
+  filled.reset();
+  expect_consistent(templ);
 }
 
 }  // namespace
