@@ -103,9 +103,9 @@ std::vector<std::string> sorted_rows(const std::string& path, const std::string&
   return out;
 }
 
-class CrashTest : public ShopTest {};
+class PostingCrashTest : public ShopTest {};
 
-TEST_F(CrashTest, KilledRunsRestartedPostEveryRecordExactlyOnce) {
+TEST_F(PostingCrashTest, KilledRunsRestartedPostEveryRecordExactlyOnce) {
   const std::string seed_shop = dir_ + "/seed";
   run(std::string(TALLIMO_POST) + " generate '" + seed_shop + "' 20000 5000 42");
   const std::string reference = dir_ + "/reference";
