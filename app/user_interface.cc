@@ -28,6 +28,37 @@ MessageAnswer ConsoleUserInterface::message_box(const std::string& text, Message
   return MessageAnswer::kOk;
 }
 
+std::string UserInterface::process_item_caption(int kind) const {
+  return kind >= 0 && kind < 6 ? kFileTypeLabels[kind] : std::string();
+}
+
+int UserInterface::Find_Command_Button(const std::string& caption) {
+  for (int i = 0; i < 6; ++i) {
+    if (caption == kCommandCaptions[i]) return i;
+  }
+  message_box("Programming Error");
+  return 0;
+}
+
+namespace {
+bool valid_kind(int kind) { return kind >= 0 && kind < 6; }
+}  // namespace
+
+int ConsoleUserInterface::process_item_value(int kind) const { return valid_kind(kind) ? item_values_[kind] : 0; }
+void ConsoleUserInterface::set_process_item_value(int kind, int value) {
+  if (valid_kind(kind)) item_values_[kind] = value;
+}
+void ConsoleUserInterface::set_process_item_enabled(int kind, bool enabled) {
+  if (valid_kind(kind)) item_enabled_[kind] = enabled;
+}
+bool ConsoleUserInterface::process_item_enabled(int kind) const { return valid_kind(kind) && item_enabled_[kind]; }
+bool ConsoleUserInterface::command_button_enabled(int index) const {
+  return valid_kind(index) && button_enabled_[index];
+}
+void ConsoleUserInterface::set_command_button_enabled(int index, bool enabled) {
+  if (valid_kind(index)) button_enabled_[index] = enabled;
+}
+
 namespace {
 UserInterface*& installed_ui() {
   static UserInterface* ui = nullptr;

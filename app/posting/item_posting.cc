@@ -1,0 +1,283 @@
+// Posting the scanned records of one kind: look the product up, apply the
+// kind's rule, and remove the record from Scanner_Data when it was applied.
+#include <cmath>
+#include <cstdio>
+#include <optional>
+
+#include "data/products_database.h"
+#include "error_log.h"
+#include "jet/dao.h"
+#include "jet/error.h"
+#include "null_conversions.h"
+#include "posting/posting.h"
+#include "posting/posting_internal.h"
+#include "posting/posting_run.h"
+#include "posting/posting_summary.h"
+#include "user_interface.h"
+
+namespace tallimo {
+namespace posting {
+
+jet::dao::Database& products() {
+  jet::dao::Database* db = Orvex_Database();
+  if (db == nullptr || !db->is_open()) {
+    throw jet::Error(jet::ErrorCategory::kInvalidArgument, "the products database is not open");
+  }
+  return *db;
+}
+
+std::unique_ptr<jet::dao::Recordset> find_product(const std::string& code) {
+  return products().open_recordset(product_lookup_sql(code));
+}
+
+std::string raw_text(const jet::Value& value) {
+  if (jet::is_null(value)) return std::string();
+  if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  return value_to_text(value);
+}
+
+namespace {
+bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+// Byte offset of character `count` (or the end).
+std::size_t offset_of_char(const std::string& text, std::size_t count) {
+  std::size_t i = 0;
+  for (std::size_t n = 0; i < text.size() && n < count; ++n) {
+    ++i;
+    while (i < text.size() && continuation(static_cast<unsigned char>(text[i]))) ++i;
+  }
+  return i;
+}
+}  // namespace
+
+std::string first_chars(const std::string& text, std::size_t count) {
+  return text.substr(0, offset_of_char(text, count));
+}
+std::string chars_after(const std::string& text, std::size_t count) { return text.substr(offset_of_char(text, count)); }
+std::size_t char_count(const std::string& text) {
+  std::size_t n = 0;
+  for (char c : text) n += !continuation(static_cast<unsigned char>(c));
+  return n;
+}
+
+double currency_to_double(jet::Currency amount) { return static_cast<double>(amount.ten_thousandths) / 10000.0; }
+
+void note_write() {
+  if (PostingRun* run = PostingRun::active()) run->note_write();
+}
+
+void report_error(const std::string& text, const std::string& routine) {
+  ++Last_Posting_Summary().errors;
+  Error_Routine(text, routine);
+}
+
+}  // namespace posting
+
+using namespace posting;
+
+std::string quoted_literal(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  out += '"';
+  return out;
+}
+
+std::string product_lookup_sql(const std::string& code) {
+  return std::string("Select *") + kCrLf + "From Product1" + kCrLf + "Where [Product Code] = " + quoted_literal(code);
+}
+
+bool Test_To_See_If_Unique(const std::string& code) {
+  try {
+    auto rs = products().open_recordset(std::string("Select * ") + kCrLf + "From PRODUCT1" + kCrLf +
+                                        "Where  [Product Code]  = " + quoted_literal(code));
+    const bool unique = rs->eof();
+    rs->close();
+    return unique;
+  } catch (const std::exception& e) {
+    report_error(e.what(), "Test_To_See_If_Unique");
+  }
+  return false;
+}
+
+namespace {
+
+jet::Currency add(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths + b.ten_thousandths}; }
+jet::Currency sub(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths - b.ten_thousandths}; }
+
+void write_stock(jet::dao::Recordset& product, jet::Currency amount) {
+  product.edit();
+  product.set_field("Inventory Qty", jet::Value(currency_to_double(amount)));
+  product.update();
+  note_write();
+}
+
+// The fields "Add New Item" and "Edit Products" write, in their order.
+void write_product_fields(jet::dao::Recordset& product, jet::dao::Recordset& scanned, bool add_new_item) {
+  product.set_field("Product Code", jet::Value(first_chars(Null_To_Text(scanned.field("Item_Number")), 18)));
+  const std::string description = Null_To_Text(scanned.field("Description"));
+  if (char_count(description) > 25) {
+    product.set_field("Description One", jet::Value(first_chars(description, 25)));
+    product.set_field("Description Two", jet::Value(chars_after(description, 25)));
+  } else {
+    product.set_field("Description One", jet::Value(description));
+  }
+  if (add_new_item) {
+    product.set_field("Standard Price", jet::Value(Null_To_Currency(scanned.field("Standard_Price"))));
+  } else {
+    product.set_field("Standard Price", scanned.field("Standard_Price"));
+  }
+  product.set_field("Vendor Code", jet::Value(first_chars(Null_To_Text(scanned.field("Vendor_Code")), 16)));
+  if (add_new_item) product.set_field("Current Cost", jet::Value(Null_To_Currency(scanned.field("Current_Cost"))));
+  product.set_field("Location", jet::Value(first_chars(Null_To_Text(scanned.field("Location")), 16)));
+  if (add_new_item) {
+    product.set_field("List Price", jet::Value(Null_To_Currency(scanned.field("List_Price"))));
+  } else {
+    product.set_field("List Price", scanned.field("List_Price"));
+  }
+}
+
+void insert_product(jet::dao::Recordset& product, jet::dao::Recordset& scanned, bool add_new_item) {
+  product.add_new();
+  write_product_fields(product, scanned, add_new_item);
+  product.update();
+  note_write();
+}
+
+// Applies the rule of `kind` to the scanner record `scanned`; gives whether
+// the record was posted.
+bool apply_rule(int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
+  const jet::Value item = scanned.field("Item_Number");
+  if (jet::is_null(item)) {
+    throw jet::Error(jet::ErrorCategory::kInvalidArgument,
+                     "Scanner_Data record " + raw_text(scanned.field("Scanner_Data_ID")) +
+                         " has no Item_Number (Null), so no product can be looked up for it");
+  }
+  auto product = find_product(raw_text(item));
+  const bool found = !product->eof();
+  const jet::Currency qty = Null_To_Currency(scanned.field("Qty"));
+  bool posted = false;
+  switch (kind) {
+    case kAddToInventory:
+      if (found) {
+        write_stock(*product, add(Null_To_Currency(product->field("Inventory Qty")), qty));
+        posted = true;
+      }
+      break;
+    case kSubtractInventory:
+      if (found) {
+        const jet::Currency left = sub(Null_To_Currency(product->field("Inventory Qty")), qty);
+        if (left.ten_thousandths >= 0) {
+          write_stock(*product, left);
+        } else {
+          const std::string code = raw_text(product->field("Product Code"));
+          double shortfall = currency_to_double(left);
+          product->close();
+          Break_Down_Bulk(code, shortfall);
+        }
+        posted = true;
+      }
+      break;
+    case kCompareInventory:
+      posted = found ? Post_Compare_Records(scanner, scanned, *product)
+                     : Post_Compare_Records_No_Product(scanner, scanned);
+      break;
+    case kReplaceInventory:
+      if (found) {
+        write_stock(*product, qty);
+        posted = true;
+      }
+      break;
+    case kAddNewItem:
+      if (Test_To_See_If_Unique(Null_To_Text(item))) {
+        insert_product(*product, scanned, /*add_new_item=*/true);
+        posted = true;
+      } else {
+        scanned.edit();
+        scanned.set_field("Notes", kNotUniqueNote);
+        scanned.update();
+        note_write();
+      }
+      break;
+    case kEditProducts:
+      if (found) {
+        product->edit();
+        write_product_fields(*product, scanned, /*add_new_item=*/false);
+        product->update();
+        note_write();
+      } else {
+        insert_product(*product, scanned, /*add_new_item=*/false);
+      }
+      posted = true;
+      break;
+    default:
+      break;
+  }
+  if (product->is_open()) product->close();
+  return posted;
+}
+
+}  // namespace
+
+void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner) {
+  UserInterface& ui = App_UI();
+  if (ui.process_item_value(File_Type) != 1) return;
+
+  // Called outside a run (no driver), the kind commits on its own.
+  std::optional<PostingRun> own_run;
+  PostingRun* run = PostingRun::active();
+  const std::string caption = ui.process_item_caption(File_Type);
+  try {
+    if (run == nullptr) {
+      own_run.emplace(scanner, products(), Posting_Options().records_per_commit, Posting_Options().seconds_per_commit);
+      run = &*own_run;
+    }
+    auto rs = scanner.open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf +
+                                     "Where File_Type = " + std::to_string(File_Type));
+    long total = 0;
+    if (!rs->eof()) {
+      rs->move_last();
+      rs->move_first();
+      total = static_cast<long>(rs->record_count());
+    }
+    long count = 0;
+    ui.Display_Status_Message(std::string("Processing ") + kCrLf + caption);
+    while (!rs->eof()) {
+      run->start_record();
+      bool posted = false;
+      try {
+        posted = apply_rule(File_Type, scanner, *rs);
+        if (posted) {
+          rs->delete_current();
+          run->note_write();
+        }
+      } catch (const std::exception& e) {
+        posted = false;
+        report_error(e.what(), "Process_Post_Individual_Item");
+        if (run->record_wrote()) {
+          // Part of this record reached the files: undo the whole group
+          // (this record and the uncommitted ones before it, effects and
+          // removals alike) and leave the kind; those records stay for the
+          // next run.
+          run->rollback();
+          break;
+        }
+      }
+      ++count;
+      ui.Display_Status_Message(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total));
+      // Deleting the last live record leaves the recordset at its end.
+      if (!rs->eof()) rs->move_next();
+      run->end_record();
+      ui.do_events();
+      if (ui.abort_requested()) break;
+    }
+    rs->close();
+    if (own_run) own_run->commit();
+  } catch (const std::exception& e) {
+    if (run != nullptr) run->rollback();
+    report_error(e.what(), "Process_Post_Individual_Item");
+  }
+}
+
+}  // namespace tallimo

@@ -1,0 +1,106 @@
+// The posting engine: scanned records in Scanner_Data become stock changes,
+// new and edited products in PRODUCT1, and rows in Compare.
+//
+// Process_Post drives a run: kinds in the order 4, 5, 0, 1, 3, 2 ("Add New
+// Item", "Edit Products", "Add to Inventory", "Subtract Inventory", "Replace
+// Inventory", "Compare Inventory"). Each record's effect on PRODUCT1 (and on
+// Compare) and its removal from Scanner_Data commit together in one
+// transaction over both files, so a run killed at any moment and run again
+// applies every record exactly once. Records are grouped into commits for
+// speed (PostingOptions::records_per_commit); an abort still stops after the
+// record in hand, whose group is then committed.
+//
+// Failures are reported through Error_Routine under the documented names
+// ("Process_Post", "Process_Post_Individual_Item", "Test_To_See_If_Unique",
+// "Post_Compare_Records"); the run goes on. A record during whose posting an
+// error occurs is applied to no product and stays in Scanner_Data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jet/value.h"
+
+namespace jet::dao {
+class Database;
+class Recordset;
+}  // namespace jet::dao
+
+namespace tallimo {
+
+// The transaction kinds (Scanner_Data.File_Type).
+enum FileType : int16_t {
+  kAddToInventory = 0,
+  kSubtractInventory = 1,
+  kCompareInventory = 2,
+  kReplaceInventory = 3,
+  kAddNewItem = 4,
+  kEditProducts = 5,
+};
+
+// The kinds in the order a run posts them.
+inline constexpr int16_t kPostingOrder[6] = {kAddNewItem,        kEditProducts,     kAddToInventory,
+                                            kSubtractInventory, kReplaceInventory, kCompareInventory};
+
+inline constexpr const char* kNotUniqueNote = "Product Code is not unique";
+inline constexpr const char* kProcessingComplete = "Processing - Complete";
+inline constexpr const char* kNotAllProcessed = "Not all the Items Scanned were able to be processed. ";
+inline constexpr const char* kPressAdvanced = "Press the advanced button to View the list";
+
+struct PostingOptions {
+  // Records whose changes are committed together. 1 commits every record on
+  // its own; larger groups are faster (each durable commit costs a few
+  // milliseconds of journal writes and flushes) and lose nothing on a crash:
+  // the whole group is rolled back, effects and removals alike, and posted
+  // by the next run.
+  int records_per_commit = 5000;
+  // A group is also committed once it is this old, so a slow run still
+  // makes durable progress.
+  double seconds_per_commit = 1.0;
+};
+PostingOptions& Posting_Options();
+
+// One posting run (the "&Process/Post" command and the handheld runs).
+void Process_Post();
+
+// Posts every Scanner_Data record of kind `File_Type` through `scanner`
+// (the products database must be open); returns at once when the kind's
+// check box is not ticked.
+void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner);
+
+// True when PRODUCT1 has no row whose Product Code is `code`. Errors are
+// reported as "Test_To_See_If_Unique" and give false.
+bool Test_To_See_If_Unique(const std::string& code);
+
+// Merge a "Compare Inventory" record into Compare: for an item PRODUCT1 holds
+// (`product` stands on it) and for one it lacks. Errors are reported as
+// "Post_Compare_Records". Returns whether Compare was written (the record
+// counts as posted only then).
+bool Post_Compare_Records(jet::dao::Database& scanner, jet::dao::Recordset& scanner_record,
+                          jet::dao::Recordset& product);
+bool Post_Compare_Records_No_Product(jet::dao::Database& scanner, jet::dao::Recordset& scanner_record);
+
+// Breaks bulk packages open to cover `shortfall` units of product `code`
+// (its absolute value is stored back). Throws jet::Error for an empty stock
+// or breakdown quantity, a breakdown quantity of 0, or more than 32767
+// packages; nothing is written then.
+void Break_Down_Bulk(const std::string& code, double& shortfall);
+
+// The multiple of `step` nearest to `value` upwards (`up`) or downwards; 0
+// for a value that is not numeric. Throws jet::Error (overflow) beyond the
+// 16-bit range of whole steps.
+double Nearest_Multiple(const jet::Value& value, double step, bool up);
+
+// The statement that looks a product up by code: the code is a double-quoted
+// literal with any double quote in it doubled, so every code matches exactly.
+std::string product_lookup_sql(const std::string& code);
+// `text` as a double-quoted Jet SQL literal.
+std::string quoted_literal(const std::string& text);
+
+// The status line of the kind check box handlers: "&Process/Post" is enabled
+// when "All" is not clear or a kind box is ticked.
+void Update_Process_Post_Button();
+void Chk_Process_Items_All_Click();
+void Chk_Process_Items_Click(int16_t index);
+
+}  // namespace tallimo

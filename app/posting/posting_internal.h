@@ -1,0 +1,42 @@
+// Internal helpers shared by the posting engine's files.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "jet/value.h"
+
+namespace jet::dao {
+class Database;
+class Recordset;
+}  // namespace jet::dao
+
+namespace tallimo::posting {
+
+inline constexpr const char* kCrLf = "\r\n";
+
+// The open products database; throws jet::Error when it is not open.
+jet::dao::Database& products();
+
+// Opens the product lookup for `code` on the products database.
+std::unique_ptr<jet::dao::Recordset> find_product(const std::string& code);
+
+// The text of a field as stored, for statements: Null gives "", numbers their
+// shortest form. Not trimmed.
+std::string raw_text(const jet::Value& value);
+
+// The first `count` characters of UTF-8 `text` and what follows them.
+std::string first_chars(const std::string& text, std::size_t count);
+std::string chars_after(const std::string& text, std::size_t count);
+std::size_t char_count(const std::string& text);
+
+// A currency amount as a double.
+double currency_to_double(jet::Currency amount);
+
+// Tells the run in progress that a change was written for the current record.
+void note_write();
+
+// Counts a failure of the run in progress and reports it through Error_Routine.
+void report_error(const std::string& text, const std::string& routine);
+
+}  // namespace tallimo::posting

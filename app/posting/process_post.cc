@@ -1,0 +1,175 @@
+// The posting run and the kind check boxes.
+#include <chrono>
+#include <ctime>
+
+#include "data/products_database.h"
+#include "data/scanner_database.h"
+#include "jet/dao.h"
+#include "jet/database.h"
+#include "posting/posting.h"
+#include "posting/posting_internal.h"
+#include "posting/posting_run.h"
+#include "posting/posting_summary.h"
+#include "settings.h"
+#include "user_interface.h"
+
+namespace tallimo {
+
+using namespace posting;
+
+PostingOptions& Posting_Options() {
+  static PostingOptions options;
+  return options;
+}
+
+PostingSummary& Last_Posting_Summary() {
+  static PostingSummary summary;
+  return summary;
+}
+
+namespace {
+
+// A run in progress is marked by a row in this table of the scanner
+// database, committed with the run's first changes and removed with its
+// last. A run that finds the mark was interrupted (killed, power cut): its
+// Compare rows are part of the comparison still being built, so they are
+// kept instead of emptied, and the new run completes the old one.
+constexpr const char* kRunMarkTable = "Posting_Run";
+
+void ensure_run_mark_table(jet::dao::Database& scanner) {
+  if (scanner.engine().has_table(kRunMarkTable)) return;
+  scanner.execute(std::string("CREATE TABLE [") + kRunMarkTable + "] ([Started] text(255))");
+}
+
+long scanner_record_count(jet::dao::Database& scanner) {
+  auto rs = scanner.open_recordset("Scanner_Data");
+  const long n = static_cast<long>(rs->record_count());
+  rs->close();
+  return n;
+}
+
+std::string now_text() {
+  const auto t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char buf[32];
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
+  return buf;
+}
+
+// Opens the run: empties Compare (unless an interrupted run left its mark)
+// and sets the mark, committed on their own before any record is posted.
+void begin_run(jet::dao::Database& scanner, PostingRun& run, PostingSummary& summary) {
+  ensure_run_mark_table(scanner);
+  run.start_record();
+  auto mark = scanner.open_recordset(kRunMarkTable);
+  summary.resumed = !mark->eof();
+  if (!summary.resumed) {
+    scanner.execute(std::string("Delete * ") + kCrLf + "from Compare" + kCrLf);
+    mark->add_new();
+    mark->set_field("Started", jet::Value(now_text()));
+    mark->update();
+  }
+  mark->close();
+  run.commit();
+}
+
+// Closes the run: removes the mark with the run's last records.
+void end_run(jet::dao::Database& scanner, PostingRun& run) {
+  run.start_record();
+  scanner.execute(std::string("Delete * from [") + kRunMarkTable + "]");
+  run.commit();
+}
+
+}  // namespace
+
+void Process_Post() {
+  UserInterface& ui = App_UI();
+  PostingSummary& summary = Last_Posting_Summary();
+  summary = PostingSummary{};
+  const auto started = std::chrono::steady_clock::now();
+
+  const bool opened = Open_Orvex_DataBase();
+  if (ui.program_ended()) return;
+  summary.products_opened = opened;
+
+  std::unique_ptr<jet::dao::Database> own_scanner;
+  try {
+    if (opened) {
+      // One read-write handle per file: the program's own scanner handle
+      // when it is open, else one for this run.
+      jet::dao::Database* scanner = Scanner_Database();
+      if (scanner == nullptr || !scanner->is_open()) {
+        own_scanner = jet::dao::Database::open(Scanner_Database_Path());
+        scanner = own_scanner.get();
+      }
+      summary.records_at_start = scanner_record_count(*scanner);
+      {
+        PostingRun run(*scanner, *Orvex_Database(), Posting_Options().records_per_commit,
+                             Posting_Options().seconds_per_commit);
+        begin_run(*scanner, run, summary);
+        for (int16_t kind : kPostingOrder) {
+          if (!ui.abort_requested()) Process_Post_Individual_Item(kind, *scanner);
+        }
+        run.commit();
+        end_run(*scanner, run);
+      }
+
+      auto rs = scanner->open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf);
+      if (!rs->eof()) {
+        std::string message = std::string(kNotAllProcessed) + kCrLf;
+        if (ui.command_button_enabled(ui.Find_Command_Button("&Synchronize"))) message += kPressAdvanced;
+        ui.message_box(message);
+      }
+      rs->close();
+      summary.records_remaining = scanner_record_count(*scanner);
+      summary.records_posted = summary.records_at_start - summary.records_remaining;
+    }
+    ui.refresh_grid();
+    Close_Orvex_DataBase();
+    if (own_scanner) own_scanner->close();
+    own_scanner.reset();
+  } catch (const std::exception& e) {
+    // Leave no file open behind a failed run (the writer's lock would keep
+    // the next operation out).
+    Close_Orvex_DataBase();
+    own_scanner.reset();
+    report_error(e.what(), "Process_Post");
+    summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return;
+  }
+  Update_Comparision_Menu();
+  if (App_Settings().Auto_Print && ui.comparison_menu_enabled()) ui.Mnu_Comparison_Click();
+  ui.Display_Status_Message(kProcessingComplete);
+  summary.completed = true;
+  summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+}
+
+void Update_Process_Post_Button() {
+  UserInterface& ui = App_UI();
+  const int button = ui.Find_Command_Button("&Process/Post");
+  ui.set_command_button_enabled(button, true);
+  if (ui.process_items_all_value() != 0) return;
+  for (int16_t index = 0; index <= 5; ++index) {
+    if (ui.process_item_value(index) == 1) return;
+  }
+  ui.set_command_button_enabled(button, false);
+}
+
+void Chk_Process_Items_All_Click() {
+  UserInterface& ui = App_UI();
+  for (int16_t index = 0; index <= 5; ++index) {
+    if (ui.process_items_all_value() == 1) {
+      ui.set_process_item_value(index, 1);
+      ui.set_process_item_enabled(index, false);
+    } else {
+      ui.set_process_item_value(index, 0);
+      ui.set_process_item_enabled(index, true);
+    }
+  }
+  Update_Process_Post_Button();
+}
+
+void Chk_Process_Items_Click(int16_t) { Update_Process_Post_Button(); }
+
+}  // namespace tallimo

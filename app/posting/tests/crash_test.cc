@@ -1,0 +1,176 @@
+// Exactly once across crashes: a posting run of 5,000 mixed records against
+// 20,000 products, killed with SIGKILL at 50 random moments and started again
+// each time, ends with the PRODUCT1, Compare and Scanner_Data of a run that
+// was never interrupted.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+#include <cstdio>
+#include <map>
+
+#include "shop_fixture.h"
+
+namespace tallimo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A posting run of the command line; its status lines come through `out`.
+struct Child {
+  pid_t pid = -1;
+  FILE* out = nullptr;
+};
+
+Child start_post(const std::string& shop, bool quiet) {
+  const std::string products = shop + "/products.mdb";
+  int fds[2];
+  if (::pipe(fds) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    if (FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 2);
+    ::execl(TALLIMO_POST, TALLIMO_POST, "--home", shop.c_str(), "--products", products.c_str(), "--records-per-commit",
+            "50", quiet ? "--quiet" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  return Child{pid, ::fdopen(fds[0], "r")};
+}
+
+// Exit status of a finished run; -SIGNAL when killed.
+int finish(Child& child) {
+  char line[512];
+  while (std::fgets(line, sizeof line, child.out) != nullptr) {
+  }
+  std::fclose(child.out);
+  int status = 0;
+  ::waitpid(child.pid, &status, 0);
+  if (WIFSIGNALED(status)) return -WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+// Follows a run's status lines ("Processing  | <kind>", "<kind> | Rec: n / total")
+// and tells how far through the whole posting (records of every kind, in the
+// posting order) the run has come.
+class Progress {
+ public:
+  explicit Progress(std::map<std::string, long> kind_totals) : totals_(std::move(kind_totals)) {}
+  // Feeds a line; gives the position in records, or -1 when it is no record line.
+  long feed(const std::string& line) {
+    const auto rec = line.find(" | Rec: ");
+    if (rec == std::string::npos) return -1;
+    const std::string kind = line.substr(0, rec);
+    long n = 0, total = 0;
+    if (std::sscanf(line.c_str() + rec + 8, "%ld / %ld", &n, &total) != 2) return -1;
+    long before = 0;
+    for (const char* k : kOrder) {
+      if (kind == k) break;
+      before += totals_[k];
+    }
+    // Records of this kind posted by earlier runs no longer show in `total`.
+    return before + (totals_[kind] - total) + n;
+  }
+  long whole() const {
+    long sum = 0;
+    for (const auto& [k, t] : totals_) sum += t;
+    return sum;
+  }
+
+ private:
+  static constexpr const char* kOrder[6] = {"Add New Item",       "Edit Products",     "Add to Inventory",
+                                            "Subtract Inventory", "Replace Inventory", "Compare Inventory"};
+  std::map<std::string, long> totals_;
+};
+
+std::vector<std::string> sorted_rows(const std::string& path, const std::string& table) {
+  std::vector<std::string> out;
+  for (const auto& row : mdb_export(path, table)) {
+    std::string line;
+    for (const auto& [column, value] : row) line += column + "=" + value + "|";
+    out.push_back(line);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+class PostingCrashTest : public ShopTest {};
+
+TEST_F(PostingCrashTest, KilledRunsRestartedPostEveryRecordExactlyOnce) {
+  const std::string seed_shop = dir_ + "/seed";
+  run(std::string(TALLIMO_POST) + " generate '" + seed_shop + "' 20000 5000 42");
+  const std::string reference = dir_ + "/reference";
+  const std::string crashed = dir_ + "/crashed";
+  fs::copy(seed_shop, reference);
+  fs::copy(seed_shop, crashed);
+
+  // The uninterrupted run, whose status lines give each kind's record count.
+  std::map<std::string, long> totals;
+  {
+    Child ref = start_post(reference, /*quiet=*/false);
+    char line[512];
+    while (std::fgets(line, sizeof line, ref.out) != nullptr) {
+      std::string text(line);
+      const auto rec = text.find(" | Rec: ");
+      long n = 0, total = 0;
+      if (rec != std::string::npos && std::sscanf(text.c_str() + rec + 8, "%ld / %ld", &n, &total) == 2) {
+        totals[text.substr(0, rec)] = total;
+      }
+    }
+    const int status = finish(ref);
+    ASSERT_TRUE(status == 0 || status == 3) << status;
+  }
+  ASSERT_EQ(totals.size(), 6u);
+  Progress progress(totals);
+  const long whole = progress.whole();
+
+  // Kill i lands near the (i + 0.5) / 50 point of the whole posting, plus a
+  // random part of a record and a random delay, so kills fall in every kind,
+  // between records, inside records and inside commits.
+  std::mt19937 rng(20261207);
+  std::uniform_int_distribution<long> jitter(-20, 20);
+  std::uniform_int_distribution<long> delay_us(0, 3000);
+  int killed_mid_run = 0;
+  for (int i = 0; i < 50; ++i) {
+    const long target = std::clamp<long>((2 * i + 1) * whole / 100 + jitter(rng), 1, whole - 1);
+    Child child = start_post(crashed, /*quiet=*/false);
+    char line[512];
+    while (std::fgets(line, sizeof line, child.out) != nullptr) {
+      if (progress.feed(line) >= target) {
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us(rng)));
+        ::kill(child.pid, SIGKILL);
+        break;
+      }
+    }
+    const int status = finish(child);
+    if (status == -SIGKILL) ++killed_mid_run;
+    ASSERT_TRUE(status == -SIGKILL) << "run " << i << " was to be killed at record " << target << " of " << whole
+                                    << " but ended with " << status;
+  }
+  Child last = start_post(crashed, /*quiet=*/true);
+  const int final_status = finish(last);
+  EXPECT_TRUE(final_status == 0 || final_status == 3) << final_status;
+  EXPECT_EQ(killed_mid_run, 50);
+
+  EXPECT_EQ(sorted_rows(crashed + "/products.mdb", "PRODUCT1"), sorted_rows(reference + "/products.mdb", "PRODUCT1"));
+  EXPECT_EQ(sorted_rows(crashed + "/POS_Scanner.MDB", "Compare"), sorted_rows(reference + "/POS_Scanner.MDB", "Compare"));
+  EXPECT_EQ(sorted_rows(crashed + "/POS_Scanner.MDB", "Scanner_Data"),
+            sorted_rows(reference + "/POS_Scanner.MDB", "Scanner_Data"));
+  EXPECT_FALSE(sorted_rows(reference + "/POS_Scanner.MDB", "Compare").empty());
+  for (const std::string& file : {crashed + "/products.mdb", crashed + "/POS_Scanner.MDB"}) {
+    const std::string check = run(std::string(JETSQL) + " --check '" + file + "' --password qzmvrp 2>&1");
+    EXPECT_NE(check.find(": 0 problems"), std::string::npos) << check;
+  }
+}
+
+}  // namespace
+}  // namespace tallimo::testing

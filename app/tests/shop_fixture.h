@@ -1,0 +1,88 @@
+// Test support: a shop in a temporary folder (products database and scanner
+// database made with our engine), a recording user interface, and what the
+// independent reader mdb-export sees in the files afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "data/demo_shop.h"
+#include "user_interface.h"
+
+namespace tallimo::testing {
+
+class RecordingUi : public ConsoleUserInterface {
+ public:
+  RecordingUi() : ConsoleUserInterface(/*quiet=*/true) {}
+  void Display_Status_Message(const std::string& text) override { status.push_back(text); }
+  MessageAnswer message_box(const std::string& text, MessageButtons, MessageIcon, const std::string& title) override {
+    boxes.push_back(text);
+    titles.push_back(title);
+    return MessageAnswer::kOk;
+  }
+  void do_events() override {
+    if (on_events) on_events();
+  }
+  void show_preferences() override {
+    ++preferences_shown;
+    if (on_preferences) on_preferences();
+  }
+  void Mnu_Comparison_Click() override { ++comparison_clicks; }
+  void refresh_grid() override { ++grid_refreshes; }
+
+  std::vector<std::string> status;
+  std::vector<std::string> boxes;
+  std::vector<std::string> titles;
+  std::function<void()> on_events;
+  std::function<void()> on_preferences;
+  int preferences_shown = 0;
+  int comparison_clicks = 0;
+  int grid_refreshes = 0;
+};
+
+// One row as mdb-export prints it: column name -> text ("" for Null).
+using ExportRow = std::map<std::string, std::string>;
+
+// Rows of `table` in `path` as mdb-export reads them.
+std::vector<ExportRow> mdb_export(const std::string& path, const std::string& table);
+
+// Runs a shell command and gives its standard output; fails the test when
+// it exits non-zero.
+std::string run(const std::string& command);
+
+demo::Product product(const std::string& code, std::optional<double> stock, const std::string& description = "Item");
+demo::Scan scan(int16_t kind, std::optional<std::string> item, std::optional<double> qty);
+
+class ShopTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Creates products.mdb and POS_Scanner.MDB in the shop folder.
+  void make_shop(const std::vector<demo::Product>& products, const std::vector<demo::Scan>& scans);
+  // Adds records to an existing scanner database.
+  void add_scans(const std::vector<demo::Scan>& scans);
+  // Runs a posting run as the command line does.
+  void post();
+
+  std::string products_path() const { return dir_ + "/products.mdb"; }
+  std::string scanner_path() const;
+
+  // PRODUCT1 by product code, Scanner_Data in table order, Compare by item.
+  std::map<std::string, ExportRow> product1() const;
+  std::vector<ExportRow> scanner_data() const;
+  std::map<std::string, ExportRow> compare() const;
+  // One PRODUCT1 field; fails the test when the product is missing.
+  std::string stock(const std::string& code) const;
+  // The lines of ErrorLog.txt that name a routine ("Function Name: ...").
+  std::vector<std::string> reported_routines() const;
+
+  std::string dir_;
+  RecordingUi ui_;
+};
+
+}  // namespace tallimo::testing
