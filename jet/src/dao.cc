@@ -95,6 +95,7 @@ struct Recordset::Impl {
   bool open = true;
   ResultSet rs;
   std::vector<bool> deleted;
+  std::size_t deleted_count = 0;  // how many entries of `deleted` are set
   int64_t pos = 0;  // -1: BOF, rows.size(): EOF
   int64_t visited = 0;  // records reached so far (dynaset RecordCount)
   bool at_deleted = false;
@@ -105,11 +106,7 @@ struct Recordset::Impl {
   Row base_buffer;          // the same in the base table's columns
   std::optional<std::size_t> last_modified;
 
-  std::size_t live_count() const {
-    std::size_t n = 0;
-    for (bool d : deleted) n += !d;
-    return n;
-  }
+  std::size_t live_count() const { return deleted.size() - deleted_count; }
 
   void load() {
     Executor& ex = owner->executor();
@@ -123,6 +120,7 @@ struct Recordset::Impl {
       rs = ex.run(st).result;
     }
     deleted.assign(rs.rows.size(), false);
+    deleted_count = 0;
     pos = rs.rows.empty() ? 0 : 0;
     visited = rs.rows.empty() ? 0 : 1;
     at_deleted = false;
@@ -344,6 +342,7 @@ void Recordset::delete_current() {
   sql::writes::remove_row(*impl_->rs.base_table, impl_->rs.row_ids[cur]);
   unit.commit();
   impl_->deleted[cur] = true;
+  ++impl_->deleted_count;
   impl_->at_deleted = true;
 }
 
@@ -426,6 +425,7 @@ void Recordset::close() {
   impl_->open = false;
   impl_->rs = ResultSet{};
   impl_->deleted.clear();
+  impl_->deleted_count = 0;
 }
 bool Recordset::is_open() const { return impl_->open; }
 bool Recordset::updatable() const { return impl_->open && impl_->rs.base_table != nullptr; }
