@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -57,6 +58,14 @@ std::string run_command(const std::string& command) {
     return {};
   }
   return out;
+}
+
+std::string fixture_test_name(const std::string& file) {
+  std::string n = file.substr(0, file.size() - 4);
+  for (char& c : n) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return n;
 }
 
 }  // namespace jet::test

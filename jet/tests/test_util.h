@@ -1,9 +1,13 @@
 // Shared helpers for the engine's tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "jet/error.h"
 
 namespace jet::test {
 
@@ -24,5 +28,21 @@ std::string run_command(const std::string& command);
 
 // Quotes `s` for a POSIX shell.
 std::string shell_quote(const std::string& s);
+
+// A GoogleTest parameter name for a fixture file: the name without ".mdb",
+// every character that is not a letter or digit made '_'.
+std::string fixture_test_name(const std::string& file);
+
+// The jet::Error `f` throws; fails the test if it throws nothing.
+template <typename F>
+Error error_of(F&& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no jet::Error thrown";
+  return Error(ErrorCategory::kIo, "none");
+}
 
 }  // namespace jet::test
