@@ -135,29 +135,33 @@ TEST_F(CreateTest, RefusesBadOptionsAndExistingFiles) {
   }
 }
 
+// Appends a column to `t` and returns it for further settings.
+ColumnSpec& add_column(TableSpec& t, const std::string& name, ColumnType type, uint16_t length = 0,
+                       bool compressed_unicode = false) {
+  ColumnSpec c;
+  c.name = name;
+  c.type = type;
+  c.length = length;
+  c.compressed_unicode = compressed_unicode;
+  t.columns.push_back(c);
+  return t.columns.back();
+}
+
+// An ascending primary key over one column.
+IndexSpec primary_key_on(const std::string& column) { return IndexSpec{"PrimaryKey", {{column, true}}, true}; }
+
 TableSpec scanner_data() {
   TableSpec t;
   t.name = "Scanner_Data";
-  auto col = [&](const char* n, ColumnType ty, uint16_t len = 0) {
-    ColumnSpec c;
-    c.name = n;
-    c.type = ty;
-    c.length = len;
-    t.columns.push_back(c);
-  };
-  col("Scanner_Data_ID", ColumnType::kLong);
-  t.columns.back().auto_number = true;
+  auto col = [&](const char* n, ColumnType ty, uint16_t len = 0) { add_column(t, n, ty, len); };
+  add_column(t, "Scanner_Data_ID", ColumnType::kLong).auto_number = true;
   col("Qty", ColumnType::kDouble);
   col("Item_Number", ColumnType::kText, 255);
   col("Description", ColumnType::kText, 255);
   col("Standard_Price", ColumnType::kCurrency);
   col("File_Type", ColumnType::kInteger);
   col("Notes", ColumnType::kText, 255);
-  IndexSpec pk;
-  pk.name = "PrimaryKey";
-  pk.primary_key = true;
-  pk.columns.push_back({"Scanner_Data_ID", true});
-  t.indexes.push_back(pk);
+  t.indexes.push_back(primary_key_on("Scanner_Data_ID"));
   return t;
 }
 
@@ -215,14 +219,9 @@ TEST_F(CreateTest, FirstVariableColumnAddedToAllFixedTable) {
     auto db = Database::create(file, fast());
     TableSpec spec;
     spec.name = "Old";
-    spec.columns.push_back(ColumnSpec{"Old_ID", ColumnType::kLong});
-    spec.columns.back().auto_number = true;
-    spec.columns.push_back(ColumnSpec{"Qty", ColumnType::kDouble});
-    IndexSpec pk;
-    pk.name = "PrimaryKey";
-    pk.primary_key = true;
-    pk.columns.push_back({"Old_ID", true});
-    spec.indexes.push_back(pk);
+    add_column(spec, "Old_ID", ColumnType::kLong).auto_number = true;
+    add_column(spec, "Qty", ColumnType::kDouble);
+    spec.indexes.push_back(primary_key_on("Old_ID"));
     Table& t = db->create_table(spec);
     for (int i = 0; i < 400; ++i) {
       Row stored;
@@ -245,16 +244,10 @@ TEST_F(CreateTest, FirstVariableColumnAddedToAllFixedTable) {
 TableSpec every_type() {
   TableSpec t;
   t.name = "Every Type";
-  auto col = [&](const char* n, ColumnType ty, uint16_t len = 0) {
-    ColumnSpec c;
-    c.name = n;
-    c.type = ty;
-    c.length = len;
-    c.compressed_unicode = true;
-    t.columns.push_back(c);
+  auto col = [&](const char* n, ColumnType ty, uint16_t len = 0) -> ColumnSpec& {
+    return add_column(t, n, ty, len, /*compressed_unicode=*/true);
   };
-  col("Id", ColumnType::kLong);
-  t.columns.back().auto_number = true;
+  col("Id", ColumnType::kLong).auto_number = true;
   col("Flag", ColumnType::kBoolean);
   col("Small", ColumnType::kByte);
   col("Int", ColumnType::kInteger);
@@ -268,10 +261,10 @@ TableSpec every_type() {
   col("Memo", ColumnType::kMemo);
   col("Ole", ColumnType::kOle);
   col("Guid", ColumnType::kGuid);
-  col("Dec", ColumnType::kNumeric);
-  t.columns.back().precision = 18;
-  t.columns.back().scale = 2;
-  IndexSpec pk{"PrimaryKey", {{"Id", true}}, true};
+  ColumnSpec& dec = col("Dec", ColumnType::kNumeric);
+  dec.precision = 18;
+  dec.scale = 2;
+  IndexSpec pk = primary_key_on("Id");
   IndexSpec text{"ByText", {{"Text", true}, {"Money", false}}, false, true};
   IndexSpec when{"ByWhen", {{"When", true}}};
   t.indexes = {pk, text, when};
@@ -416,7 +409,7 @@ TEST_F(CreateTest, KeyConstraintsNameWhatIsWrong) {
   TableSpec spec;
   spec.name = "Products";
   spec.columns = {ColumnSpec{"Code", ColumnType::kText, 20}, ColumnSpec{"Qty", ColumnType::kLong}};
-  spec.indexes = {IndexSpec{"PrimaryKey", {{"Code", true}}, true}};
+  spec.indexes = {primary_key_on("Code")};
   Table& t = db->create_table(spec);
   RowId a = t.insert(Row{std::string("A1"), int32_t(1)});
   RowId b = t.insert(Row{std::string("B2"), int32_t(2)});
@@ -450,11 +443,8 @@ TEST_F(CreateTest, WideDefinitionSpansSeveralPages) {
   TableSpec t;
   t.name = "Wide";
   for (int i = 0; i < 120; ++i) {
-    ColumnSpec c;
-    c.name = "A rather long column name number " + std::to_string(i);
-    c.type = i % 3 == 0 ? ColumnType::kLong : i % 3 == 1 ? ColumnType::kText : ColumnType::kDouble;
-    c.length = 20;
-    t.columns.push_back(c);
+    add_column(t, "A rather long column name number " + std::to_string(i),
+               i % 3 == 0 ? ColumnType::kLong : i % 3 == 1 ? ColumnType::kText : ColumnType::kDouble, 20);
   }
   for (int i = 0; i < 6; ++i) {
     IndexSpec ix;

@@ -35,16 +35,7 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string kFixture = "V2000_no-password.mdb";
 
-template <typename F>
-Error error_of(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no jet::Error thrown";
-  return Error(ErrorCategory::kIo, "none");
-}
+using test::error_of;
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 

@@ -14,25 +14,10 @@
 namespace jet::test {
 namespace {
 
-std::string trim_zeros(std::string s) {
-  if (s.find('.') != std::string::npos) {
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-  }
-  if (s == "-0") s = "0";
-  return s;
-}
-
 std::string printed(double d, const char* fmt) {
   char buf[64];
   std::snprintf(buf, sizeof buf, fmt, d);
   return buf;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 32);
-  return s;
 }
 
 // mdb-reader's dump (dump_tables.mjs) forms.
@@ -42,7 +27,7 @@ std::string reader_form(const Value& v, ColumnType type) {
   if (auto d = std::get_if<double>(&v)) return printed(*d, "%.17g");
   if (auto t = std::get_if<DateTime>(&v)) return std::to_string(std::llround((t->days - 25569) * 86400.0 * 1000.0));
   std::string s = value_text(v);
-  if (type == ColumnType::kCurrency || type == ColumnType::kNumeric) return trim_zeros(s);
+  if (type == ColumnType::kCurrency || type == ColumnType::kNumeric) return trim_decimal_zeros(s);
   return s;
 }
 
@@ -52,21 +37,10 @@ std::string reader_theirs(const std::string& field, ColumnType type) {
     case ColumnType::kSingle:
     case ColumnType::kDouble: return printed(std::strtod(field.c_str(), nullptr), "%.17g");
     case ColumnType::kCurrency:
-    case ColumnType::kNumeric: return trim_zeros(field);
-    case ColumnType::kGuid: return "{" + upper(field) + "}";
+    case ColumnType::kNumeric: return trim_decimal_zeros(field);
+    case ColumnType::kGuid: return "{" + upper_ascii(field) + "}";
     case ColumnType::kText:
-    case ColumnType::kMemo: {
-      std::string out;
-      for (std::size_t i = 0; i < field.size(); ++i) {
-        if (field[i] != '\\' || i + 1 == field.size()) {
-          out.push_back(field[i]);
-          continue;
-        }
-        char c = field[++i];
-        out.push_back(c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c);
-      }
-      return out;
-    }
+    case ColumnType::kMemo: return unescape_dump_field(field);
     default: return field;
   }
 }
@@ -79,64 +53,12 @@ std::string export_form(const Value& v, ColumnType type) {
   if (auto f = std::get_if<float>(&v)) return printed(*f, "%.6g");
   if (auto d = std::get_if<double>(&v)) return printed(*d, "%.14g");
   std::string s = value_text(v);
-  if (type == ColumnType::kNumeric) return trim_zeros(s);
+  if (type == ColumnType::kNumeric) return trim_decimal_zeros(s);
   if (type == ColumnType::kGuid) {
     std::erase(s, '-');
-    return upper(s);
+    return upper_ascii(s);
   }
   return s;
-}
-
-struct CsvField {
-  std::string text;
-  bool quoted = false;
-};
-
-std::vector<std::vector<CsvField>> parse_csv(const std::string& s) {
-  std::vector<std::vector<CsvField>> rows;
-  std::vector<CsvField> row;
-  CsvField field;
-  bool at_start = true;
-  for (std::size_t i = 0; i < s.size();) {
-    char c = s[i];
-    if (at_start && c == '"') {
-      field.quoted = true;
-      ++i;
-      while (i < s.size()) {
-        if (s[i] == '"') {
-          if (i + 1 < s.size() && s[i + 1] == '"') {
-            field.text.push_back('"');
-            i += 2;
-          } else {
-            ++i;
-            break;
-          }
-        } else {
-          field.text.push_back(s[i++]);
-        }
-      }
-      at_start = false;
-      continue;
-    }
-    if (c == ',' || c == '\n') {
-      row.push_back(std::move(field));
-      field = CsvField{};
-      if (c == '\n') {
-        rows.push_back(std::move(row));
-        row.clear();
-      }
-      at_start = true;
-    } else {
-      field.text.push_back(c);
-      at_start = false;
-    }
-    ++i;
-  }
-  if (!row.empty() || !at_start) {
-    row.push_back(std::move(field));
-    rows.push_back(std::move(row));
-  }
-  return rows;
 }
 
 std::string export_theirs(const CsvField& f, ColumnType type) {
@@ -145,29 +67,18 @@ std::string export_theirs(const CsvField& f, ColumnType type) {
     case ColumnType::kSingle: return printed(std::strtod(f.text.c_str(), nullptr), "%.6g");
     case ColumnType::kDouble: return printed(std::strtod(f.text.c_str(), nullptr), "%.14g");
     case ColumnType::kBinary:
-    case ColumnType::kOle: return upper(f.text);
+    case ColumnType::kOle: return upper_ascii(f.text);
     case ColumnType::kGuid: {
       // mdb-export -b hex prints the GUID's text form as hex bytes.
       std::string text;
       for (std::size_t i = 0; i + 1 < f.text.size(); i += 2) text.push_back(char(std::stoi(f.text.substr(i, 2), nullptr, 16)));
       // (mdbtools leaves out the hyphen before the last group.)
       std::erase(text, '-');
-      return upper(text);
+      return upper_ascii(text);
     }
-    case ColumnType::kNumeric: return trim_zeros(f.text);
+    case ColumnType::kNumeric: return trim_decimal_zeros(f.text);
     default: return f.text;
   }
-}
-
-std::vector<std::string> split(const std::string& s, char sep) {
-  std::vector<std::string> out;
-  for (std::size_t p = 0;;) {
-    std::size_t q = s.find(sep, p);
-    out.push_back(s.substr(p, q == std::string::npos ? std::string::npos : q - p));
-    if (q == std::string::npos) break;
-    p = q + 1;
-  }
-  return out;
 }
 
 }  // namespace

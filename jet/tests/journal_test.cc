@@ -27,16 +27,7 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string kFixture = "V2000_no-password.mdb";
 
-template <typename F>
-Error error_of(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no jet::Error thrown";
-  return Error(ErrorCategory::kIo, "none");
-}
+using test::error_of;
 
 std::unique_ptr<Database> open_rw(FaultEnv& env, const std::string& name,
                                   Durability durability = Durability::kDurable, std::size_t cache = 64) {

@@ -35,95 +35,23 @@
 namespace jet {
 namespace {
 
-struct CsvField {
-  std::string text;
-  bool quoted = false;
-};
-using CsvRow = std::vector<CsvField>;
-
-std::vector<CsvRow> parse_csv(const std::string& s) {
-  std::vector<CsvRow> rows;
-  CsvRow row;
-  CsvField field;
-  std::size_t i = 0;
-  bool at_field_start = true;
-  while (i < s.size()) {
-    char c = s[i];
-    if (at_field_start && c == '"') {
-      field.quoted = true;
-      ++i;
-      while (i < s.size()) {
-        if (s[i] == '"') {
-          if (i + 1 < s.size() && s[i + 1] == '"') {
-            field.text.push_back('"');
-            i += 2;
-          } else {
-            ++i;
-            break;
-          }
-        } else {
-          field.text.push_back(s[i++]);
-        }
-      }
-      at_field_start = false;
-      continue;
-    }
-    if (c == ',') {
-      row.push_back(std::move(field));
-      field = CsvField{};
-      at_field_start = true;
-    } else if (c == '\n') {
-      row.push_back(std::move(field));
-      field = CsvField{};
-      rows.push_back(std::move(row));
-      row.clear();
-      at_field_start = true;
-    } else {
-      field.text.push_back(c);
-      at_field_start = false;
-    }
-    ++i;
-  }
-  if (!row.empty() || !at_field_start) {
-    row.push_back(std::move(field));
-    rows.push_back(std::move(row));
-  }
-  return rows;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return s;
-}
-
 std::string float_text(double d, bool single) {
   char buf[64];
   std::snprintf(buf, sizeof buf, single ? "%.6g" : "%.14g", d);
   return buf;
 }
 
-std::string trim_decimal(std::string s) {
-  if (s.find('.') != std::string::npos) {
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-  }
-  if (s == "-0") s = "0";
-  return s;
-}
-
 const std::string kNull = "<null>";
 
-std::string canonical_mdb(const CsvField& f, ColumnType type) {
+std::string canonical_mdb(const test::CsvField& f, ColumnType type) {
   if (!f.quoted && f.text.empty()) return kNull;
   switch (type) {
     case ColumnType::kSingle: return float_text(std::strtod(f.text.c_str(), nullptr), true);
     case ColumnType::kDouble: return float_text(std::strtod(f.text.c_str(), nullptr), false);
     case ColumnType::kBinary:
     case ColumnType::kOle:
-    case ColumnType::kGuid: return upper(f.text);
-    case ColumnType::kNumeric: return trim_decimal(f.text);
+    case ColumnType::kGuid: return test::upper_ascii(f.text);
+    case ColumnType::kNumeric: return test::trim_decimal_zeros(f.text);
     default: return f.text;
   }
 }
@@ -134,8 +62,8 @@ std::string canonical_ours(const Value& v, ColumnType type) {
   if (auto f = std::get_if<float>(&v)) return float_text(*f, true);
   if (auto d = std::get_if<double>(&v)) return float_text(*d, false);
   std::string s = value_text(v);
-  if (type == ColumnType::kNumeric) return trim_decimal(s);
-  if (type == ColumnType::kGuid) return upper(s);
+  if (type == ColumnType::kNumeric) return test::trim_decimal_zeros(s);
+  if (type == ColumnType::kGuid) return test::upper_ascii(s);
   return s;
 }
 
@@ -174,7 +102,7 @@ TEST_P(MdbExportTest, EveryTableReadsBackAsMdbExportPrintsIt) {
     const auto& cols = table.columns();
     std::string csv = test::run_command("mdb-export -T '%Y-%m-%d %H:%M:%S' -b hex " + test::shell_quote(path) + " " +
                                         test::shell_quote(table_name));
-    std::vector<CsvRow> rows = parse_csv(csv);
+    std::vector<std::vector<test::CsvField>> rows = test::parse_csv(csv);
     ASSERT_FALSE(rows.empty()) << "mdb-export printed no header";
     ASSERT_EQ(rows[0].size(), cols.size());
     for (std::size_t i = 0; i < cols.size(); ++i) EXPECT_EQ(rows[0][i].text, cols[i].name);
@@ -201,13 +129,7 @@ TEST_P(MdbExportTest, EveryTableReadsBackAsMdbExportPrintsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MdbExportTest, ::testing::ValuesIn(test::fixture_files()),
-                         [](const auto& info) {
-                           std::string n = info.param.substr(0, info.param.size() - 4);
-                           for (char& c : n) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return n;
-                         });
+                         [](const auto& info) { return test::fixture_test_name(info.param); });
 
 }  // namespace
 }  // namespace jet

@@ -22,32 +22,10 @@
 namespace jet {
 namespace {
 
-std::string trim_zeros(std::string s) {
-  if (s.find('.') != std::string::npos) {
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
-  }
-  if (s == "-0") s = "0";
-  return s;
-}
-
 std::string g17(double d) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.17g", d);
   return buf;
-}
-
-std::string unescape(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out.push_back(s[i]);
-      continue;
-    }
-    char c = s[++i];
-    out.push_back(c == 't' ? '\t' : c == 'r' ? '\r' : c == 'n' ? '\n' : c);
-  }
-  return out;
 }
 
 std::string canonical_theirs(const std::string& field, ColumnType type) {
@@ -56,9 +34,9 @@ std::string canonical_theirs(const std::string& field, ColumnType type) {
     case ColumnType::kSingle:
     case ColumnType::kDouble: return g17(std::strtod(field.c_str(), nullptr));
     case ColumnType::kCurrency:
-    case ColumnType::kNumeric: return trim_zeros(field);
+    case ColumnType::kNumeric: return test::trim_decimal_zeros(field);
     case ColumnType::kText:
-    case ColumnType::kMemo: return unescape(field);
+    case ColumnType::kMemo: return test::unescape_dump_field(field);
     default: return field;
   }
 }
@@ -71,7 +49,7 @@ std::string canonical_ours(const Value& v, ColumnType type) {
     return std::to_string(std::llround((t->days - 25569) * 86400.0 * 1000.0));
   }
   std::string s = value_text(v);
-  if (type == ColumnType::kCurrency || type == ColumnType::kNumeric) return trim_zeros(s);
+  if (type == ColumnType::kCurrency || type == ColumnType::kNumeric) return test::trim_decimal_zeros(s);
   return s;
 }
 
@@ -99,14 +77,7 @@ TEST_P(MdbReaderTest, EveryTableReadsBackAsMdbReaderSeesIt) {
     }
     if (current == nullptr && line.empty()) continue;  // no tables at all
     ASSERT_NE(current, nullptr) << "row before any table";
-    std::vector<std::string> fields;
-    for (std::size_t p = 0;;) {
-      std::size_t tab = line.find('\t', p);
-      fields.push_back(line.substr(p, tab == std::string::npos ? std::string::npos : tab - p));
-      if (tab == std::string::npos) break;
-      p = tab + 1;
-    }
-    current->push_back(std::move(fields));
+    current->push_back(test::split(line, '\t'));
   }
 
   auto db = Database::open(path, OpenOptions{.password = password});
@@ -138,13 +109,7 @@ TEST_P(MdbReaderTest, EveryTableReadsBackAsMdbReaderSeesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, MdbReaderTest, ::testing::ValuesIn(test::fixture_files()),
-                         [](const auto& info) {
-                           std::string n = info.param.substr(0, info.param.size() - 4);
-                           for (char& c : n) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return n;
-                         });
+                         [](const auto& info) { return test::fixture_test_name(info.param); });
 
 }  // namespace
 }  // namespace jet

@@ -18,18 +18,7 @@
 namespace jet {
 namespace {
 
-// Category of the jet::Error `f` throws; fails the test if it throws
-// nothing or something else.
-template <class F>
-Error error_of(F&& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no jet::Error thrown";
-  return Error(ErrorCategory::kIo, "");
-}
+using test::error_of;
 
 std::vector<std::vector<Row>> all_rows(Database& db) {
   std::vector<std::vector<Row>> out;

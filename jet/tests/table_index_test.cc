@@ -98,13 +98,7 @@ TEST(TableIndexErrorsTest, UnknownIndexIsNotFound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, TableIndexTest, ::testing::ValuesIn(test::fixture_files()),
-                         [](const auto& info) {
-                           std::string n = info.param.substr(0, info.param.size() - 4);
-                           for (char& c : n) {
-                             if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-                           }
-                           return n;
-                         });
+                         [](const auto& info) { return test::fixture_test_name(info.param); });
 
 }  // namespace
 }  // namespace jet

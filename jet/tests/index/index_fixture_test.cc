@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <map>
 #include <set>
@@ -24,6 +23,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/table.h"
+#include "test_util.h"
 
 namespace jet::index {
 namespace {
@@ -36,21 +36,6 @@ std::string hex(std::span<const uint8_t> b) {
     s << buf;
   }
   return s.str();
-}
-
-std::string password_for(const std::string& file) {
-  if (file.rfind("products_", 0) == 0) return "qzmvrp";
-  if (file.find("with-password") != std::string::npos) return "password";
-  return "";
-}
-
-std::vector<std::string> fixture_files() {
-  std::vector<std::string> files;
-  for (const auto& e : std::filesystem::directory_iterator(TALLIMO_FIXTURES)) {
-    if (e.path().extension() == ".mdb") files.push_back(e.path().filename().string());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
 }
 
 // The layout from the public table definition, with every field the
@@ -129,8 +114,8 @@ class FixtureIndexes : public ::testing::TestWithParam<std::string> {};
 TEST_P(FixtureIndexes, EveryEntryMatchesItsRow) {
   const std::string file = GetParam();
   OpenOptions options;
-  options.password = password_for(file);
-  auto db = Database::open(std::string(TALLIMO_FIXTURES) + "/" + file, options);
+  options.password = test::fixture_password(file);
+  auto db = Database::open(test::fixture(file), options);
   PageSource& pages = db->pages();
   Summary sum;
 
@@ -273,14 +258,8 @@ TEST_P(FixtureIndexes, EveryEntryMatchesItsRow) {
   std::cout << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFixtures, FixtureIndexes, ::testing::ValuesIn(fixture_files()),
-                         [](const ::testing::TestParamInfo<std::string>& info) {
-                           std::string n = info.param.substr(0, info.param.size() - 4);
-                           for (char& ch : n) {
-                             if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                           }
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(AllFixtures, FixtureIndexes, ::testing::ValuesIn(test::fixture_files()),
+                         [](const auto& info) { return test::fixture_test_name(info.param); });
 
 }  // namespace
 }  // namespace jet::index
