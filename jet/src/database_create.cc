@@ -44,6 +44,7 @@
 #include "jet/error.h"
 #include "page_allocator.h"
 #include "pager.h"
+#include "row_layout.h"
 #include "table_def.h"
 #include "table_impl.h"
 #include "text_codec.h"
@@ -63,23 +64,6 @@ double jet_now() {
   using namespace std::chrono;
   double secs = duration<double>(system_clock::now().time_since_epoch()).count();
   return secs / 86400.0 + 25569.0;
-}
-
-// Column sizes by type; 0 = variable length.
-uint16_t fixed_size(ColumnType t) {
-  switch (t) {
-    case ColumnType::kBoolean: return 1;
-    case ColumnType::kByte: return 1;
-    case ColumnType::kInteger: return 2;
-    case ColumnType::kLong: return 4;
-    case ColumnType::kCurrency: return 8;
-    case ColumnType::kSingle: return 4;
-    case ColumnType::kDouble: return 8;
-    case ColumnType::kDateTime: return 8;
-    case ColumnType::kGuid: return 16;
-    case ColumnType::kNumeric: return 17;
-    default: return 0;
-  }
 }
 
 std::string lower(std::string_view s) {
@@ -130,7 +114,7 @@ ColumnDef column_from_spec(const std::string& table, const ColumnSpec& spec, uin
     case ColumnType::kComplex:
       throw Error(ErrorCategory::kUnsupported, where + "complex columns belong to Access 2007 files");
     default:
-      c.length = fixed_size(spec.type);
+      c.length = fixed_column_size(spec.type);
       if (c.length == 0) {
         throw Error(ErrorCategory::kInvalidArgument,
                     where + "unknown column type " + std::to_string(int(spec.type)));

@@ -14,23 +14,6 @@ T& reuse(Value& v) {
   return v.emplace<T>();
 }
 
-// Minimum stored size of fixed-size types; 0 for variable-size types.
-std::size_t needed_size(ColumnType t) {
-  switch (t) {
-    case ColumnType::kByte: return 1;
-    case ColumnType::kInteger: return 2;
-    case ColumnType::kLong: return 4;
-    case ColumnType::kCurrency: return 8;
-    case ColumnType::kSingle: return 4;
-    case ColumnType::kDouble: return 8;
-    case ColumnType::kDateTime: return 8;
-    case ColumnType::kGuid: return 16;
-    case ColumnType::kNumeric: return 17;
-    case ColumnType::kComplex: return 4;
-    default: return 0;
-  }
-}
-
 }  // namespace
 
 RowDecoder::RowDecoder(PageSource& pages, const TableDef& def) : pages_(pages), def_(def), shape_(def) {
@@ -65,7 +48,7 @@ void RowDecoder::decode(const uint8_t* row, std::size_t size, Row& out, uint32_t
       continue;
     }
     const uint8_t* p = row + f.offset;
-    if (f.length < needed_size(c.type)) {
+    if (f.length < fixed_column_size(c.type)) {
       fail("column '" + def_.columns[i].name + "' holds " + std::to_string(f.length) + " bytes, too few for its type",
            page, slot);
     }

@@ -6,6 +6,23 @@
 
 namespace jet {
 
+uint16_t fixed_column_size(ColumnType t) {
+  switch (t) {
+    case ColumnType::kBoolean: return 1;
+    case ColumnType::kByte: return 1;
+    case ColumnType::kInteger: return 2;
+    case ColumnType::kLong: return 4;
+    case ColumnType::kCurrency: return 8;
+    case ColumnType::kSingle: return 4;
+    case ColumnType::kDouble: return 8;
+    case ColumnType::kDateTime: return 8;
+    case ColumnType::kGuid: return 16;
+    case ColumnType::kNumeric: return 17;
+    case ColumnType::kComplex: return 4;
+    default: return 0;
+  }
+}
+
 RowShape::RowShape(const TableDef& table) {
   columns.reserve(table.columns.size());
   uint16_t current_variable = 0;

@@ -43,6 +43,11 @@ struct ColumnShape {
 };
 
 // Per-table precomputation of ColumnShape, in TableDef::columns order.
+// Bytes a fixed-size column of type `t` takes in a row (a boolean's
+// definition records 1, though its value lives in the null mask); 0 for
+// variable-size types.
+uint16_t fixed_column_size(ColumnType t);
+
 struct RowShape {
   std::vector<ColumnShape> columns;
   bool has_variable = false;
