@@ -35,19 +35,6 @@ bool is_texty(jet::ColumnType t) {
          t == jet::ColumnType::kGuid || t == jet::ColumnType::kOle || t == jet::ColumnType::kBinary;
 }
 
-void append_csv_field(const std::string& text, bool quote, std::string& out) {
-  if (!quote && text.find_first_of(",\"\r\n") == std::string::npos) {
-    out += text;
-    return;
-  }
-  out.push_back('"');
-  for (char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-}
-
 void print_schema(jet::Table& t) {
   std::printf("TABLE %s\n", t.name().c_str());
   for (const auto& c : t.columns()) {
@@ -79,7 +66,7 @@ void export_csv(jet::Table& t) {
   const auto& cols = t.columns();
   for (std::size_t i = 0; i < cols.size(); ++i) {
     if (i) out.push_back(',');
-    append_csv_field(cols[i].name, false, out);
+    jetsql::append_csv_field(cols[i].name, false, out);
   }
   out.push_back('\n');
   std::string text;
@@ -90,7 +77,7 @@ void export_csv(jet::Table& t) {
       if (jet::is_null(row[i])) continue;
       text.clear();
       jet::append_value_text(row[i], text);
-      append_csv_field(text, is_texty(cols[i].type), out);
+      jetsql::append_csv_field(text, is_texty(cols[i].type), out);
     }
     out.push_back('\n');
     if (out.size() > (1 << 16)) {

@@ -48,18 +48,6 @@ std::string cell_text(const jet::Value& v, bool csv) {
   return jet::value_text(v);
 }
 
-void csv_field(const std::string& text, bool quote, std::string& out) {
-  if (!quote && text.find_first_of(",\"\r\n") == std::string::npos) {
-    out += text;
-    return;
-  }
-  out.push_back('"');
-  for (char c : text) {
-    if (c == '"') out.push_back('"');
-    out.push_back(c);
-  }
-  out.push_back('"');
-}
 
 void print_rows(jet::dao::Recordset& rs, bool csv) {
   const std::size_t n = rs.field_count();
@@ -81,13 +69,13 @@ void print_rows(jet::dao::Recordset& rs, bool csv) {
   if (csv) {
     for (std::size_t i = 0; i < n; ++i) {
       if (i) out.push_back(',');
-      csv_field(header[i], false, out);
+      append_csv_field(header[i], false, out);
     }
     out.push_back('\n');
     for (const auto& row : cells) {
       for (std::size_t i = 0; i < n; ++i) {
         if (i) out.push_back(',');
-        if (!row[i].empty()) csv_field(row[i], texty[i], out);
+        if (!row[i].empty()) append_csv_field(row[i], texty[i], out);
       }
       out.push_back('\n');
     }
@@ -132,6 +120,19 @@ std::string one_line(const std::string& s) {
 }
 
 }  // namespace
+
+void append_csv_field(const std::string& text, bool quote, std::string& out) {
+  if (!quote && text.find_first_of(",\"\r\n") == std::string::npos) {
+    out += text;
+    return;
+  }
+  out.push_back('"');
+  for (char c : text) {
+    if (c == '"') out.push_back('"');
+    out.push_back(c);
+  }
+  out.push_back('"');
+}
 
 bool wants_shell(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
