@@ -23,6 +23,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/table.h"
+#include "table_def.h"
 #include "test_util.h"
 
 namespace jet::index {
@@ -36,35 +37,6 @@ std::string hex(std::span<const uint8_t> b) {
     s << buf;
   }
   return s.str();
-}
-
-// The layout from the public table definition, with every field the
-// encoder and reader use.
-IndexLayout layout_for(const TableDef& def, const IndexDef& ix) {
-  IndexLayout l;
-  l.name = ix.name;
-  l.table_name = def.name;
-  l.first_page = ix.first_page;
-  l.usage_map = ix.usage_map;
-  l.tdef_page = def.tdef_page;
-  l.unique = ix.unique;
-  l.ignore_nulls = ix.ignore_nulls;
-  for (const IndexColumnDef& ic : ix.columns) {
-    KeyColumn k;
-    k.column_number = ic.column_number;
-    k.ascending = ic.ascending;
-    for (const ColumnDef& c : def.columns) {
-      if (c.number == ic.column_number) {
-        k.type = c.type;
-        k.sort_order = c.sort_order;
-        k.fixed_length = c.fixed_length;
-        k.scale = c.scale;
-        k.precision = c.precision;
-      }
-    }
-    l.columns.push_back(k);
-  }
-  return l;
 }
 
 std::vector<int> key_column_positions(const TableDef& def, const IndexLayout& l) {
@@ -130,7 +102,7 @@ TEST_P(FixtureIndexes, EveryEntryMatchesItsRow) {
 
     for (const IndexDef& ix : def.indexes) {
       SCOPED_TRACE(file + ": table " + def.name + ", index " + ix.name);
-      const IndexLayout layout = layout_for(def, ix);
+      const IndexLayout layout = make_index_layout(def, ix);
       const std::vector<int> positions = key_column_positions(def, layout);
       ASSERT_TRUE(std::find(positions.begin(), positions.end(), -1) == positions.end());
       ++sum.indexes;
