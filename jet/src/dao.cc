@@ -579,7 +579,8 @@ void Recordset::close() {
 }
 bool Recordset::is_open() const { return impl_->open; }
 bool Recordset::updatable() const {
-  return impl_->open && impl_->rs.base_table != nullptr && !impl_->owner_ref.expired();
+  auto owner = impl_->owner_ref.lock();
+  return impl_->open && impl_->rs.base_table != nullptr && owner && owner->exec;
 }
 const std::string& Recordset::plan() const { return impl_->rs.plan; }
 
