@@ -71,7 +71,8 @@ void Recordset::close() {
   if (rows_) rows_->close();
 }
 
-Connection::Connection() = default;
+Connection::Connection() : workspace_(&dao::Workspace::default_workspace()) {}
+Connection::Connection(dao::Workspace& workspace) : workspace_(&workspace) {}
 Connection::~Connection() = default;
 
 void Connection::set_connection_string(std::string cs) {
@@ -95,7 +96,7 @@ void Connection::open(std::string_view user, std::string_view password) {
                 "user '" + std::string(user) + "' is not known: Jet files are opened as Admin with an empty password");
   dao::OpenOptions o;
   if (!p.password.empty()) o.connect = ";pwd=" + p.password;
-  db_ = dao::Database::open(p.data_source, o);
+  db_ = workspace_->open_database(p.data_source, o);
 }
 
 bool Connection::is_open() const { return db_ != nullptr; }

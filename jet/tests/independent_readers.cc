@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "check.h"
+#include "jet/check.h"
 #include "jet/database.h"
 #include "jet/value_text.h"
 #include "test_util.h"

@@ -24,6 +24,7 @@
 namespace jet::dao {
 class Database;
 class Recordset;
+class Workspace;
 }  // namespace jet::dao
 
 namespace jet::ado {
@@ -53,7 +54,11 @@ class Recordset {
 
 class Connection {
  public:
+  // A connection in the default workspace, or in `workspace` (which must
+  // outlive the connection's open() call; the opened file is shared with
+  // that workspace's other handles on it).
   Connection();
+  explicit Connection(dao::Workspace& workspace);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -79,6 +84,7 @@ class Connection {
 
  private:
   std::string connection_string_;
+  dao::Workspace* workspace_;
   std::unique_ptr<dao::Database> db_;
 };
 
