@@ -67,7 +67,12 @@ void note_write(Session& session) {
 
 void report_error(Session& session, const std::string& text, const std::string& routine) {
   ++session.last_posting_summary().errors;
-  Error_Routine(session, text, routine);
+  // The error box may run the window's event loop: never inside a group.
+  if (PostingRun* run = session.active_run(); run != nullptr && run->pending()) {
+    run->defer_report(text, routine);
+  } else {
+    Error_Routine(session, text, routine);
+  }
 }
 
 }  // namespace posting
@@ -270,8 +275,8 @@ void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao:
       ui.Display_Status_Message(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total));
       // Deleting the last live record leaves the recordset at its end.
       if (!rs->eof()) rs->move_next();
-      run->end_record();
-      ui.do_events();
+      // Events run only once the group is committed.
+      if (run->end_record()) ui.do_events();
       if (session.abort_requested()) break;
     }
     rs->close();
