@@ -8,6 +8,7 @@
 #include "app/error_log.h"
 #include "jet/dao.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "app/null_conversions.h"
 #include "app/posting/posting.h"
 #include "app/posting/posting_internal.h"
@@ -33,7 +34,7 @@ std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::s
 std::string raw_text(const jet::Value& value) {
   if (jet::is_null(value)) return std::string();
   if (const auto* s = std::get_if<std::string>(&value)) return *s;
-  return value_to_text(value);
+  return jet::value_to_text(value);
 }
 
 namespace {
@@ -58,8 +59,6 @@ std::size_t char_count(const std::string& text) {
   for (char c : text) n += !continuation(static_cast<unsigned char>(c));
   return n;
 }
-
-double currency_to_double(jet::Currency amount) { return static_cast<double>(amount.ten_thousandths) / 10000.0; }
 
 void note_write(Session& session) {
   if (PostingRun* run = session.active_run()) run->note_write();
@@ -108,12 +107,9 @@ bool Test_To_See_If_Unique(Session& session, const std::string& code) {
 
 namespace {
 
-jet::Currency add(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths + b.ten_thousandths}; }
-jet::Currency sub(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths - b.ten_thousandths}; }
-
 void write_stock(Session& session, jet::dao::Recordset& product, jet::Currency amount) {
   product.edit();
-  product.set_field("Inventory Qty", jet::Value(currency_to_double(amount)));
+  product.set_field("Inventory Qty", jet::Value(jet::currency_to_double(amount)));
   product.update();
   note_write(session);
 }
@@ -167,18 +163,18 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
   switch (kind) {
     case kAddToInventory:
       if (found) {
-        write_stock(session, *product, add(Null_To_Currency(product->field("Inventory Qty")), qty));
+        write_stock(session, *product, jet::currency_add(Null_To_Currency(product->field("Inventory Qty")), qty));
         posted = true;
       }
       break;
     case kSubtractInventory:
       if (found) {
-        const jet::Currency left = sub(Null_To_Currency(product->field("Inventory Qty")), qty);
+        const jet::Currency left = jet::currency_sub(Null_To_Currency(product->field("Inventory Qty")), qty);
         if (left.ten_thousandths >= 0) {
           write_stock(session, *product, left);
         } else {
           const std::string code = raw_text(product->field("Product Code"));
-          double shortfall = currency_to_double(left);
+          double shortfall = jet::currency_to_double(left);
           product->close();
           Break_Down_Bulk(session, code, shortfall);
         }
