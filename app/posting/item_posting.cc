@@ -116,7 +116,8 @@ void write_stock(Session& session, jet::dao::Recordset& product, jet::Currency a
 
 // The fields "Add New Item" and "Edit Products" write, in their order.
 void write_product_fields(jet::dao::Recordset& product, jet::dao::Recordset& scanned, bool add_new_item) {
-  product.set_field("Product Code", jet::Value(first_chars(Null_To_Text(scanned.field("Item_Number")), 18)));
+  product.set_field("Product Code",
+                    jet::Value(first_chars(Null_To_Text(scanned.field("Item_Number")), kProductCodeLength)));
   const std::string description = Null_To_Text(scanned.field("Description"));
   if (char_count(description) > 25) {
     product.set_field("Description One", jet::Value(first_chars(description, 25)));
@@ -192,7 +193,8 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
       }
       break;
     case kAddNewItem:
-      if (Test_To_See_If_Unique(session, Null_To_Text(item))) {
+      // The code is tested as it will be stored: its first 18 characters.
+      if (Test_To_See_If_Unique(session, first_chars(Null_To_Text(item), kProductCodeLength))) {
         insert_product(session, *product, scanned, /*add_new_item=*/true);
         posted = true;
       } else {

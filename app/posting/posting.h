@@ -62,6 +62,9 @@ enum FileType : int16_t {
 inline constexpr int16_t kPostingOrder[6] = {kAddNewItem,        kEditProducts,     kAddToInventory,
                                             kSubtractInventory, kReplaceInventory, kCompareInventory};
 
+// PRODUCT1's Product Code holds this many characters.
+inline constexpr std::size_t kProductCodeLength = 18;
+
 inline constexpr const char* kNotUniqueNote = "Product Code is not unique";
 inline constexpr const char* kProcessingComplete = "Processing - Complete";
 inline constexpr const char* kNotAllProcessed = "Not all the Items Scanned were able to be processed. ";
@@ -97,8 +100,8 @@ bool Post_Compare_Records_No_Product(Session& session, jet::dao::Database& scann
 void Break_Down_Bulk(Session& session, const std::string& code, double& shortfall);
 
 // The multiple of `step` nearest to `value` upwards (`up`) or downwards; 0
-// for a value that is not numeric. Throws jet::Error (overflow) beyond the
-// 16-bit range of whole steps.
+// for a value that is not numeric. Throws jet::Error (kOverflow) when the
+// count of whole steps leaves the 16-bit range.
 double Nearest_Multiple(const jet::Value& value, double step, bool up);
 
 // The statement that looks a product up by code: the code is a double-quoted

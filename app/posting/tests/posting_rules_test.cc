@@ -150,6 +150,22 @@ TEST_F(PostingRulesTest, ItemNumbersLongerThanEighteenCharactersNeverMatch) {
   EXPECT_EQ(reported_routines(), std::vector<std::string>{"Process_Post_Individual_Item"});
 }
 
+TEST_F(PostingRulesTest, AddNewItemTestsTheCodeAsItWillBeStored) {
+  // The first 18 characters name an existing product: the record gets the
+  // note, as for any code that is not unique, and no error is reported.
+  const std::string code18 = "ABCDEFGHIJKLMNOPQR";
+  auto added = scan(kAddNewItem, code18 + "-LONGER", std::nullopt);
+  added.description = "Would be a duplicate";
+  make_shop({product(code18, 5, "Old")}, {added});
+  post();
+  auto rows = scanner_data();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["Notes"], "Product Code is not unique");
+  EXPECT_EQ(product1().size(), 1u);
+  EXPECT_EQ(product1()[code18]["Description One"], "Old");
+  EXPECT_TRUE(reported_routines().empty());
+}
+
 TEST_F(PostingRulesTest, ItemNumbersWithDoubleQuotesAreLookedUpExactly) {
   auto pipe = scan(kAddNewItem, "PIPE 3\"", std::nullopt);
   pipe.description = "Pipe";
