@@ -1,7 +1,6 @@
 #include "app/session.h"
 
 #include "app/application_folder.h"
-#include "jet/dao.h"
 
 namespace tallimo {
 namespace {

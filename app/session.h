@@ -3,10 +3,10 @@
 //
 // Nothing the program changes while it runs lives in a process-wide
 // variable. The settings, the user interface, the application folder, the
-// scanner and products database handles, the abort flag, the posting
-// options and the latest run's summary, the record that passes between the
-// infrared link and its callers, and the run in progress all belong to a
-// Session. Two sessions in one process (two shops side by side, tests) never
+// database workspace (the registry of open files) with the scanner and
+// products database handles, the abort flag, the posting options and the
+// latest run's summary, the record that passes between the infrared link and
+// its callers, and the run in progress all belong to a Session. Two sessions in one process (two shops side by side, tests) never
 // see each other's state.
 //
 // The documented procedures keep their names; they take the Session as their
@@ -26,10 +26,7 @@
 #include "app/posting/posting_options.h"
 #include "app/settings.h"
 #include "app/user_interface.h"
-
-namespace jet::dao {
-class Database;
-}
+#include "jet/dao.h"
 
 namespace tallimo {
 
@@ -58,7 +55,12 @@ class Session {
   const std::string& application_folder() const { return application_folder_; }
   void set_application_folder(const std::string& folder);
 
-  // ---- database handles ----
+  // ---- databases ----
+  // The session's set of open files: every database the program opens goes
+  // through it (handles on one file share one engine database, so a grid
+  // edit and a posting run see each other's changes at once).
+  jet::dao::Workspace& workspace() { return workspace_; }
+
   // The scanner database (open from start-up to exit) and the products
   // database (open for one operation); null while closed. The procedures of
   // app/data open and close them; the session closes what is left at its end.
@@ -98,6 +100,8 @@ class Session {
   UserInterface* ui_;
   std::string application_folder_;
   Settings settings_;
+  // Declared before the handles: they close before their workspace goes.
+  jet::dao::Workspace workspace_;
   std::unique_ptr<jet::dao::Database> scanner_database_;
   std::unique_ptr<jet::dao::Database> products_database_;
   std::atomic<bool> abort_{false};

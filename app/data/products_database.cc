@@ -31,7 +31,7 @@ bool Open_Orvex_DataBase(Session& session) {
         jet::dao::OpenOptions options;
         options.connect = std::string(";pwd=") + kOrvexPassword;
         handle.reset();
-        handle = jet::dao::Database::open(path, options);
+        handle = session.workspace().open_database(path, options);
         return true;
       }
       if (asked) break;

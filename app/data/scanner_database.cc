@@ -42,7 +42,7 @@ jet::dao::Database* Scanner_Database(const Session& session) { return session.sc
 void Create_Scanner_Database(Session& session, const std::string& path) {
   try {
     session.scanner_handle().reset();
-    session.scanner_handle() = jet::dao::Database::create(path, jet::dao::kLangGeneral, jet::dao::kVersion40);
+    session.scanner_handle() = session.workspace().create_database(path, jet::dao::kLangGeneral, jet::dao::kVersion40);
   } catch (const std::exception& e) {
     Error_Routine(session, e.what(), "Create_Scanner_Database");
   }
@@ -58,8 +58,8 @@ void Create_Scanner_Tables(Session& session) {
   db->execute(compare_table_sql());
 }
 
-void Add_Item_Order_Column(const std::string& path) {
-  auto db = jet::dao::Database::open(path);
+void Add_Item_Order_Column(Session& session, const std::string& path) {
+  auto db = session.workspace().open_database(path);
   try {
     db->execute("ALTER TABLE Scanner_Data ADD COLUMN Item_Order TEXT(255);");
   } catch (const jet::Error&) {
@@ -74,7 +74,7 @@ bool Open_Scanner_Data_File(Session& session) {
     const std::string path = Scanner_Database_Path(session);
     handle.reset();
     if (file_exists(path)) {
-      Add_Item_Order_Column(path);
+      Add_Item_Order_Column(session, path);
     } else {
       Create_Scanner_Database(session, path);
       if (handle == nullptr) return false;  // reported already
@@ -82,7 +82,7 @@ bool Open_Scanner_Data_File(Session& session) {
       handle->close();
       handle.reset();
     }
-    handle = jet::dao::Database::open(path);
+    handle = session.workspace().open_database(path);
   } catch (const std::exception& e) {
     handle.reset();
     Error_Routine(session, e.what(), "Open_Scanner_Data_File");
@@ -100,7 +100,7 @@ void Update_Comparision_Menu(Session& session) {
   try {
     jet::dao::OpenOptions options;
     options.read_only = true;
-    auto db = jet::dao::Database::open(Scanner_Database_Path(session), options);
+    auto db = session.workspace().open_database(Scanner_Database_Path(session), options);
     auto table = db->open_recordset("Compare");
     session.ui().set_comparison_menu_enabled(!table->bof());
     table->close();

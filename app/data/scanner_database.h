@@ -39,7 +39,7 @@ void Create_Scanner_Tables(Session& session);
 // Opens the file at `path`, adds the column Item_Order to Scanner_Data
 // (ignoring the failure of that one statement: the column exists already)
 // and closes the file. Errors opening or closing the file are thrown.
-void Add_Item_Order_Column(const std::string& path);
+void Add_Item_Order_Column(Session& session, const std::string& path);
 
 // Makes sure the scanner database exists and is current (creating it with
 // both tables, or adding Item_Order to an older file), then holds it open.

@@ -91,7 +91,7 @@ void Process_Post(Session& session) {
       // when it is open, else one for this run.
       jet::dao::Database* scanner = session.scanner_database();
       if (scanner == nullptr || !scanner->is_open()) {
-        own_scanner = jet::dao::Database::open(Scanner_Database_Path(session));
+        own_scanner = session.workspace().open_database(Scanner_Database_Path(session));
         scanner = own_scanner.get();
       }
       summary.records_at_start = scanner_record_count(*scanner);

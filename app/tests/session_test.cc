@@ -57,8 +57,11 @@ TEST_F(TwoShopsTest, EachSessionHasItsOwnFolderSettingsAndDatabases) {
   ASSERT_TRUE(Open_Scanner_Data_File(session()));
   ASSERT_TRUE(Open_Scanner_Data_File(*other_));
   EXPECT_NE(Scanner_Database(session()), Scanner_Database(*other_));
+  EXPECT_EQ(session().workspace().open_file_count(), 1u);
   ASSERT_TRUE(Open_Orvex_DataBase(*other_));
   EXPECT_EQ(Orvex_Database(session()), nullptr) << "opening one shop's products opens nothing in the other";
+  EXPECT_EQ(other_->workspace().open_file_count(), 2u);
+  EXPECT_EQ(session().workspace().open_file_count(), 1u) << "each session has its own registry of open files";
   Close_Orvex_DataBase(*other_);
 
   session().settings().Auto_Print = true;

@@ -22,9 +22,10 @@ class TransactionBorderTest : public ShopTest {
     PostingRun* run = session().active_run();
     EXPECT_FALSE(run != nullptr && run->pending()) << "the user interface ran inside a commit group: " << where;
   }
-  // Sets Qty of the first Scanner_Data row of `kind` through a handle of its own.
+  // Sets Qty of the first Scanner_Data row of `kind` through a handle of its
+  // own in the session's workspace, as the window's grid edits.
   void edit_qty_elsewhere(int16_t kind, double qty) {
-    auto db = jet::dao::Database::open(scanner_path());
+    auto db = session().workspace().open_database(scanner_path());
     auto rs = db->open_recordset("Select * From Scanner_Data Where File_Type = " + std::to_string(kind));
     ASSERT_FALSE(rs->eof());
     rs->edit();
