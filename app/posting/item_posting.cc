@@ -148,6 +148,47 @@ void insert_product(Session& session, jet::dao::Recordset& product, jet::dao::Re
   note_write(session);
 }
 
+// "Subtract Inventory" on a product found: a plain subtraction while the
+// stock covers it, else packages of its bulk product are broken open.
+void subtract_stock(Session& session, std::unique_ptr<jet::dao::Recordset>& product, jet::Currency qty) {
+  const jet::Currency left = jet::currency_sub(Null_To_Currency(product->field("Inventory Qty")), qty);
+  if (left.ten_thousandths >= 0) {
+    write_stock(session, *product, left);
+    return;
+  }
+  const std::string code = raw_text(product->field("Product Code"));
+  double shortfall = jet::currency_to_double(left);
+  product->close();
+  Break_Down_Bulk(session, code, shortfall);
+}
+
+// "Add New Item": inserted when its code, as it will be stored (the first
+// 18 characters), is not in PRODUCT1; else the record gets the note.
+bool add_new_item(Session& session, jet::dao::Recordset& product, jet::dao::Recordset& scanned,
+                  const jet::Value& item) {
+  if (Test_To_See_If_Unique(session, first_chars(Null_To_Text(item), kProductCodeLength))) {
+    insert_product(session, product, scanned, /*add_new_item=*/true);
+    return true;
+  }
+  scanned.edit();
+  scanned.set_field("Notes", kNotUniqueNote);
+  scanned.update();
+  note_write(session);
+  return false;
+}
+
+// "Edit Products": the product's fields are rewritten, or it is inserted.
+void edit_product(Session& session, jet::dao::Recordset& product, jet::dao::Recordset& scanned, bool found) {
+  if (!found) {
+    insert_product(session, product, scanned, /*add_new_item=*/false);
+    return;
+  }
+  product.edit();
+  write_product_fields(product, scanned, /*add_new_item=*/false);
+  product.update();
+  note_write(session);
+}
+
 // Applies the rule of `kind` to the scanner record `scanned`; gives whether
 // the record was posted.
 bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
@@ -160,66 +201,56 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
   auto product = find_product(session, raw_text(item));
   const bool found = !product->eof();
   const jet::Currency qty = Null_To_Currency(scanned.field("Qty"));
-  bool posted = false;
+  bool posted = found;
   switch (kind) {
     case kAddToInventory:
-      if (found) {
-        write_stock(session, *product, jet::currency_add(Null_To_Currency(product->field("Inventory Qty")), qty));
-        posted = true;
-      }
+      if (found) write_stock(session, *product, jet::currency_add(Null_To_Currency(product->field("Inventory Qty")), qty));
       break;
     case kSubtractInventory:
-      if (found) {
-        const jet::Currency left = jet::currency_sub(Null_To_Currency(product->field("Inventory Qty")), qty);
-        if (left.ten_thousandths >= 0) {
-          write_stock(session, *product, left);
-        } else {
-          const std::string code = raw_text(product->field("Product Code"));
-          double shortfall = jet::currency_to_double(left);
-          product->close();
-          Break_Down_Bulk(session, code, shortfall);
-        }
-        posted = true;
-      }
+      if (found) subtract_stock(session, product, qty);
       break;
     case kCompareInventory:
       posted = found ? Post_Compare_Records(session, scanner, scanned, *product)
                      : Post_Compare_Records_No_Product(session, scanner, scanned);
       break;
     case kReplaceInventory:
-      if (found) {
-        write_stock(session, *product, qty);
-        posted = true;
-      }
+      if (found) write_stock(session, *product, qty);
       break;
     case kAddNewItem:
-      // The code is tested as it will be stored: its first 18 characters.
-      if (Test_To_See_If_Unique(session, first_chars(Null_To_Text(item), kProductCodeLength))) {
-        insert_product(session, *product, scanned, /*add_new_item=*/true);
-        posted = true;
-      } else {
-        scanned.edit();
-        scanned.set_field("Notes", kNotUniqueNote);
-        scanned.update();
-        note_write(session);
-      }
+      posted = add_new_item(session, *product, scanned, item);
       break;
     case kEditProducts:
-      if (found) {
-        product->edit();
-        write_product_fields(*product, scanned, /*add_new_item=*/false);
-        product->update();
-        note_write(session);
-      } else {
-        insert_product(session, *product, scanned, /*add_new_item=*/false);
-      }
+      edit_product(session, *product, scanned, found);
       posted = true;
       break;
     default:
+      posted = false;
       break;
   }
   if (product->is_open()) product->close();
   return posted;
+}
+
+// Posts the record `rs` stands on and removes it when it was applied. A
+// failure is reported; gives false when it left part of the record in the
+// files: the whole group (this record and the uncommitted ones before it,
+// effects and removals alike) is then rolled back, and the caller leaves the
+// kind - those records stay for the next run.
+bool post_record(Session& session, PostingRun& run, int16_t kind, jet::dao::Database& scanner,
+                 jet::dao::Recordset& rs) {
+  try {
+    if (apply_rule(session, kind, scanner, rs)) {
+      rs.delete_current();
+      run.note_write();
+    }
+  } catch (const std::exception& e) {
+    report_error(session, e.what(), "Process_Post_Individual_Item");
+    if (run.record_wrote()) {
+      run.rollback();
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -250,25 +281,7 @@ void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao:
     ui.Display_Status_Message(std::string("Processing ") + kCrLf + caption);
     while (!rs->eof()) {
       run->start_record();
-      bool posted = false;
-      try {
-        posted = apply_rule(session, File_Type, scanner, *rs);
-        if (posted) {
-          rs->delete_current();
-          run->note_write();
-        }
-      } catch (const std::exception& e) {
-        posted = false;
-        report_error(session, e.what(), "Process_Post_Individual_Item");
-        if (run->record_wrote()) {
-          // Part of this record reached the files: undo the whole group
-          // (this record and the uncommitted ones before it, effects and
-          // removals alike) and leave the kind; those records stay for the
-          // next run.
-          run->rollback();
-          break;
-        }
-      }
+      if (!post_record(session, *run, File_Type, scanner, *rs)) break;
       ++count;
       ui.Display_Status_Message(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total));
       // Deleting the last live record leaves the recordset at its end.

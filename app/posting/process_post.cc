@@ -72,6 +72,33 @@ void end_run(jet::dao::Database& scanner, PostingRun& run) {
   run.commit();
 }
 
+// The run proper: every ticked kind in the posting order, between the run's
+// opening and closing commits.
+void post_all_kinds(Session& session, jet::dao::Database& scanner, PostingSummary& summary) {
+  const PostingOptions& options = session.posting_options();
+  PostingRun run(session, scanner, *session.products_database(), options.records_per_commit,
+                 options.seconds_per_commit);
+  begin_run(scanner, run, summary);
+  for (int16_t kind : kPostingOrder) {
+    if (!session.abort_requested()) Process_Post_Individual_Item(session, kind, scanner);
+  }
+  run.commit();
+  end_run(scanner, run);
+}
+
+// Tells the user when records remain in Scanner_Data (pointing to the
+// advanced screen, where they are listed, when the window is not already
+// showing it).
+void tell_what_remains(UserInterface& ui, jet::dao::Database& scanner) {
+  auto rs = scanner.open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf);
+  if (!rs->eof()) {
+    std::string text = std::string(kNotAllProcessed) + kCrLf;
+    if (ui.command_button_enabled(Find_Command_Button(ui, "&Synchronize"))) text += kPressAdvanced;
+    message(ui, text);
+  }
+  rs->close();
+}
+
 }  // namespace
 
 void Process_Post(Session& session) {
@@ -95,25 +122,8 @@ void Process_Post(Session& session) {
         scanner = own_scanner.get();
       }
       summary.records_at_start = scanner_record_count(*scanner);
-      {
-        const PostingOptions& options = session.posting_options();
-        PostingRun run(session, *scanner, *session.products_database(), options.records_per_commit,
-                       options.seconds_per_commit);
-        begin_run(*scanner, run, summary);
-        for (int16_t kind : kPostingOrder) {
-          if (!session.abort_requested()) Process_Post_Individual_Item(session, kind, *scanner);
-        }
-        run.commit();
-        end_run(*scanner, run);
-      }
-
-      auto rs = scanner->open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf);
-      if (!rs->eof()) {
-        std::string message = std::string(kNotAllProcessed) + kCrLf;
-        if (ui.command_button_enabled(Find_Command_Button(ui, "&Synchronize"))) message += kPressAdvanced;
-        tallimo::message(ui, message);
-      }
-      rs->close();
+      post_all_kinds(session, *scanner, summary);
+      tell_what_remains(ui, *scanner);
       summary.records_remaining = scanner_record_count(*scanner);
       summary.records_posted = summary.records_at_start - summary.records_remaining;
     }
