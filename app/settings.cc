@@ -1,6 +1,11 @@
-#include "settings.h"
+#include "app/settings.h"
+
+#include "app/session.h"
 
 #include <QSettings>
+
+#include <algorithm>
+#include <cmath>
 #include <QString>
 
 namespace tallimo {
@@ -12,29 +17,33 @@ QString read(QSettings& store, const char* name, const char* fallback) {
   return store.value(key(name), QString::fromUtf8(fallback)).toString();
 }
 
-int16_t read_index(QSettings& store, const char* name) {
-  bool ok = false;
-  const int value = read(store, name, "0").trimmed().toInt(&ok);
-  if (!ok || value < INT16_MIN || value > INT16_MAX) return 0;
-  return static_cast<int16_t>(value);
-}
-
-bool read_flag(QSettings& store, const char* name) {
+// An index as an older store may hold it: a whole number, or any number
+// ("1.0", "2.5" rounded half to even as a conversion to an integer does),
+// clamped to the options 0 .. option_count - 1; anything else reads as 0.
+int16_t read_index(QSettings& store, const char* name, int option_count) {
   bool ok = false;
   const double value = read(store, name, "0").trimmed().toDouble(&ok);
+  if (!ok || !std::isfinite(value)) return 0;
+  const double whole = std::nearbyint(value);  // default mode: halves to even
+  return static_cast<int16_t>(std::clamp(whole, 0.0, static_cast<double>(option_count - 1)));
+}
+
+// A flag: "True" / "False" in any letter case, or a number (non-zero is
+// true); anything else reads as false.
+bool read_flag(QSettings& store, const char* name) {
+  const QString text = read(store, name, "0").trimmed();
+  if (text.compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0) return true;
+  if (text.compare(QStringLiteral("False"), Qt::CaseInsensitive) == 0) return false;
+  bool ok = false;
+  const double value = text.toDouble(&ok);
   return ok && value != 0.0;
 }
 
 }  // namespace
 
-Settings& App_Settings() {
-  static Settings settings;
-  return settings;
-}
-
 void Load_Settings(Settings& settings, QSettings& store) {
-  settings.Baud_Rate = read_index(store, "Baud_Rate");
-  settings.Com_Port = read_index(store, "Com_Port");
+  settings.Baud_Rate = read_index(store, "Baud_Rate", kBaudRateOptions);
+  settings.Com_Port = read_index(store, "Com_Port", kComPortOptions);
   settings.Orvex_Location = read(store, "Orvex_Location", kDefaultOrvexLocation).toStdString();
   settings.Auto_Min = read_flag(store, "Auto_Min");
   settings.Auto_Print = read_flag(store, "Auto_Print");
@@ -51,14 +60,14 @@ void Save_Settings(const Settings& settings, QSettings& store) {
   store.sync();
 }
 
-void Load_Settings() {
+void Load_Settings(Session& session) {
   QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tallimo"), QStringLiteral("Tallimo"));
-  Load_Settings(App_Settings(), store);
+  Load_Settings(session.settings(), store);
 }
 
-void Save_Settings() {
+void Save_Settings(Session& session) {
   QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tallimo"), QStringLiteral("Tallimo"));
-  Save_Settings(App_Settings(), store);
+  Save_Settings(session.settings(), store);
 }
 
 long baud_rate_of_index(int index) {

@@ -9,10 +9,17 @@ class QSettings;
 
 namespace tallimo {
 
+class Session;
+
 inline constexpr const char* kScannerOrvexR50 = "Orvex R50 Scanner";
 inline constexpr const char* kScannerPalm = "Palm Barcode Scanner";
 inline constexpr const char* kScannerWindowsMobile = "Windows Mobile Scanner";
 inline constexpr const char* kDefaultOrvexLocation = "C:\\Ledgra40\\posdata\\products.mdb";
+
+// The baud-rate options (115200, 38400, 19200) and the ports ("COM 1" to
+// "COM 8") the two indexes choose from.
+inline constexpr int kBaudRateOptions = 3;
+inline constexpr int kComPortOptions = 8;
 
 struct Settings {
   int16_t Baud_Rate = 0;  // 0 = 115200, 1 = 38400, 2 = 19200
@@ -23,19 +30,20 @@ struct Settings {
   std::string Scanner = kScannerOrvexR50;
 };
 
-// The application-wide settings, read at start-up.
-Settings& App_Settings();
-
-// Reads the six keys in order, each with its default. An index that is not a
-// whole number in 16-bit range reads as its default (start-up never fails on
-// a damaged store); a flag reads true when it is a non-zero number.
+// Reads the six keys in order, each with its default, reading sensibly what
+// an older or hand-edited store may hold; start-up never fails on it. An
+// index may be any number ("1.0" reads 1) and is clamped to its options
+// (Baud_Rate "7" reads 2, Com_Port "-1" reads 0); one that is not a number
+// reads 0. A flag reads true for "True" (any letter case) or a non-zero
+// number, false for anything else.
 void Load_Settings(Settings& settings, QSettings& store);
-void Load_Settings();
+// Reads the session's settings from the per-user store (application "Tallimo").
+void Load_Settings(Session& session);
 
 // Writes the six keys in the same order: indexes as decimal digits, flags as
 // "1" or "0", texts as they are.
 void Save_Settings(const Settings& settings, QSettings& store);
-void Save_Settings();
+void Save_Settings(Session& session);
 
 // The line speed in bit/s of a baud-rate index (115200 for an unknown index).
 long baud_rate_of_index(int index);

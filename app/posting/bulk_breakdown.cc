@@ -5,7 +5,15 @@
 // Everything is worked out first and written afterwards, so an error in the
 // data (an empty stock or breakdown quantity, a breakdown quantity of 0, too
 // many packages) leaves every product as it was. Stocks are written deepest
-// bulk level first, then the bulk product, then the item.
+// bulk level first, then the bulk product, then the item. Units are conserved
+// at every level: each package broken open is credited, in units, to the
+// product below it.
+//
+// Products are identified by their Product Code as stored: a bulk code is
+// looked up through the engine (which compares text as its index does:
+// without regard to letter case, accents' case or trailing blanks), and the
+// row found is the product. So 'SELF ' on SELF, or 'été' on ÉTÉ, is the item
+// itself, and a chain that comes back to a product already in it ends.
 #include <cmath>
 #include <limits>
 #include <set>
@@ -13,9 +21,10 @@
 
 #include "jet/dao.h"
 #include "jet/error.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
-#include "posting/posting_internal.h"
+#include "jet/value_conversions.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_internal.h"
 
 namespace tallimo {
 
@@ -24,19 +33,13 @@ using namespace posting;
 namespace {
 
 struct StockWrite {
-  std::string code;
+  std::string code;  // as stored
   double stock;
 };
 using Plan = std::vector<StockWrite>;
 
-// Product codes compare as Jet compares text: without regard to case.
-std::string code_key(const std::string& code) {
-  std::string key = code;
-  for (char& c : key) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return key;
-}
+// The Product Code of the row a lookup stands on, as stored.
+std::string stored_code(const jet::dao::Recordset& product) { return raw_text(product.field("Product Code")); }
 
 // A number field as a double; an empty (Null) or non-numeric value is an
 // error naming the product and the column.
@@ -47,7 +50,7 @@ double number_of(const jet::dao::Recordset& product, const char* column, const s
   if (const auto* i = std::get_if<int32_t>(&v)) return *i;
   if (const auto* s = std::get_if<int16_t>(&v)) return *s;
   if (const auto* b = std::get_if<uint8_t>(&v)) return *b;
-  if (const auto* c = std::get_if<jet::Currency>(&v)) return currency_to_double(*c);
+  if (const auto* c = std::get_if<jet::Currency>(&v)) return jet::currency_to_double(*c);
   if (jet::is_null(v)) {
     throw jet::Error(jet::ErrorCategory::kInvalidArgument,
                      "bulk breakdown of product \"" + code + "\": its [" + column + "] is empty (Null)");
@@ -65,21 +68,25 @@ double packages_for(double shortfall, double per_package, const std::string& cod
   return Nearest_Multiple(jet::Value(shortfall / per_package), 1.0, true);
 }
 
-// The deeper levels: bulk product `code` lacks `missing` (negative) packages.
-// Breaks packages of its own bulk product to make them, adding the stock
-// writes of the products further up to `plan`, and gives the number of
-// `code`'s packages produced (0 when none). Ends at a product without a
-// usable bulk product, and at a bulk product already in `chain` (a loop).
-double Break_Down_Bulk_Level(const std::string& code, double missing, std::set<std::string>& chain, Plan& plan) {
-  auto product = find_product(code);
+// The deeper levels: bulk product `code` (as stored) lacks `missing`
+// (negative) packages. Breaks packages of its own bulk product to make them,
+// adding the stock writes of the products further up to `plan`, and gives the
+// number of `code`'s packages produced (0 when none). Ends at a product
+// without a usable bulk product, and at a bulk product already in `chain` (a
+// loop).
+double Break_Down_Bulk_Level(Session& session, const std::string& code, double missing, std::set<std::string>& chain,
+                             Plan& plan) {
+  auto product = find_product(session, code);
   if (product->eof()) return 0;
-  const std::string upper = raw_text(product->field("Bulk Product Code"));
-  if (upper.empty() || chain.count(code_key(upper)) != 0) return 0;
+  const std::string upper_code = raw_text(product->field("Bulk Product Code"));
+  if (upper_code.empty()) return 0;
   if (jet::is_null(product->field("Bulk Brkdwn Qty"))) return 0;
   const double per_package = number_of(*product, "Bulk Brkdwn Qty", code);
   product->close();
-  auto upper_product = find_product(upper);
+  auto upper_product = find_product(session, upper_code);
   if (upper_product->eof()) return 0;
+  const std::string upper = stored_code(*upper_product);
+  if (chain.count(upper) != 0) return 0;
   if (!(per_package > 0)) return 0;
   if (jet::is_null(upper_product->field("Inventory Qty"))) return 0;
   double stock = number_of(*upper_product, "Inventory Qty", upper);
@@ -87,12 +94,18 @@ double Break_Down_Bulk_Level(const std::string& code, double missing, std::set<s
 
   const double shortfall = std::fabs(missing);
   const double needed = packages_for(shortfall, per_package, code);
-  chain.insert(code_key(upper));
+  chain.insert(upper);
+  double produced = 0;
   if (stock - needed < 0) {
-    const double produced = Break_Down_Bulk_Level(upper, stock - needed, chain, plan);
+    produced = Break_Down_Bulk_Level(session, upper, stock - needed, chain, plan);
     if (produced > 0) stock += produced;
   }
-  if (stock <= 0) return 0;
+  if (stock <= 0) {
+    // Still no whole package to give: nothing for `code`, but the packages
+    // broken above were turned into units of `upper`, which it keeps.
+    if (produced > 0) plan.push_back({upper, stock});
+    return 0;
+  }
   if (needed >= 0 && stock - needed > 0) {
     plan.push_back({upper, stock - needed});
     return needed * per_package;
@@ -101,15 +114,15 @@ double Break_Down_Bulk_Level(const std::string& code, double missing, std::set<s
   return stock * per_package;
 }
 
-void write_stock(const StockWrite& w) {
-  auto product = find_product(w.code);
+void write_stock(Session& session, const StockWrite& w) {
+  auto product = find_product(session, w.code);
   if (product->eof()) {
     throw jet::Error(jet::ErrorCategory::kNotFound, "bulk breakdown: product \"" + w.code + "\" vanished");
   }
   product->edit();
   product->set_field("Inventory Qty", jet::Value(w.stock));
   product->update();
-  note_write();
+  note_write(session);
   product->close();
 }
 
@@ -128,65 +141,71 @@ double Nearest_Multiple(const jet::Value& value, double step, bool up) {
   } else if (const auto* b = std::get_if<uint8_t>(&value)) {
     v = *b;
   } else if (const auto* c = std::get_if<jet::Currency>(&value)) {
-    v = currency_to_double(*c);
+    v = jet::currency_to_double(*c);
   } else if (const auto* t = std::get_if<std::string>(&value)) {
     jet::Currency amount;
-    if (!parse_currency(*t, amount)) return 0;
-    v = currency_to_double(amount);
+    if (!jet::parse_currency(*t, amount)) return 0;
+    v = jet::currency_to_double(amount);
   } else {
     return 0;
   }
   if (!std::isfinite(v) || step == 0 || !std::isfinite(v / step)) {
-    throw jet::Error(jet::ErrorCategory::kInvalidArgument, "Nearest_Multiple: overflow (" + std::to_string(v) +
-                                                               " in steps of " + std::to_string(step) + ")");
+    jet::throw_overflow("Nearest_Multiple of " + jet::double_to_text(v) + " in steps of " + jet::double_to_text(step));
   }
   const double q = v / step + (up ? 0.5 : -0.5);
   const double whole = std::trunc(q);
-  if (whole < -32768.0 || whole > 32767.0) {
-    throw jet::Error(jet::ErrorCategory::kInvalidArgument,
-                     "Nearest_Multiple: overflow: " + std::to_string(v) + " needs more than 32767 whole steps");
-  }
   const double f = std::nearbyint(q - whole);  // halves to even (default rounding mode)
+  // The count of whole steps is a 16-bit integer, also after the rounding
+  // step (32767.2 rounds up to 32768 steps: an overflow, not 32768).
+  if (whole < -32768.0 || whole > 32767.0 || whole + f < -32768.0 || whole + f > 32767.0) {
+    jet::throw_overflow("Nearest_Multiple: " + jet::double_to_text(v) + " needs more than 32767 whole steps of " +
+                        jet::double_to_text(step));
+  }
   return (whole + f) * step;
 }
 
-void Break_Down_Bulk(const std::string& code, double& shortfall) {
+void Break_Down_Bulk(Session& session, const std::string& code, double& shortfall) {
   const double s = std::fabs(shortfall);
   shortfall = s;
   Plan plan;
   {
-    auto item = find_product(code);
+    auto item = find_product(session, code);
     if (item->eof()) {
       throw jet::Error(jet::ErrorCategory::kNotFound, "bulk breakdown: no product \"" + code + "\" in PRODUCT1");
     }
-    const std::string bulk_code = raw_text(item->field("Bulk Product Code"));
+    const std::string item_code = stored_code(*item);
+    const std::string bulk_ref = raw_text(item->field("Bulk Product Code"));
     std::unique_ptr<jet::dao::Recordset> bulk;
-    if (!bulk_code.empty() && code_key(bulk_code) != code_key(code)) bulk = find_product(bulk_code);
+    if (!bulk_ref.empty()) {
+      bulk = find_product(session, bulk_ref);
+      if (!bulk->eof() && stored_code(*bulk) == item_code) bulk.reset();  // the item itself
+    }
     if (!bulk || bulk->eof()) {
       // No bulk product, or one that names no product (or the item itself):
       // a plain subtraction, so the scanned quantity is never lost.
-      plan.push_back({code, -s});
+      plan.push_back({item_code, -s});
     } else {
+      const std::string bulk_code = stored_code(*bulk);
       double stock = number_of(*bulk, "Inventory Qty", bulk_code);
       const double per_package = number_of(*item, "Bulk Brkdwn Qty", code);
       bulk->close();
       item->close();
       const double needed = packages_for(s, per_package, code);
       if (stock - needed < 0) {
-        std::set<std::string> chain{code_key(code), code_key(bulk_code)};
-        const double produced = Break_Down_Bulk_Level(bulk_code, stock - needed, chain, plan);
+        std::set<std::string> chain{item_code, bulk_code};
+        const double produced = Break_Down_Bulk_Level(session, bulk_code, stock - needed, chain, plan);
         if (produced > 0) stock += produced;
       }
       if (needed >= 0 && stock - needed > 0) {
         plan.push_back({bulk_code, stock - needed});
-        plan.push_back({code, needed * per_package - s});
+        plan.push_back({item_code, needed * per_package - s});
       } else {
         plan.push_back({bulk_code, 0});
-        plan.push_back({code, stock * per_package - s});
+        plan.push_back({item_code, stock * per_package - s});
       }
     }
   }
-  for (const StockWrite& w : plan) write_stock(w);
+  for (const StockWrite& w : plan) write_stock(session, w);
 }
 
 }  // namespace tallimo

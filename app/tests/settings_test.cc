@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "app/settings.h"
 
 #include <gtest/gtest.h>
 
@@ -70,10 +70,35 @@ TEST_F(SettingsTest, DamagedValuesNeverStopStartUp) {
   store.setValue("Preferences/Auto_Print", "yes");
   Settings s;
   Load_Settings(s, store);
-  EXPECT_EQ(s.Baud_Rate, 0);
-  EXPECT_EQ(s.Com_Port, 0);
+  EXPECT_EQ(s.Baud_Rate, 0);   // not a number
+  EXPECT_EQ(s.Com_Port, 7);    // clamped to "COM 8"
   EXPECT_TRUE(s.Auto_Min);     // a non-zero number reads as true
-  EXPECT_FALSE(s.Auto_Print);  // not a number: the default
+  EXPECT_FALSE(s.Auto_Print);  // neither a number nor True/False
+}
+
+TEST_F(SettingsTest, WhatAnOlderStoreHoldsReadsSensibly) {
+  struct Case {
+    const char* baud;
+    const char* port;
+    const char* flag;
+    int16_t want_baud, want_port;
+    bool want_flag;
+  };
+  const Case cases[] = {
+      {"1.0", "7", "True", 1, 7, true},     {"7", "-1", "true", 2, 0, true},   {" 2 ", "3.0", "FALSE", 2, 3, false},
+      {"2.5", "0.4", "1", 2, 0, true},      {"", "nan", "", 0, 0, false},      {"1e3", "-1e9", "0.0", 2, 0, false},
+  };
+  for (const Case& c : cases) {
+    QSettings store(path(), QSettings::IniFormat);
+    store.setValue("Preferences/Baud_Rate", c.baud);
+    store.setValue("Preferences/Com_Port", c.port);
+    store.setValue("Preferences/Auto_Print", c.flag);
+    Settings s;
+    Load_Settings(s, store);
+    EXPECT_EQ(s.Baud_Rate, c.want_baud) << c.baud;
+    EXPECT_EQ(s.Com_Port, c.want_port) << c.port;
+    EXPECT_EQ(s.Auto_Print, c.want_flag) << c.flag;
+  }
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "jet/error.h"
-#include "posting/posting.h"
-#include "shop_fixture.h"
+#include "app/posting/posting.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
@@ -54,6 +54,35 @@ TEST_F(BulkBreakdownTest, ABulkCodeNamingNoProductStillSubtracts) {
   EXPECT_TRUE(reported_routines().empty());
 }
 
+TEST_F(BulkBreakdownTest, ASelfReferenceSpelledDifferentlyIsStillTheItemItself) {
+  // The engine finds 'SELF ' and 'été' as SELF and ÉTÉ (its text comparison
+  // ignores trailing blanks and letter case, accented letters too): the bulk
+  // product is the item, so the subtraction is plain and written once.
+  make_shop({single("SELF", 2, "SELF ", 6), single("ÉTÉ", 2, "été", 6), single("Mixed", 2, "mIXED", 6)},
+            {scan(kSubtractInventory, "SELF", 3), scan(kSubtractInventory, "ÉTÉ", 3),
+             scan(kSubtractInventory, "Mixed", 3)});
+  post();
+  EXPECT_EQ(stock("SELF"), "-1");
+  EXPECT_EQ(stock("ÉTÉ"), "-1");
+  EXPECT_EQ(stock("Mixed"), "-1");
+  EXPECT_TRUE(scanner_data().empty());
+  EXPECT_TRUE(reported_routines().empty());
+}
+
+TEST_F(BulkBreakdownTest, UnitsAreConservedAtEveryLevelOfADeeperBreakdown) {
+  // I <- A (2 I each) <- M (2 A each) <- T (3 M each). M is 10 packages short
+  // of nothing, T has one: T's package is broken into 3 M, which M keeps
+  // (-10 + 3), though still no whole M is left for A.
+  make_shop({single("I", 0, "A", 2), single("A", 0, "M", 2), single("M", -10, "T", 3), product("T", 1)},
+            {scan(kSubtractInventory, "I", 1)});
+  post();
+  EXPECT_EQ(stock("T"), "0");
+  EXPECT_EQ(stock("M"), "-7");
+  EXPECT_EQ(stock("A"), "0");
+  EXPECT_EQ(stock("I"), "-1");
+  EXPECT_TRUE(scanner_data().empty());
+}
+
 TEST_F(BulkBreakdownTest, DeeperLevelsBreakTheirOwnBulkProducts) {
   // A pallet holds 10 cases, a case 12 singles.
   make_shop({single("SINGLE", 0, "CASE", 12), single("CASE", 0, "PALLET", 10), product("PALLET", 3)},
@@ -97,7 +126,20 @@ TEST(NearestMultipleTest, RoundsUpToWholeSteps) {
   EXPECT_EQ(Nearest_Multiple(jet::Value(std::string("twelve")), 1, true), 0);
   EXPECT_EQ(Nearest_Multiple(jet::Value(), 1, true), 0);
   EXPECT_EQ(Nearest_Multiple(jet::Value(32766.5), 1, true), 32767);
-  EXPECT_THROW(Nearest_Multiple(jet::Value(40000.0), 1, true), jet::Error);
+  EXPECT_EQ(Nearest_Multiple(jet::Value(-32767.7), 1, false), -32768);
+}
+
+TEST(NearestMultipleTest, MoreThan32767WholeStepsIsAnOverflow) {
+  // Also when only the final rounding step leaves the range.
+  for (double v : {32767.2, 40000.0, -32768.4, 1e300}) {
+    try {
+      Nearest_Multiple(jet::Value(v), 1, v > 0);
+      ADD_FAILURE() << v << " gave no error";
+    } catch (const jet::Error& e) {
+      EXPECT_EQ(e.category(), jet::ErrorCategory::kOverflow) << v;
+      EXPECT_EQ(std::string(e.what()).rfind("Overflow", 0), 0u) << e.what();
+    }
+  }
 }
 
 }  // namespace
