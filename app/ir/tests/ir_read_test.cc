@@ -79,6 +79,7 @@ TEST_F(ReadTest, ScansMergePerItemAndKindFilesAreDeletedAndTheProductListStays) 
   EXPECT_TRUE(Ir_Port_Open());
   sim_->clear_events();
   ir_ui_.boxes.clear();
+  resume_sync();
   Synchronize_Infrared(false);
   EXPECT_EQ(sim_->count(r50sim::Event::kProbe), 0);
   EXPECT_EQ(ir_ui_.boxes, (std::vector<std::string>{Scanner_Instructions()}));

@@ -72,6 +72,10 @@ class IrShopTest : public ShopTest {
   static void load(int file, std::vector<std::string> records) {
     sim_->with_scanner([&](r50sim::Scanner& s) { s.set_records(file, std::move(records)); });
   }
+  // The user starts the scanner's synchronisation mode again (6 and the blue button).
+  static void resume_sync() {
+    sim_->with_scanner([](r50sim::Scanner& s) { s.set_sync_mode(true); });
+  }
   static std::vector<std::string> records(int file) {
     std::vector<std::string> out;
     sim_->with_scanner([&](r50sim::Scanner& s) { out = s.records(file); });
