@@ -323,8 +323,13 @@ std::string sql_text(const jet::Value& value) {
 
 std::string sql_money(const jet::Value& value) { return currency_to_text(Null_To_Currency(value)); }
 
-// Copies PRODUCT1 into Scanner_Data, one statement per product, all in one commit.
-void stage_products(jet::dao::Database& scanner, jet::dao::Database& products) {
+double money_field(const jet::dao::Recordset& rs, const char* name) {
+  return static_cast<double>(Null_To_Currency(rs.field(name)).ten_thousandths) / 10000.0;
+}
+
+}  // namespace
+
+void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products) {
   jet::Transaction tx(scanner.engine());
   scanner.execute("Delete * From Scanner_Data");
   auto rs = products.open_recordset(std::string("Select * ") + kCrLf + "From Product1");
@@ -350,12 +355,6 @@ void stage_products(jet::dao::Database& scanner, jet::dao::Database& products) {
   rs->close();
   tx.commit();
 }
-
-double money_field(const jet::dao::Recordset& rs, const char* name) {
-  return static_cast<double>(Null_To_Currency(rs.field(name)).ten_thousandths) / 10000.0;
-}
-
-}  // namespace
 
 void Update_Inventory(bool Ask) { Update_Inventory_Corvia_Labs(Ask); }
 
@@ -398,7 +397,7 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
     link.Display_Message(2, 0, "Receiving");
     link.Display_Message(3, 0, "Inventory");
 
-    stage_products(*scanner, *Orvex_Database());
+    stage_product_list(*scanner, *Orvex_Database());
 
     auto rs = scanner->open_recordset(std::string("Select * ") + "From Scanner_Data" + " Order By Item_Order");
     long n = 0;

@@ -24,6 +24,10 @@
 #include <functional>
 #include <string>
 
+namespace jet::dao {
+class Database;
+}
+
 namespace tallimo {
 
 // What the latest read, upload or synchronisation did (reset when one starts).
@@ -93,6 +97,11 @@ struct HandheldRuns {
 HandheldRuns& Handheld_Runs();
 
 // ---- upload helpers ----
+
+// The upload's staging: empties Scanner_Data and copies every PRODUCT1 row of
+// `products` into it with one INSERT statement per product, all in one commit.
+// Throws jet::Error (nothing is staged then).
+void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products);
 
 // The item number as hexadecimal text, two upper-case digits per character (its
 // code in the single-byte character set; characters beyond it as "3F", "?"):
