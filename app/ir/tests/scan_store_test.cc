@@ -124,6 +124,12 @@ TEST_F(ScanStoreTest, TheProductListReplacesItsRowsAndHoldsNothing) {
   EXPECT_FALSE(store_->held(5).has_value());
 }
 
+TEST_F(ScanStoreTest, MergingAHeldRowSeeksItsIndexInsteadOfScanning) {
+  auto rs = db_->open_recordset(ir::held_row_lookup_sql("A\"1", 2));
+  EXPECT_NE(rs->plan().find("seek"), std::string::npos) << rs->plan();
+  rs->close();
+}
+
 TEST(ScanStoreSql, TheLookupKeepsItsLayoutAndDoublesQuotes) {
   EXPECT_EQ(ir::scanner_data_lookup_sql("A\"B", 3),
             "Select * \r\nFrom Scanner_Data\r\nWhere (   (Scanner_Data.Item_Number = \"A\"\"B\")\r\n"
