@@ -1,14 +1,14 @@
-#include "ir/scan_store.h"
+#include "app/ir/scan_store.h"
 
 #include <cstdio>
 
-#include "ir/cls_serial_ir.h"
+#include "app/ir/cls_serial_ir.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/schema.h"
 #include "jet/transaction.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
 
 namespace tallimo::ir {
 namespace {

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "ir/scanner_record.h"
+#include "app/ir/scanner_record.h"
 
 namespace jet::dao {
 class Database;

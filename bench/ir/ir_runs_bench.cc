@@ -17,16 +17,16 @@
 #include <string>
 #include <vector>
 
-#include "application_folder.h"
-#include "data/demo_shop.h"
-#include "data/products_database.h"
-#include "data/scanner_database.h"
-#include "ir/corvia_library.h"
-#include "ir/ir_runs.h"
+#include "app/data/demo_shop.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/ir/corvia_library.h"
+#include "app/ir/ir_runs.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
 #include "jet/dao.h"
-#include "settings.h"
 #include "simulator.h"
-#include "user_interface.h"
 
 namespace {
 
@@ -81,25 +81,25 @@ Wire wire_between(const std::vector<r50sim::Event>& events, const std::string& f
   return w;
 }
 
-bool upload(const std::string& dir, int products, r50sim::Simulator& sim) {
+bool upload(tallimo::Session& session, const std::string& dir, int products, r50sim::Simulator& sim) {
   const std::string products_path = dir + "/products.mdb";
   {
     auto db = tallimo::demo::create_products_database(products_path);
     tallimo::demo::add_products(*db, tallimo::demo::generated_catalogue(products, 11));
     db->close();
   }
-  tallimo::App_Settings().Orvex_Location = products_path;
-  if (!tallimo::Open_Scanner_Data_File()) return false;
+  session.settings().Orvex_Location = products_path;
+  if (!tallimo::Open_Scanner_Data_File(session)) return false;
 
   // The staging alone, twice (the second replaces the first list).
   for (int pass = 1; pass <= 2; ++pass) {
-    if (!tallimo::Open_Orvex_DataBase()) return false;
-    const auto size_before = std::filesystem::file_size(tallimo::Scanner_Database_Path());
+    if (!tallimo::Open_Orvex_DataBase(session)) return false;
+    const auto size_before = std::filesystem::file_size(tallimo::Scanner_Database_Path(session));
     const auto t0 = Clock::now();
-    tallimo::stage_product_list(*tallimo::Scanner_Database(), *tallimo::Orvex_Database());
+    tallimo::stage_product_list(*tallimo::Scanner_Database(session), *tallimo::Orvex_Database(session));
     const double s = seconds(t0, Clock::now());
-    tallimo::Close_Orvex_DataBase();
-    const auto size_after = std::filesystem::file_size(tallimo::Scanner_Database_Path());
+    tallimo::Close_Orvex_DataBase(session);
+    const auto size_after = std::filesystem::file_size(tallimo::Scanner_Database_Path(session));
     std::printf("  staging %d products, pass %d: %.3f s (goal 1.5 s: ratio %.2f); POS_Scanner.MDB %ld -> %ld bytes\n",
                 products, pass, s, s / 1.5, static_cast<long>(size_before), static_cast<long>(size_after));
   }
@@ -107,9 +107,8 @@ bool upload(const std::string& dir, int products, r50sim::Simulator& sim) {
   sim.with_scanner([](r50sim::Scanner& s) { s.set_sync_mode(true); });
   sim.clear_events();
   const auto t0 = Clock::now();
-  tallimo::Update_Inventory_Corvia_Labs(false);
+  const auto summary = tallimo::Update_Inventory_Corvia_Labs(session, false);
   const double total = seconds(t0, Clock::now());
-  const auto& summary = tallimo::Last_Ir_Run();
   const auto events = sim.events();
   // From the first product record to the last index entry.
   Wire w = wire_between(events, "350 ", "360 ");
@@ -117,11 +116,11 @@ bool upload(const std::string& dir, int products, r50sim::Simulator& sim) {
               summary.products_sent, summary.index_entries_sent, summary.completed ? "" : " (NOT completed)");
   std::printf("  wire: %ld bytes in %.1f s = %.0f bit/s; line limit %.0f bit/s; ratio %.3f (goal 0.90)\n", w.bytes,
               w.seconds, w.bytes * 10.0 / w.seconds, kLine, w.use());
-  tallimo::Close_Scanner_Data_File();
+  tallimo::Close_Scanner_Data_File(session);
   return summary.completed;
 }
 
-bool read(const std::string& dir, int scans, r50sim::Simulator& sim) {
+bool read(tallimo::Session& session, int scans, r50sim::Simulator& sim) {
   const int per_file = scans / 5;
   sim.with_scanner([&](r50sim::Scanner& s) {
     for (int f = 0; f < 7; ++f) s.set_records(f, {});
@@ -134,12 +133,11 @@ bool read(const std::string& dir, int scans, r50sim::Simulator& sim) {
     }
     s.set_sync_mode(true);
   });
-  if (!tallimo::Open_Scanner_Data_File()) return false;
+  if (!tallimo::Open_Scanner_Data_File(session)) return false;
   sim.clear_events();
   const auto t0 = Clock::now();
-  tallimo::Synchronize_Infrared(false);
+  const auto summary = tallimo::Synchronize_Infrared(session, false);
   const double total = seconds(t0, Clock::now());
-  const auto& summary = tallimo::Last_Ir_Run();
   // From the first record read of file 0 to the deletion of file 4.
   Wire w = wire_between(sim.events(), "200", "14");
   std::printf("  read run: %.1f s in all (the product list's count waits 5 s by design); %ld records read, %d "
@@ -147,7 +145,7 @@ bool read(const std::string& dir, int scans, r50sim::Simulator& sim) {
               total, summary.records_read, summary.files_read, summary.completed ? "" : " (NOT completed)");
   std::printf("  wire: %ld bytes in %.1f s = %.0f bit/s; line limit %.0f bit/s; ratio %.3f (goal 0.90)\n", w.bytes,
               w.seconds, w.bytes * 10.0 / w.seconds, kLine, w.use());
-  tallimo::Close_Scanner_Data_File();
+  tallimo::Close_Scanner_Data_File(session);
   return summary.completed;
 }
 
@@ -163,9 +161,8 @@ int main(int argc, char** argv) {
   char tmpl[] = "/tmp/tallimo-ir-bench-XXXXXX";
   const std::string dir = ::mkdtemp(tmpl);
   ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
-  tallimo::set_application_folder(dir);
   BenchUi ui;
-  tallimo::set_app_ui(&ui);
+  tallimo::Session session(ui, dir);
   tallimo::ir::set_corvia_library_path(CORVIA_LIBRARY_FILE);
 
   r50sim::Options options;
@@ -174,15 +171,15 @@ int main(int argc, char** argv) {
   r50sim::Simulator sim(options);
   sim.start();
   ::setenv("CORVIA_COM2", sim.slave_path().c_str(), 1);
-  tallimo::App_Settings().Com_Port = 1;
-  tallimo::App_Settings().Baud_Rate = 0;
+  session.settings().Com_Port = 1;
+  session.settings().Baud_Rate = 0;
 
   bool ok = true;
   try {
     std::printf("read of %d scans at 115200 bit/s, replies paced at wire time:\n", scans);
-    ok = read(dir, scans, sim) && ok;
+    ok = read(session, scans, sim) && ok;
     std::printf("upload of %d products at 115200 bit/s, replies paced at wire time:\n", products);
-    ok = upload(dir, products, sim) && ok;
+    ok = upload(session, dir, products, sim) && ok;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     ok = false;

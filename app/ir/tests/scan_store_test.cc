@@ -2,11 +2,11 @@
 // cut between its commits ends with each scan counted once.
 #include <gtest/gtest.h>
 
-#include "data/scanner_database.h"
-#include "ir/scan_store.h"
+#include "app/data/scanner_database.h"
+#include "app/ir/scan_store.h"
+#include "app/posting/posting.h"
+#include "app/tests/shop_fixture.h"
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
