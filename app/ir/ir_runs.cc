@@ -292,11 +292,16 @@ size_t char_count(const std::string& text) {
   return n;
 }
 
-// A text value of the staging statement: the text as stored (a Null as empty text),
-// in single quotes with single quotes doubled.
+// A field's text as stored (not trimmed); a Null as empty text.
+std::string stored_text(const jet::Value& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  return jet::is_null(value) ? std::string() : value_to_text(value);
+}
+
+// A text value of the staging statement: the stored text in single quotes with
+// single quotes doubled.
 std::string sql_text(const jet::Value& value) {
-  const auto* stored = std::get_if<std::string>(&value);
-  const std::string text = stored ? *stored : jet::is_null(value) ? std::string() : value_to_text(value);
+  const std::string text = stored_text(value);
   std::string out = "'";
   for (char c : text) {
     out += c;
@@ -306,6 +311,8 @@ std::string sql_text(const jet::Value& value) {
 }
 
 std::string sql_money(const jet::Value& value) { return currency_to_text(Null_To_Currency(value)); }
+
+std::string text_field(const jet::dao::Recordset& rs, const char* name) { return stored_text(rs.field(name)); }
 
 double money_field(const jet::dao::Recordset& rs, const char* name) {
   return static_cast<double>(Null_To_Currency(rs.field(name)).ten_thousandths) / 10000.0;
@@ -396,12 +403,12 @@ IrRunSummary Update_Inventory_Corvia_Labs(Session& session, bool Ask) {
       ScannerRecord& r = Scanner_Record;
       r.Record_Mode = 1;
       r.Item_Number = Null_To_Text(rs->field("Item_Number"));
-      r.Description = Null_To_Text(rs->field("Description"));
+      r.Description = text_field(*rs, "Description");
       r.Qty = money_field(*rs, "Qty");
       r.Standard_Price = money_field(*rs, "Standard_Price");
-      r.Vendor_Code = Null_To_Text(rs->field("Vendor_Code"));
+      r.Vendor_Code = text_field(*rs, "Vendor_Code");
       r.Current_Cost = money_field(*rs, "Current_Cost");
-      r.Location = Null_To_Text(rs->field("Location"));
+      r.Location = text_field(*rs, "Location");
       r.List_Price = money_field(*rs, "List_Price");
       link.Write_Record_Set();
       if (!link.last_command_succeeded()) {

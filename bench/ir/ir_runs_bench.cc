@@ -152,6 +152,7 @@ bool read(tallimo::Session& session, int scans, r50sim::Simulator& sim) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const int products = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int scans = argc > 2 ? std::atoi(argv[2]) : 10000;
   if (products <= 0 || scans <= 0 || scans / 5 > 32767) {
