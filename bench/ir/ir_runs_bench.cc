@@ -54,6 +54,34 @@ struct Wire {
   double use() const { return seconds > 0 ? bytes * 10.0 / seconds / kLine : 0; }
 };
 
+// Where the time between a reply on the line and the next frame went: the client's
+// own time per exchange, and the pauses longer than 20 ms (database commits).
+void print_client_time(const std::vector<r50sim::Event>& events) {
+  double small = 0, large = 0;
+  long exchanges = 0, pauses = 0;
+  for (size_t i = 1; i < events.size(); ++i) {
+    if (events[i].kind != r50sim::Event::kFrame) continue;
+    size_t r = i;
+    while (r > 0 && events[r - 1].kind != r50sim::Event::kReply) --r;
+    if (r == 0) continue;
+    const auto& reply = events[r - 1];
+    size_t f = r - 1;
+    while (f > 0 && events[f].kind != r50sim::Event::kFrame) --f;
+    const double wire = (static_cast<double>(events[f].bytes.size() + reply.bytes.size()) * 10.0) / kLine;
+    const double gap = seconds(reply.at, events[i].at) - wire;
+    if (gap > 0.020) {
+      large += gap;
+      ++pauses;
+    } else if (gap > 0) {
+      small += gap;
+    }
+    ++exchanges;
+  }
+  std::printf("  client time between a reply and the next frame: %.2f s over %ld exchanges (%.3f ms each), and "
+              "%ld pauses over 20 ms: %.2f s\n",
+              small, exchanges, exchanges ? small * 1000 / exchanges : 0.0, pauses, large);
+}
+
 Wire wire_between(const std::vector<r50sim::Event>& events, const std::string& first, const std::string& last) {
   size_t a = events.size(), b = 0;
   for (size_t i = 0; i < events.size(); ++i) {
@@ -112,6 +140,7 @@ bool upload(tallimo::Session& session, const std::string& dir, int products, r50
   const auto events = sim.events();
   // From the first product record to the last index entry.
   Wire w = wire_between(events, "350 ", "360 ");
+  print_client_time(events);
   std::printf("  upload run: %.1f s in all; %ld products and %ld index entries sent%s\n", total,
               summary.products_sent, summary.index_entries_sent, summary.completed ? "" : " (NOT completed)");
   std::printf("  wire: %ld bytes in %.1f s = %.0f bit/s; line limit %.0f bit/s; ratio %.3f (goal 0.90)\n", w.bytes,
@@ -139,7 +168,9 @@ bool read(tallimo::Session& session, int scans, r50sim::Simulator& sim) {
   const auto summary = tallimo::Synchronize_Infrared(session, false);
   const double total = seconds(t0, Clock::now());
   // From the first record read of file 0 to the deletion of file 4.
-  Wire w = wire_between(sim.events(), "200", "14");
+  const auto events = sim.events();
+  Wire w = wire_between(events, "200", "14");
+  print_client_time(events);
   std::printf("  read run: %.1f s in all (the product list's count waits 5 s by design); %ld records read, %d "
               "files%s\n",
               total, summary.records_read, summary.files_read, summary.completed ? "" : " (NOT completed)");
