@@ -49,9 +49,6 @@ std::string records_digest(const std::vector<ScannerRecord>& records, size_t cou
 // as a double-quoted literal (double quotes in it doubled).
 std::string scanner_data_lookup_sql(const std::string& item_number, int16_t file_type);
 
-// The lookup of an item's held row of one file (a seek on the held rows' index).
-std::string held_row_lookup_sql(const std::string& item_number, int16_t file);
-
 class ScanStore {
  public:
   // Creates the two tables when the database lacks them. Throws jet::Error.

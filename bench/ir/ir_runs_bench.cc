@@ -72,6 +72,9 @@ void print_client_time(const std::vector<r50sim::Event>& events) {
     if (gap > 0.020) {
       large += gap;
       ++pauses;
+      if (std::getenv("IR_BENCH_PAUSES"))
+        std::printf("    pause %.3f s before frame %s\n", gap,
+                    events[i].bytes.substr(1, std::min<size_t>(12, events[i].bytes.size() - 2)).c_str());
     } else if (gap > 0) {
       small += gap;
     }

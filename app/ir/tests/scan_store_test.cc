@@ -124,10 +124,11 @@ TEST_F(ScanStoreTest, TheProductListReplacesItsRowsAndHoldsNothing) {
   EXPECT_FALSE(store_->held(5).has_value());
 }
 
-TEST_F(ScanStoreTest, MergingAHeldRowSeeksItsIndexInsteadOfScanning) {
-  auto rs = db_->open_recordset(ir::held_row_lookup_sql("A\"1", 2));
-  EXPECT_NE(rs->plan().find("seek"), std::string::npos) << rs->plan();
-  rs->close();
+TEST_F(ScanStoreTest, HeldRowsMergeAsJetComparesTextAndTheLatestScanWins) {
+  store_->begin_read();
+  store_->hold(4, {rec("ab-1", 1, "FIRST"), rec("AB-1", 2, "SECOND"), rec("ab-2", 4)});
+  store_->take_in(4);
+  EXPECT_EQ(rows(), (std::vector<std::string>{"4 AB-1 3", "4 ab-2 4"}));
 }
 
 TEST(ScanStoreSql, TheLookupKeepsItsLayoutAndDoublesQuotes) {
