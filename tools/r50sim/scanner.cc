@@ -45,12 +45,23 @@ std::string decode_field(const std::string& field) {
 
 }  // namespace
 
+namespace {
+long bytes_of(const std::vector<std::string>& records) {
+  long used = 0;
+  for (const auto& record : records) used += static_cast<long>(record.size()) + 1;
+  return used;
+}
+}  // namespace
+
 long Scanner::free_memory() const {
   long used = 0;
-  for (const auto& file : files_) {
-    for (const auto& record : file) used += static_cast<long>(record.size()) + 1;
-  }
+  for (long bytes : used_) used += bytes;
   return memory_total_ - used;
+}
+
+void Scanner::set_records(int file, std::vector<std::string> records) {
+  files_.at(file) = std::move(records);
+  used_.at(file) = bytes_of(files_.at(file));
 }
 
 std::string Scanner::write_record(int file, const std::string& fields_text) {
@@ -76,6 +87,7 @@ std::string Scanner::write_record(int file, const std::string& fields_text) {
   }
   if (static_cast<long>(record.size()) + 1 > free_memory()) return "FALSE\r";
   files_[file].push_back(record);
+  used_[file] += static_cast<long>(record.size()) + 1;
   return std::to_string(free_memory()) + "\r";
 }
 
@@ -94,6 +106,7 @@ std::string Scanner::handle(const std::string& payload) {
       int f = file_number(payload, 1);
       if (f < 0 || payload.size() != 2) return kFalse;
       files_[f].clear();
+      used_[f] = 0;
       return kTrue;
     }
     case '2': {
@@ -133,6 +146,7 @@ void Scanner::load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("r50sim: cannot read contents file " + path);
   for (auto& file : files_) file.clear();
+  used_.fill(0);
   for (auto& line : display_) line.clear();
   std::string line;
   int number = 0;
@@ -164,7 +178,9 @@ void Scanner::load(const std::string& path) {
     } else if (key == "record") {
       if (rest.empty() || rest[0] < '0' || rest[0] > '6' || (rest.size() > 1 && rest[1] != ' '))
         throw bad("record needs a file 0 to 6");
-      files_[rest[0] - '0'].push_back(rest.size() > 2 ? rest.substr(2) : "");
+      const int f = rest[0] - '0';
+      files_[f].push_back(rest.size() > 2 ? rest.substr(2) : "");
+      used_[f] += static_cast<long>(files_[f].back().size()) + 1;
     } else {
       throw bad("unknown entry '" + key + "'");
     }

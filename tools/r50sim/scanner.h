@@ -52,7 +52,7 @@ class Scanner {
   std::string handle(const std::string& payload);
 
   const std::vector<std::string>& records(int file) const { return files_.at(file); }
-  void set_records(int file, std::vector<std::string> records) { files_.at(file) = std::move(records); }
+  void set_records(int file, std::vector<std::string> records);
   const std::string& display_line(int line) const { return display_.at(line - 1); }
   bool sync_mode() const { return sync_mode_; }
   void set_sync_mode(bool on) { sync_mode_ = on; }
@@ -70,6 +70,7 @@ class Scanner {
   std::string write_record(int file, const std::string& fields);
 
   std::array<std::vector<std::string>, kFileCount> files_;
+  std::array<long, kFileCount> used_{};  // bytes each file's records take, kept as they change
   std::array<std::string, kDisplayLines> display_;
   long memory_total_;
   bool sync_mode_ = true;
