@@ -1,0 +1,47 @@
+#include "reports/report_request.h"
+
+#include <ctime>
+#include <fstream>
+
+#include "application_folder.h"
+#include "error_log.h"
+#include "jet/error.h"
+#include "reports/report_data.h"
+#include "reports/report_database.h"
+
+namespace tallimo::reports {
+
+std::string layout_path(ReportKind kind) { return Application_Folder() + layout_file_name(kind); }
+
+ReportInfo current_report_info() { return ReportInfo{computer_name(), report_date_text(std::time(nullptr))}; }
+
+std::unique_ptr<ReportDocument> prepare_report(ReportKind kind, const std::string& database_path) {
+  Layout layout = load_layout(layout_path(kind), kind);
+  // The layout names the table it reads; the dialog's choice decides only
+  // which layout file that is.
+  std::vector<ReportRow> rows = read_report_rows(database_path, layout.table);
+  return std::make_unique<ReportDocument>(std::move(layout), std::move(rows), current_report_info());
+}
+
+std::string run_report_to_files(ReportKind kind, const std::string& pdf_path, const std::string& csv_path) {
+  const std::string database = Create_Comparison_Reports();
+  std::string failure;
+  try {
+    if (database.empty()) throw jet::Error(jet::ErrorCategory::kIo, "the report database could not be built");
+    auto document = prepare_report(kind, database);
+    if (!pdf_path.empty()) document->write_pdf(pdf_path);
+    if (!csv_path.empty()) {
+      std::ofstream out(csv_path, std::ios::binary);
+      write_csv(document->layout(), document->rows(), out);
+      out.close();
+      if (!out) throw jet::Error(jet::ErrorCategory::kIo, csv_path + ": the CSV file could not be written");
+    }
+  } catch (const std::exception& e) {
+    failure = e.what();
+    Error_Routine(failure, "Print_Manager");
+  }
+  delete_report_database(database);
+  return failure;
+}
+
+}  // namespace tallimo::reports
