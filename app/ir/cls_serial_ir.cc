@@ -37,14 +37,12 @@ bool parse_whole(const std::string& text, long long max, long long* out) {
   return true;
 }
 
-// A number field of a record reply: empty (or absent) reads as 0; anything else must
-// be a decimal number with a point, or the reply is taken as garbled.
+// A number field of a record reply must be a decimal number with a point; an empty
+// or absent field, or anything else, marks the reply as garbled (a late or stray
+// line such as "True" must never pass for a record).
 bool parse_number(const std::string& field, double* out) {
   size_t begin = field.find_first_not_of(' ');
-  if (begin == std::string::npos) {
-    *out = 0;
-    return true;
-  }
+  if (begin == std::string::npos) return false;
   size_t end = field.find_last_not_of(' ') + 1;
   const char* first = field.data() + begin;
   const char* last = field.data() + end;
@@ -165,6 +163,10 @@ std::string cls_Serial_IR::Build_Frame(char code) const {
 }
 
 void cls_Serial_IR::Send_Frame(const std::string& frame) {
+  // Whatever arrived unasked (a reply that came too late for its own command, the
+  // scanner's answer to a resynchronisation already given up on) is dropped, so the
+  // next line read is the answer to this frame.
+  ir::corvia_library().PurgeIrCom();
   ir::corvia_library().WriteIrCom(frame.data(), static_cast<int>(frame.size()));
   ui_.do_events();
 }
@@ -233,6 +235,11 @@ bool cls_Serial_IR::take_reply(char code, const std::string& reply) {
 }
 
 bool cls_Serial_IR::Send_Command(char code) {
+  last_command_succeeded_ = Exchange(code);
+  return last_command_succeeded_;
+}
+
+bool cls_Serial_IR::Exchange(char code) {
   int attempts = 0;
   for (;;) {
     std::string frame = Build_Frame(code);
@@ -249,7 +256,7 @@ bool cls_Serial_IR::Send_Command(char code) {
     }
     if (take_reply(code, Read_Reply())) return true;
     if (ui_.abort_requested()) return false;
-    Resync_Scanner();
+    Resync_Scanner();  // its late answers are dropped before the next frame
     ++attempts;
     ui_.do_events();
     if (attempts >= ir::kAttempts) return false;

@@ -13,7 +13,8 @@
 //   "1"   delete file f             "1" f                     contains "True"
 //   "2"   read record r of file f   "2" f r "~"               trimmed is not empty, has no
 //                                                             "FALSE" in any letter case, and
-//                                                             its number fields are numbers
+//                                                             its number fields are present
+//                                                             and are numbers
 //   "3"   write a record            "3" f r " " fields        trimmed starts with a digit and
 //                                                             is a whole number (free memory)
 //   "4"   display text              "4" Y X text              contains "True"
@@ -22,7 +23,9 @@
 //
 // A failed exchange is retried: at most three frames per command, each failure
 // followed by a resynchronisation (four 0xFF bytes, answered "True", up to three
-// tries). The abort flag ends the retries at once. The port itself is opened and
+// tries). Input that arrived unasked is discarded before every frame and after every
+// resynchronisation, so a late reply never stands in for the next command's. The
+// abort flag ends the retries at once. The port itself is opened and
 // closed by the callers (Corvia's vbOpenIrCom / CloseIrCom), before an instance is
 // made; the class binds Corvia at its first call (corvia_library.h) and throws
 // jet::Error when the library cannot be loaded.
@@ -63,7 +66,7 @@ class cls_Serial_IR {
   // Record_Mode. Returns false (Scanner_Record unchanged) when the read failed.
   bool Read_Record_Set();
   // Writes Scanner_Record, by its Record_Mode, into File_Name_Index. Success shows
-  // only as an updated FreeMemory.
+  // as an updated FreeMemory and in last_command_succeeded().
   void Write_Record_Set();
   // Deletes every record of file `Index` (which becomes File_Name_Index).
   bool Delete_File(int16_t Index);
@@ -78,6 +81,11 @@ class cls_Serial_IR {
   // Resynchronises the link; true when the scanner acknowledged.
   bool Reset();
 
+  // Whether the last command (count, read, write, delete, display, exit, level) got a
+  // valid reply. Record_Count's 0 and Write_Record_Set's silence are told apart from
+  // a failure by it.
+  bool last_command_succeeded() const { return last_command_succeeded_; }
+
   // The frame of command `code` ('0'..'6') built from the properties and
   // Scanner_Record, checksum included; empty when it cannot be framed (a negative
   // file or record number, a number field that is not finite, a payload over 253
@@ -86,6 +94,7 @@ class cls_Serial_IR {
 
  private:
   bool Send_Command(char code);
+  bool Exchange(char code);
   void Send_Frame(const std::string& frame);
   std::string Read_Reply();
   bool Resync_Scanner();
@@ -101,6 +110,7 @@ class cls_Serial_IR {
   std::string diagnostic_level_;
   int32_t free_memory_ = 0;
   bool record_delay_enabled_ = false;
+  bool last_command_succeeded_ = false;
 };
 
 namespace ir {

@@ -57,6 +57,7 @@ CorviaLibrary load_corvia_library(const std::vector<std::string>& candidates) {
     else if (!bind(handle, "WriteIrCom", &lib.WriteIrCom)) missing = "WriteIrCom";
     else if (!bind(handle, "vbReadIrCom", &lib.vbReadIrCom)) missing = "vbReadIrCom";
     else if (!bind(handle, "CopyMem", &lib.CopyMem)) missing = "CopyMem";
+    else if (!bind(handle, "PurgeIrCom", &lib.PurgeIrCom)) missing = "PurgeIrCom";
     if (missing == nullptr) return lib;
     ::dlclose(handle);
     tried += "\n  " + candidate + ": has no function " + missing;

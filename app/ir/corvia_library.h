@@ -16,18 +16,19 @@
 
 namespace tallimo::ir {
 
-// The five functions the program binds. The handle stays loaded until exit.
+// The functions the program binds. The handle stays loaded until exit.
 struct CorviaLibrary {
   decltype(&::vbOpenIrCom) vbOpenIrCom = nullptr;
   decltype(&::CloseIrCom) CloseIrCom = nullptr;
   decltype(&::WriteIrCom) WriteIrCom = nullptr;
   decltype(&::vbReadIrCom) vbReadIrCom = nullptr;
   decltype(&::CopyMem) CopyMem = nullptr;
+  decltype(&::PurgeIrCom) PurgeIrCom = nullptr;
   std::string path;  // what was loaded
 };
 
 // The library bound at the first call. Throws jet::Error (not found) naming every
-// place tried when it cannot be loaded or lacks one of the five functions; the next
+// place tried when it cannot be loaded or lacks one of the functions; the next
 // call tries again.
 const CorviaLibrary& corvia_library();
 
@@ -35,7 +36,7 @@ const CorviaLibrary& corvia_library();
 // the next load, i.e. only before the library has been bound.
 void set_corvia_library_path(const std::string& path);
 
-// Loads the first candidate that opens and binds the five functions from it.
+// Loads the first candidate that opens and binds the functions from it.
 // Throws jet::Error when none does. Used by corvia_library(); exposed for tests.
 CorviaLibrary load_corvia_library(const std::vector<std::string>& candidates);
 

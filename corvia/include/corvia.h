@@ -91,6 +91,14 @@ CORVIA_API int WriteIrCom(const void* bytes, int count);
 CORVIA_API int vbReadIrCom(char* buffer);
 
 /*
+ * Discards every byte that has arrived on the open port and not been read yet
+ * (a late reply, line noise), without waiting. Callers use it before sending a
+ * command, so that its reply cannot be mistaken for an older one.
+ * Returns the number of bytes discarded, or -1 when no port is open.
+ */
+CORVIA_API int PurgeIrCom(void);
+
+/*
  * Like vbReadIrCom with a 5000 ms limit. Returns a pointer to the library's own line
  * buffer (valid until the next read; do not free it), or NULL when no line ended in
  * time (message "Time out!") or no port is open (no message).

@@ -242,6 +242,16 @@ CORVIA_API int vbReadIrCom(char* buffer) {
   return length;
 }
 
+CORVIA_API int PurgeIrCom(void) {
+  if (g_port == NULL) return -1;
+  int discarded = 0;
+  for (;;) {
+    int got = serial_port_read(g_port, g_chunk, kChunkMax);
+    if (got <= 0) return discarded;
+    discarded += got;
+  }
+}
+
 CORVIA_API char* ReadIrCom(void) {
   if (g_port == NULL) return NULL;
   if (read_line(kLongReadLimitMs) < 0) {

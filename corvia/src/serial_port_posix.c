@@ -67,6 +67,9 @@ SerialPort* serial_port_open(const char* path) {
     close(fd);
     return NULL;
   }
+  /* A port starts with empty queues: nothing a previous user left unread
+   * (a reply that arrived after it closed) reaches this one. */
+  tcflush(fd, TCIOFLUSH);
   port->fd = fd;
   return port;
 }

@@ -3,7 +3,7 @@
 # names, and depends on nothing but the C library.
 set -eu
 lib=$1
-expected="CloseIrCom CopyMem OpenIrCom ReadIrCom ShowErrorMessage WriteIrCom corvia_set_message_hook vbOpenIrCom vbReadIrCom"
+expected="CloseIrCom CopyMem OpenIrCom PurgeIrCom ReadIrCom ShowErrorMessage WriteIrCom corvia_set_message_hook vbOpenIrCom vbReadIrCom"
 actual=$(nm -D --defined-only "$lib" | awk '$2 == "T" || $2 == "D" || $2 == "B" || $2 == "W" {print $3}' | sort | tr '\n' ' ' | sed 's/ $//')
 if [ "$actual" != "$expected" ]; then
   echo "exports differ"

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "corvia.h"
@@ -145,6 +146,23 @@ TEST_F(ReadTest, ReadIrComReturnsTheLibraryBufferOrTimesOutAfterFiveSeconds) {
   EXPECT_EQ(g_messages, (std::vector<std::string>{"Time out!"}));
   ASSERT_EQ(read(), 5);
   EXPECT_STREQ(line_, "late\r");
+}
+
+TEST_F(ReadTest, PurgeDiscardsWhatArrivedButNotWhatComesAfter) {
+  sim_->inject("late\r", 0);
+  sim_->inject("no", 0);
+  // Give the simulator time to write both chunks.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(PurgeIrCom(), 7);
+  EXPECT_EQ(PurgeIrCom(), 0);
+  sim_->inject("True\r", 50);
+  ASSERT_EQ(read(), 5);
+  EXPECT_STREQ(line_, "True\r");
+}
+
+TEST(PurgeTest, WithoutAPortItFails) {
+  CloseIrCom();
+  EXPECT_EQ(PurgeIrCom(), -1);
 }
 
 }  // namespace

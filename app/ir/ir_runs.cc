@@ -1,0 +1,515 @@
+#include "ir/ir_runs.h"
+
+#include <exception>
+#include <memory>
+#include <vector>
+
+#include "data/products_database.h"
+#include "data/scanner_database.h"
+#include "error_log.h"
+#include "ir/cls_serial_ir.h"
+#include "ir/corvia_library.h"
+#include "ir/scan_store.h"
+#include "jet/dao.h"
+#include "jet/database.h"
+#include "jet/transaction.h"
+#include "null_conversions.h"
+#include "posting/posting.h"
+#include "settings.h"
+#include "user_interface.h"
+
+namespace tallimo {
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+constexpr int16_t kProductFile = 5;
+constexpr int16_t kIndexFile = 6;
+
+std::string num(long value) { return std::to_string(value); }
+
+void report(const std::exception& e, const char* routine) {
+  ++Last_Ir_Run().errors;
+  Error_Routine(e.what(), routine);
+}
+
+// The program-wide scanner database when it is open, else one of this run's own.
+class ScannerHandle {
+ public:
+  ScannerHandle() {
+    db_ = Scanner_Database();
+    if (db_ == nullptr || !db_->is_open()) {
+      own_ = jet::dao::Database::open(Scanner_Database_Path());
+      db_ = own_.get();
+    }
+  }
+  ~ScannerHandle() {
+    if (own_ && own_->is_open()) {
+      try {
+        own_->close();
+      } catch (...) {
+      }
+    }
+  }
+  jet::dao::Database& operator*() { return *db_; }
+  jet::dao::Database* operator->() { return db_; }
+
+ private:
+  std::unique_ptr<jet::dao::Database> own_;
+  jet::dao::Database* db_ = nullptr;
+};
+
+// Ends a read that is in progress (the mark that keeps a killed read's rows).
+void end_read_mark() {
+  try {
+    ScannerHandle db;
+    ir::ScanStore(*db).end_read();
+  } catch (const std::exception& e) {
+    report(e, "Synchronize_Infrared");
+  }
+}
+
+// The record loop of one scanner file. Returns false when the file must stay on the
+// scanner untouched: its count failed, a record failed, or the run was aborted.
+bool read_file(cls_Serial_IR& link, UserInterface& ui, int16_t file, const std::string& caption,
+               std::vector<ScannerRecord>& records) {
+  link.Clear_Scanner_Display();
+  link.Display_Message(2, 0, "Sending");
+  link.Display_Message(3, 0, caption);
+  link.Set_Record_Delay_Enabled(file == kProductFile);
+  link.set_File_Name_Index(file);
+  const int16_t n = link.Record_Count();
+  if (!link.last_command_succeeded()) {
+    if (!ui.abort_requested()) {
+      ui.message_box("The scanner did not tell how many records " + caption + " holds." + kCrLf +
+                     "They stay on the scanner; read the scanner again.");
+    }
+    return false;
+  }
+  for (int16_t k = 1; k <= n; ++k) {
+    Scanner_Record.Record_Mode = file == kProductFile ? 1 : 0;
+    if (k == 1 || k % 10 == 0) link.Display_Message(4, 0, "Rec:" + num(k) + "/" + num(n));
+    ui.Display_Status_Message(caption + kCrLf + "Rec: " + num(k) + " / " + num(n));
+    link.set_DataBase_Index(static_cast<int16_t>(k - 1));
+    if (link.Read_Record_Set()) {
+      records.push_back(Scanner_Record);
+      ++Last_Ir_Run().records_read;
+    } else if (!ui.abort_requested()) {
+      // Reading on would only store a file with a gap that then stays on the scanner.
+      ui.message_box("Record " + num(k) + " of " + caption + " could not be read." + kCrLf + "The records of " +
+                     caption + " stay on the scanner; read the scanner again.");
+      return false;
+    }
+    if (ui.abort_requested()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+IrRunSummary& Last_Ir_Run() {
+  static IrRunSummary summary;
+  return summary;
+}
+
+HandheldRuns& Handheld_Runs() {
+  static HandheldRuns runs;
+  return runs;
+}
+
+// ---- port ----
+
+bool& Ir_Port_Open() {
+  static bool open = false;
+  return open;
+}
+
+int ir_line_speed(int baud_rate_index) {
+  switch (baud_rate_index) {
+    case 0: return 115200;
+    case 1: return 38400;
+    case 2: return 19200;
+    default: return 0;
+  }
+}
+
+std::string Scanner_Instructions() {
+  return std::string("1. Place Scanner in Cradle.") + kCrLf +
+         "2. On the Scanner, Press 6 followed by the Blue button." + kCrLf + "3. Then Press OK.";
+}
+
+void Open_Ir_Port() {
+  UserInterface& ui = App_UI();
+  ui.do_events();
+  ui.Display_Status_Message("Openning Comm Port");
+  if (!Ir_Port_Open()) {
+    const Settings& settings = App_Settings();
+    const int port = settings.Com_Port + 1;
+    try {
+      Ir_Port_Open() = ir::corvia_library().vbOpenIrCom(port, ir_line_speed(settings.Baud_Rate)) == 1;
+    } catch (const std::exception& e) {
+      report(e, "Open_Ir_Port");
+    }
+    if (!Ir_Port_Open()) {
+      const std::string text = "Unable to Open Comm Port " + num(port);
+      ui.Display_Status_Message(text);
+      ui.message_box(text);
+    }
+  }
+  ui.do_events();
+}
+
+void Close_Ir_Port() {
+  try {
+    ir::corvia_library().CloseIrCom();
+  } catch (const std::exception&) {
+    // No library, so no port was ever opened.
+  }
+  Ir_Port_Open() = false;
+}
+
+// ---- read ----
+
+void Synchronize_Infrared(bool Full_Sync) {
+  UserInterface& ui = App_UI();
+  IrRunSummary& summary = Last_Ir_Run();
+  summary = IrRunSummary{};
+  ui.set_abort(false);
+  Open_Ir_Port();
+  if (!Ir_Port_Open()) return;
+  summary.port_opened = true;
+  ui.Display_Status_Message("Ready Scanner");
+  if (ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel) == MessageAnswer::kCancel) {
+    ui.set_abort(true);
+    summary.cancelled = true;
+  }
+  if (!ui.abort_requested()) Save_Record(Full_Sync);
+  if (Full_Sync) {
+    if (!ui.abort_requested()) {
+      Process_Post();
+      summary.posted = true;
+    }
+    // The read's rows are now posted or left for the grid: a later read may replace
+    // them.
+    if (!summary.cancelled) end_read_mark();
+    if (!ui.abort_requested() && !ui.program_ended()) {
+      const IrRunSummary read = summary;
+      Update_Inventory_Corvia_Labs(false);
+      // Keep what the read did beside what the upload did.
+      IrRunSummary& upload = Last_Ir_Run();
+      upload.port_opened = true;
+      upload.resumed = read.resumed;
+      upload.files_read = read.files_read;
+      upload.files_spared = read.files_spared;
+      upload.records_read = read.records_read;
+      upload.posted = read.posted;
+      upload.errors += read.errors;
+    }
+    Close_Ir_Port();
+  }
+  summary.aborted = ui.abort_requested();
+  if (ui.abort_requested()) ui.Display_Status_Message("Waiting User Command");
+}
+
+void Save_Record(bool Full_Sync) {
+  UserInterface& ui = App_UI();
+  IrRunSummary& summary = Last_Ir_Run();
+  try {
+    ScannerHandle db;
+    ir::ScanStore store(*db);
+    summary.resumed = store.begin_read();
+    cls_Serial_IR link(ui);
+    for (int16_t i = 0; i < 6; ++i) {
+      const std::string caption = ui.process_item_caption(i);
+      ui.Display_Status_Message("Reading " + std::string(kCrLf) + caption);
+      std::vector<ScannerRecord> records;
+      if (!read_file(link, ui, i, caption, records)) {
+        if (ui.abort_requested()) break;
+        ++summary.files_spared;
+        continue;
+      }
+      if (i == kProductFile) {
+        // The product list stays on the scanner; reading it again replaces its rows.
+        store.replace(i, records);
+      } else if (records.empty() && !store.held(i)) {
+        link.Delete_File(i);
+      } else {
+        store.hold(i, records);
+        if (link.Delete_File(i)) {
+          store.take_in(i);
+        } else {
+          ++summary.files_spared;
+          if (!ui.abort_requested()) {
+            ui.message_box(caption + " could not be deleted on the scanner." + kCrLf +
+                           "Its records are kept aside; the next read takes them in.");
+          }
+          if (ui.abort_requested()) break;
+          ui.do_events();
+          continue;
+        }
+      }
+      ++summary.files_read;
+      ui.do_events();
+    }
+    if (!Full_Sync) {
+      store.end_read();
+      if (ui.abort_requested()) {
+        ui.Display_Status_Message("Read from Scanner - Aborted");
+      } else {
+        link.Exit_Sync_Mode();
+        ui.Display_Status_Message("Read from Scanner - Complete");
+        summary.completed = summary.files_spared == 0;
+      }
+    } else {
+      summary.completed = !ui.abort_requested() && summary.files_spared == 0;
+    }
+  } catch (const std::exception& e) {
+    report(e, "Save_Record");
+    summary.completed = false;
+  }
+}
+
+// ---- upload ----
+
+std::string String_To_Hex(const std::string& text) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    // Decode one UTF-8 character; code points beyond one byte become "?".
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    unsigned code = c;
+    size_t length = 1;
+    if (c >= 0xC0 && c < 0xE0) length = 2, code = c & 0x1F;
+    else if (c >= 0xE0 && c < 0xF0) length = 3, code = c & 0x0F;
+    else if (c >= 0xF0) length = 4, code = c & 0x07;
+    for (size_t k = 1; k < length && i + k < text.size(); ++k)
+      code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    if (code > 0xFF || (c >= 0x80 && c < 0xC0)) code = '?';
+    out += kDigits[code >> 4];
+    out += kDigits[code & 0x0F];
+    i += length;
+  }
+  return out;
+}
+
+std::string index_prefix(const std::string& item_number) {
+  size_t end = 0;
+  for (int chars = 0; chars < 2 && end < item_number.size(); ++chars) {
+    ++end;
+    while (end < item_number.size() && (static_cast<unsigned char>(item_number[end]) & 0xC0) == 0x80) ++end;
+  }
+  return item_number.substr(0, end);
+}
+
+namespace {
+
+size_t char_count(const std::string& text) {
+  size_t n = 0;
+  for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
+// A text value of the staging statement: the text as stored (a Null as empty text),
+// in single quotes with single quotes doubled.
+std::string sql_text(const jet::Value& value) {
+  const auto* stored = std::get_if<std::string>(&value);
+  const std::string text = stored ? *stored : jet::is_null(value) ? std::string() : value_to_text(value);
+  std::string out = "'";
+  for (char c : text) {
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  return out + "'";
+}
+
+std::string sql_money(const jet::Value& value) { return currency_to_text(Null_To_Currency(value)); }
+
+// Copies PRODUCT1 into Scanner_Data, one statement per product, all in one commit.
+void stage_products(jet::dao::Database& scanner, jet::dao::Database& products) {
+  jet::Transaction tx(scanner.engine());
+  scanner.execute("Delete * From Scanner_Data");
+  auto rs = products.open_recordset(std::string("Select * ") + kCrLf + "From Product1");
+  std::string sql;
+  for (; !rs->eof(); rs->move_next()) {
+    const jet::Value code = rs->field("Product Code");
+    const std::string trimmed = Null_To_Text(code);
+    sql.assign(
+        "INSERT INTO Scanner_Data (Item_Number,Item_Order,Description,Qty,Standard_Price,"
+        "Vendor_Code,Current_Cost,Location,List_Price) VALUES (");
+    sql += sql_text(jet::Value(trimmed));
+    sql += ',' + sql_text(jet::Value(String_To_Hex(trimmed)));
+    sql += ',' + sql_text(rs->field("Description One"));
+    sql += ',' + sql_money(rs->field("Inventory Qty"));
+    sql += ',' + sql_money(rs->field("Standard Price"));
+    sql += ',' + sql_text(rs->field("Vendor Code"));
+    sql += ',' + sql_money(rs->field("Current Cost"));
+    sql += ',' + sql_text(rs->field("Location"));
+    sql += ',' + sql_money(rs->field("List Price"));
+    sql += ')';
+    scanner.execute(sql);
+  }
+  rs->close();
+  tx.commit();
+}
+
+double money_field(const jet::dao::Recordset& rs, const char* name) {
+  return static_cast<double>(Null_To_Currency(rs.field(name)).ten_thousandths) / 10000.0;
+}
+
+}  // namespace
+
+void Update_Inventory(bool Ask) { Update_Inventory_Corvia_Labs(Ask); }
+
+void Update_Inventory_Corvia_Labs(bool Ask) {
+  UserInterface& ui = App_UI();
+  IrRunSummary& summary = Last_Ir_Run();
+  summary = IrRunSummary{};
+  ui.set_abort(false);
+  Open_Ir_Port();
+  if (!Ir_Port_Open()) return;
+  summary.port_opened = true;
+  ui.Display_Status_Message("Ready Scanner");
+  if (Ask && ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel) == MessageAnswer::kCancel) {
+    ui.set_abort(true);
+    summary.cancelled = true;
+  }
+  if (ui.abort_requested()) {
+    Close_Ir_Port();
+    summary.aborted = true;
+    return;
+  }
+  try {
+    if (!Open_Orvex_DataBase()) {
+      // Reported by the products database itself.
+      ++summary.errors;
+      Close_Ir_Port();
+      return;
+    }
+    ScannerHandle scanner;
+    cls_Serial_IR link(ui);
+    link.Delete_File(kProductFile);
+    long position = 0;
+    struct IndexEntry {
+      std::string prefix;
+      long position;
+    };
+    std::vector<IndexEntry> index;
+    std::string last_prefix;
+    link.Clear_Scanner_Display();
+    link.Display_Message(2, 0, "Receiving");
+    link.Display_Message(3, 0, "Inventory");
+
+    stage_products(*scanner, *Orvex_Database());
+
+    auto rs = scanner->open_recordset(std::string("Select * ") + "From Scanner_Data" + " Order By Item_Order");
+    long n = 0;
+    if (!rs->eof()) {
+      rs->move_last();
+      rs->move_first();
+      n = static_cast<long>(rs->record_count());
+    }
+    const std::string caption = ui.process_item_caption(0);
+    while (!rs->eof() && !ui.abort_requested()) {
+      ScannerRecord& r = Scanner_Record;
+      r.Record_Mode = 1;
+      r.Item_Number = Null_To_Text(rs->field("Item_Number"));
+      r.Description = Null_To_Text(rs->field("Description"));
+      r.Qty = money_field(*rs, "Qty");
+      r.Standard_Price = money_field(*rs, "Standard_Price");
+      r.Vendor_Code = Null_To_Text(rs->field("Vendor_Code"));
+      r.Current_Cost = money_field(*rs, "Current_Cost");
+      r.Location = Null_To_Text(rs->field("Location"));
+      r.List_Price = money_field(*rs, "List_Price");
+      link.Write_Record_Set();
+      if (!link.last_command_succeeded()) {
+        if (ui.abort_requested()) break;
+        // A link that fails a write after its retries is not going to take the rest.
+        summary.write_failed = true;
+        ui.message_box("Product " + num(position + 1) + " of " + num(n) + " (" + r.Item_Number +
+                       ") could not be written to the scanner." + kCrLf +
+                       "The upload stopped; the scanner holds the products before it.");
+        break;
+      }
+      ++summary.products_sent;
+      if (position % 10 == 0 || position == 1) {
+        link.Display_Message(4, 0, "Rec:" + num(position) + "/" + num(n));
+        ui.Display_Status_Message(caption + kCrLf + "Rec: " + num(position) + " / " + num(n) + kCrLf +
+                                  "Free: " + num(link.FreeMemory()));
+      }
+      const std::string prefix = index_prefix(r.Item_Number);
+      if (char_count(r.Item_Number) < 2 || prefix != last_prefix) {
+        index.push_back({prefix, position});
+        last_prefix = prefix;
+      }
+      ++position;
+      if (link.FreeMemory() < kLowMemoryThreshold) {
+        summary.low_memory = true;
+        ui.message_box(kLowMemoryText);
+        break;
+      }
+      rs->move_next();
+      ui.do_events();
+    }
+    rs->close();
+    position = 0;
+
+    if (!index.empty() && !summary.write_failed) {
+      link.Clear_Scanner_Display();
+      link.Delete_File(kIndexFile);
+      link.Display_Message(2, 0, "Receiving");
+      link.Display_Message(3, 0, "Indexes");
+      const long m = static_cast<long>(index.size()) - 1;
+      for (long j = 0; j <= m; ++j) {
+        Scanner_Record.Record_Mode = 2;
+        Scanner_Record.Item_Number = index[j].prefix;
+        Scanner_Record.Qty = static_cast<double>(index[j].position);
+        link.Write_Record_Set();
+        if (link.last_command_succeeded()) {
+          ++summary.index_entries_sent;
+        } else if (!ui.abort_requested()) {
+          summary.write_failed = true;
+          ui.message_box("Index entry " + num(j) + " (" + index[j].prefix +
+                         ") could not be written to the scanner." + kCrLf + "The upload stopped.");
+          break;
+        }
+        if (j % 10 == 0 || j == 1) {
+          link.Display_Message(4, 0, "Rec:" + num(j) + "/" + num(m));
+          ui.Display_Status_Message("Uploading Indexes" + std::string(kCrLf) + "Rec: " + num(j) + " / " + num(m));
+        }
+        if (ui.abort_requested()) break;
+      }
+    }
+    if (ui.abort_requested() || summary.write_failed) {
+      summary.aborted = ui.abort_requested();
+      ui.Display_Status_Message("Processing - Aborted");
+    } else {
+      ui.Display_Status_Message("Processing - Complete");
+      link.Exit_Sync_Mode();
+      summary.completed = true;
+    }
+  } catch (const std::exception& e) {
+    report(e, "Update_Inventory_Corvia_Labs");
+  }
+  Close_Orvex_DataBase();
+  Close_Ir_Port();
+}
+
+// ---- dispatch ----
+
+bool Synchronize_Handheld(bool Full_Sync) {
+  const std::string& kind = App_Settings().Scanner;
+  if (kind == kScannerOrvexR50) {
+    Synchronize_Infrared(Full_Sync);
+    return true;
+  }
+  if (kind == kScannerPalm && Handheld_Runs().palm) {
+    Handheld_Runs().palm(Full_Sync);
+    return true;
+  }
+  if (kind == kScannerWindowsMobile && Handheld_Runs().windows_mobile) {
+    Handheld_Runs().windows_mobile(Full_Sync);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace tallimo

@@ -1,0 +1,219 @@
+#include "cli.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+
+#include "application_folder.h"
+#include "data/products_database.h"
+#include "data/scanner_database.h"
+#include "ir/ir_runs.h"
+#include "posting/posting.h"
+#include "posting/posting_summary.h"
+#include "ir/corvia_library.h"
+#include "settings.h"
+
+namespace tallimo::cli {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+namespace {
+extern "C" void on_signal(int) { g_interrupted = 1; }
+}  // namespace
+
+void install_signal_handlers() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = on_signal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: a read of the terminal ends with EINTR
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+void CommandLineUi::Display_Status_Message(const std::string& text) {
+  if (quiet_) return;
+  std::string line = text;
+  for (std::size_t p; (p = line.find("\r\n")) != std::string::npos;) line.replace(p, 2, " | ");
+  std::fprintf(stdout, "%s\n", line.c_str());
+}
+
+MessageAnswer CommandLineUi::message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
+                                         const std::string& title) {
+  if (buttons != MessageButtons::kOkCancel) return ConsoleUserInterface::message_box(text, buttons, icon, title);
+  std::string shown = text;
+  for (std::size_t p; (p = shown.find("\r\n")) != std::string::npos;) shown.replace(p, 2, "\n  ");
+  std::fprintf(stderr, "[%s] %s\n", title.c_str(), shown.c_str());
+  if (yes_) {
+    std::fprintf(stderr, "  (OK: --yes)\n");
+    return MessageAnswer::kOk;
+  }
+  if (!::isatty(STDIN_FILENO)) {
+    std::fprintf(stderr, "  (Cancel: no terminal to ask; give --yes to answer OK)\n");
+    return MessageAnswer::kCancel;
+  }
+  std::fprintf(stderr, "  Enter for OK, c and Enter for Cancel: ");
+  std::fflush(stderr);
+  char line[64];
+  std::clearerr(stdin);
+  if (std::fgets(line, sizeof line, stdin) == nullptr || g_interrupted) return MessageAnswer::kCancel;
+  return line[0] == '\n' ? MessageAnswer::kOk : MessageAnswer::kCancel;
+}
+
+bool CommandLineUi::abort_requested() const { return g_interrupted != 0 || ConsoleUserInterface::abort_requested(); }
+
+void CommandLineUi::show_preferences() {
+  std::fprintf(stderr,
+               "tallimo-cli: the products database \"%s\" does not exist; give --products FILE or store the "
+               "path in the \"Orvex_Location\" setting\n",
+               App_Settings().Orvex_Location.c_str());
+}
+
+bool parse_long(const std::string& text, long& out) {
+  char* end = nullptr;
+  out = std::strtol(text.c_str(), &end, 10);
+  return !text.empty() && end != text.c_str() && *end == '\0';
+}
+
+bool parse_options(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
+                   CommonOptions& out) {
+  auto allows = [&](const std::string& name) { return std::find(allowed.begin(), allowed.end(), name) != allowed.end(); };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const std::string name = a.rfind("--", 0) == 0 ? a.substr(2) : std::string();
+    if (name.empty() || !allows(name)) {
+      std::fprintf(stderr, "tallimo-cli: unexpected argument \"%s\"\n", a.c_str());
+      return false;
+    }
+    if (name == "quiet") {
+      out.quiet = true;
+      continue;
+    }
+    if (name == "yes") {
+      out.yes = true;
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      std::fprintf(stderr, "tallimo-cli: %s needs a value\n", a.c_str());
+      return false;
+    }
+    const std::string& v = args[++i];
+    long n = 0;
+    if (name == "home") {
+      out.home = v;
+    } else if (name == "products") {
+      out.products = v;
+    } else if (name == "kinds") {
+      out.kinds = v;
+    } else if (name == "corvia") {
+      out.corvia = v;
+    } else if (name == "com") {
+      if (!parse_long(v, n) || n < 1 || n > 8) {
+        std::fprintf(stderr, "tallimo-cli: --com takes a port number 1 to 8, not \"%s\"\n", v.c_str());
+        return false;
+      }
+      out.com = static_cast<int>(n);
+    } else if (name == "baud") {
+      if (!parse_long(v, n) || n < 0 || n > 32767) {
+        std::fprintf(stderr, "tallimo-cli: --baud takes the speed index 0 (115200), 1 (38400), 2 (19200) or 3 "
+                             "(9600), not \"%s\"\n", v.c_str());
+        return false;
+      }
+      out.baud = static_cast<int>(n);
+    } else if (name == "records-per-commit") {
+      if (!parse_long(v, n) || n < 1) {
+        std::fprintf(stderr, "tallimo-cli: --records-per-commit takes a number from 1, not \"%s\"\n", v.c_str());
+        return false;
+      }
+      out.records_per_commit = n;
+    }
+  }
+  return true;
+}
+
+int apply_options(const CommonOptions& options, CommandLineUi& ui) {
+  if (!options.home.empty()) set_application_folder(options.home);
+  Settings& settings = App_Settings();
+  if (!options.products.empty()) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(options.products, ec)) {
+      std::fprintf(stderr, "tallimo-cli: no products database at \"%s\"\n", options.products.c_str());
+      return kExitFailed;
+    }
+    settings.Orvex_Location = options.products;
+  }
+  if (options.com > 0) settings.Com_Port = static_cast<int16_t>(options.com - 1);
+  if (options.baud >= 0) settings.Baud_Rate = static_cast<int16_t>(options.baud);
+  if (!options.corvia.empty()) ir::set_corvia_library_path(options.corvia);
+  if (!options.kinds.empty()) {
+    for (int k = 0; k < 6; ++k) ui.set_process_item_value(k, 0);
+    ui.set_process_items_all_value(0);
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t comma = options.kinds.find(',', start);
+      const std::string item = options.kinds.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      long k = -1;
+      if (!parse_long(item, k) || k < 0 || k > 5) {
+        std::fprintf(stderr, "tallimo-cli: --kinds takes codes 0 to 5 separated by commas, not \"%s\"\n",
+                     options.kinds.c_str());
+        return kExitUsage;
+      }
+      ui.set_process_item_value(static_cast<int>(k), 1);
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  return -1;
+}
+
+}  // namespace tallimo::cli
+
+namespace tallimo::cli {
+
+int prepare_infrared_run(const std::vector<std::string>& args, CommonOptions& options, CommandLineUi*& ui) {
+  if (!parse_options(args, {"home", "products", "kinds", "com", "baud", "corvia", "yes", "quiet", "records-per-commit"},
+                     options)) {
+    return kExitUsage;
+  }
+  static CommandLineUi* the_ui = nullptr;
+  delete the_ui;
+  the_ui = new CommandLineUi(options.quiet, options.yes);
+  ui = the_ui;
+  set_app_ui(ui);
+  Load_Settings();
+  if (int code = apply_options(options, *ui); code >= 0) return code;
+  if (options.records_per_commit > 0) Posting_Options().records_per_commit = static_cast<int>(options.records_per_commit);
+  if (!Open_Scanner_Data_File()) return kExitFailed;
+  ui->set_command_button_enabled(ui->Find_Command_Button("&Synchronize"), false);
+  return -1;
+}
+
+int finish_infrared_run(const char* command, const CommonOptions& options) {
+  Close_Ir_Port();
+  Close_Orvex_DataBase();
+  Close_Scanner_Data_File();
+  const IrRunSummary& s = Last_Ir_Run();
+  const PostingSummary& post = Last_Posting_Summary();
+  const std::string name = command;
+  if (!options.quiet) {
+    std::printf("%s: %d file(s) read, %ld record(s)", command, s.files_read, s.records_read);
+    if (s.files_spared > 0) std::printf(", %d file(s) left on the scanner", s.files_spared);
+    if (s.resumed) std::printf(" (completing an interrupted read)");
+    if (s.posted) std::printf("; posted %ld of %ld", post.records_posted, post.records_at_start);
+    if (name != "read") std::printf("; sent %ld product(s), %ld index entries", s.products_sent, s.index_entries_sent);
+    std::printf("\n");
+  }
+  if (!s.port_opened || s.errors > 0 || s.write_failed) return kExitFailed;
+  if (s.posted && (!post.products_opened || post.errors > 0)) return kExitFailed;
+  if (s.cancelled || s.aborted || g_interrupted) return kExitCancelled;
+  if (s.files_spared > 0 || s.low_memory || (s.posted && post.records_remaining > 0)) return kExitLeftOver;
+  return kExitOk;
+}
+
+}  // namespace tallimo::cli

@@ -1,0 +1,88 @@
+// tallimo-cli: every run of the program without a window. Shared parts of the
+// subcommands: the command-line user interface, the common options, exit codes.
+//
+// A subcommand is one function `int run_<name>(const std::vector<std::string>& args)`
+// in its own file, listed in main.cc's table with its one-line usage.
+#pragma once
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "user_interface.h"
+
+namespace tallimo::cli {
+
+// Exit codes of every subcommand.
+inline constexpr int kExitOk = 0;         // the run completed and left nothing to do
+inline constexpr int kExitFailed = 1;     // an error was reported, or a file or port could not be opened
+inline constexpr int kExitUsage = 2;      // bad command line
+inline constexpr int kExitLeftOver = 3;   // completed, but something remains (records left in
+                                          // Scanner_Data, files left on the scanner, products
+                                          // that did not fit on the scanner)
+inline constexpr int kExitCancelled = 4;  // Cancel in the instructions box, Ctrl-C or SIGTERM
+
+// Set by SIGINT and SIGTERM: the "&Abort" button of the command line.
+extern volatile std::sig_atomic_t g_interrupted;
+// Installs the handlers (without restarting interrupted reads, so a pending
+// question on the terminal is answered Cancel).
+void install_signal_handlers();
+
+// Status lines on stdout (CR LF shown as " | "), message boxes on stderr as
+// "[Tallimo] text". The instructions box (OK / Cancel) is answered OK by --yes,
+// otherwise asked on the terminal (Enter = OK, anything else or end of input = Cancel).
+class CommandLineUi : public ConsoleUserInterface {
+ public:
+  CommandLineUi(bool quiet, bool yes) : quiet_(quiet), yes_(yes) {}
+  void Display_Status_Message(const std::string& text) override;
+  MessageAnswer message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
+                            const std::string& title) override;
+  bool abort_requested() const override;
+  void show_preferences() override;
+
+ private:
+  bool quiet_;
+  bool yes_;
+};
+
+// Options shared by the subcommands that run the program's procedures.
+struct CommonOptions {
+  bool quiet = false;
+  bool yes = false;
+  std::string home;      // --home DIR: the application folder
+  std::string products;  // --products FILE: the products database for this run
+  std::string kinds;     // --kinds 0,1,...: the kind check boxes
+  int com = 0;           // --com N: COM1..COM8 for this run (0: the setting)
+  int baud = -1;         // --baud INDEX: the "Baud_Rate" index for this run (-1: the setting)
+  std::string corvia;    // --corvia PATH: the Corvia library (file or folder)
+  long records_per_commit = 0;
+};
+
+// Parses the options in `args` that `allowed` names ("quiet", "yes", "home",
+// "products", "kinds", "com", "baud", "corvia", "records-per-commit"). Prints the
+// problem and returns false on anything else.
+bool parse_options(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
+                   CommonOptions& out);
+
+// Applies the options after the settings are loaded: folder, products path, port,
+// line speed, library path, kind boxes. Returns an exit code, or -1 to go on.
+int apply_options(const CommonOptions& options, CommandLineUi& ui);
+
+bool parse_long(const std::string& text, long& out);
+
+// The start of an infrared run: parses the options of read, upload and sync, loads
+// the settings, opens the scanner database. Returns an exit code, or -1 to go on.
+int prepare_infrared_run(const std::vector<std::string>& args, CommonOptions& options, CommandLineUi*& ui);
+// The end of one: closes the databases and the port, prints the summary line, and
+// gives the exit code the run's summaries call for.
+int finish_infrared_run(const char* command, const CommonOptions& options);
+
+// Subcommands.
+int run_post(const std::vector<std::string>& args);
+int run_read(const std::vector<std::string>& args);
+int run_upload(const std::vector<std::string>& args);
+int run_sync(const std::vector<std::string>& args);
+int run_demo(const std::vector<std::string>& args);
+int run_generate(const std::vector<std::string>& args);
+
+}  // namespace tallimo::cli

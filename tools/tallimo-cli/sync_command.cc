@@ -1,0 +1,22 @@
+// tallimo-cli sync: "&Synchronize" (read, post, send the product list back).
+#include <cstdio>
+
+#include "cli.h"
+#include "ir/ir_runs.h"
+#include "settings.h"
+
+namespace tallimo::cli {
+
+int run_sync(const std::vector<std::string>& args) {
+  CommonOptions options;
+  CommandLineUi* ui = nullptr;
+  if (int code = prepare_infrared_run(args, options, ui); code >= 0) return code;
+  if (!Synchronize_Handheld(true)) {
+    std::fprintf(stderr, "tallimo-cli: the scanner kind \"%s\" has no synchronisation on the command line\n",
+                 App_Settings().Scanner.c_str());
+    return kExitFailed;
+  }
+  return finish_infrared_run("sync", options);
+}
+
+}  // namespace tallimo::cli
