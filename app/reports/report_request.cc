@@ -16,7 +16,14 @@ std::string layout_path(ReportKind kind) { return Application_Folder() + layout_
 ReportInfo current_report_info() { return ReportInfo{computer_name(), report_date_text(std::time(nullptr))}; }
 
 std::unique_ptr<ReportDocument> prepare_report(ReportKind kind, const std::string& database_path) {
-  Layout layout = load_layout(layout_path(kind), kind);
+  return prepare_report_with(layout_path(kind), kind, database_path);
+}
+
+std::unique_ptr<ReportDocument> prepare_report_with(const std::string& layout_file, ReportKind kind,
+                                                    const std::string& database_path) {
+  if (database_path.empty())
+    throw jet::Error(jet::ErrorCategory::kNotFound, "there is no report database to show (it could not be built)");
+  Layout layout = load_layout(layout_file, kind);
   // The layout names the table it reads; the dialog's choice decides only
   // which layout file that is.
   std::vector<ReportRow> rows = read_report_rows(database_path, layout.table);
@@ -27,7 +34,6 @@ std::string run_report_to_files(ReportKind kind, const std::string& pdf_path, co
   const std::string database = Create_Comparison_Reports();
   std::string failure;
   try {
-    if (database.empty()) throw jet::Error(jet::ErrorCategory::kIo, "the report database could not be built");
     auto document = prepare_report(kind, database);
     if (!pdf_path.empty()) document->write_pdf(pdf_path);
     if (!csv_path.empty()) {

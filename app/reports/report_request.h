@@ -19,6 +19,10 @@ std::string layout_path(ReportKind kind);
 // Throws jet::Error: the layout's own error (file, line, problem), or the
 // database's.
 std::unique_ptr<ReportDocument> prepare_report(ReportKind kind, const std::string& database_path);
+// The same with the layout file at `layout` (written from the default of
+// `kind` when missing).
+std::unique_ptr<ReportDocument> prepare_report_with(const std::string& layout, ReportKind kind,
+                                                    const std::string& database_path);
 
 // The computer's name and the current local date, for the page header.
 ReportInfo current_report_info();
