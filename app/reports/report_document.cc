@@ -244,10 +244,11 @@ void ReportDocument::paint_totals(QPainter& p, std::size_t begin, std::size_t en
   p.drawLine(QPointF(margin_, y + 1), QPointF(right, y + 1));
   p.setPen(Qt::black);
   y += 3;
+  const double table_right = column_x_.empty() ? right : column_x_.back() + column_w_.back();
   for (const Total& t : layout_.totals) {
     // The value under its field's column when the layout shows it as a
-    // number, else at the right edge.
-    double value_right = right - kPadding;
+    // number, else under the last column.
+    double value_right = table_right - kPadding;
     double caption_right = value_right - 30 * kMmToPoints;
     for (std::size_t c = 0; c < layout_.columns.size(); ++c) {
       if (layout_.columns[c].field == t.field && !field_is_text(t.field)) {
