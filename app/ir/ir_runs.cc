@@ -1,22 +1,23 @@
-#include "ir/ir_runs.h"
+#include "app/ir/ir_runs.h"
 
 #include <exception>
 #include <memory>
 #include <vector>
 
-#include "data/products_database.h"
-#include "data/scanner_database.h"
-#include "error_log.h"
-#include "ir/cls_serial_ir.h"
-#include "ir/corvia_library.h"
-#include "ir/scan_store.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/error_log.h"
+#include "app/ir/cls_serial_ir.h"
+#include "app/ir/corvia_library.h"
+#include "app/ir/scan_store.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/transaction.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
-#include "settings.h"
-#include "user_interface.h"
 
 namespace tallimo {
 namespace {
@@ -27,18 +28,18 @@ constexpr int16_t kIndexFile = 6;
 
 std::string num(long value) { return std::to_string(value); }
 
-void report(const std::exception& e, const char* routine) {
-  ++Last_Ir_Run().errors;
-  Error_Routine(e.what(), routine);
+void report(Session& session, IrRunSummary& summary, const std::exception& e, const char* routine) {
+  ++summary.errors;
+  Error_Routine(session, e.what(), routine);
 }
 
 // The program-wide scanner database when it is open, else one of this run's own.
 class ScannerHandle {
  public:
-  ScannerHandle() {
-    db_ = Scanner_Database();
+  explicit ScannerHandle(Session& session) {
+    db_ = Scanner_Database(session);
     if (db_ == nullptr || !db_->is_open()) {
-      own_ = jet::dao::Database::open(Scanner_Database_Path());
+      own_ = jet::dao::Database::open(Scanner_Database_Path(session));
       db_ = own_.get();
     }
   }
@@ -59,19 +60,21 @@ class ScannerHandle {
 };
 
 // Ends a read that is in progress (the mark that keeps a killed read's rows).
-void end_read_mark() {
+void end_read_mark(Session& session, IrRunSummary& summary) {
   try {
-    ScannerHandle db;
+    ScannerHandle db(session);
     ir::ScanStore(*db).end_read();
   } catch (const std::exception& e) {
-    report(e, "Synchronize_Infrared");
+    report(session, summary, e, "Synchronize_Infrared");
   }
 }
 
 // The record loop of one scanner file. Returns false when the file must stay on the
 // scanner untouched: its count failed, a record failed, or the run was aborted.
-bool read_file(cls_Serial_IR& link, UserInterface& ui, int16_t file, const std::string& caption,
-               std::vector<ScannerRecord>& records) {
+bool read_file(Session& session, cls_Serial_IR& link, int16_t file, const std::string& caption,
+               std::vector<ScannerRecord>& records, IrRunSummary& summary) {
+  UserInterface& ui = session.ui();
+  ScannerRecord& Scanner_Record = session.scanner_record();
   link.Clear_Scanner_Display();
   link.Display_Message(2, 0, "Sending");
   link.Display_Message(3, 0, caption);
@@ -79,9 +82,9 @@ bool read_file(cls_Serial_IR& link, UserInterface& ui, int16_t file, const std::
   link.set_File_Name_Index(file);
   const int16_t n = link.Record_Count();
   if (!link.last_command_succeeded()) {
-    if (!ui.abort_requested()) {
-      ui.message_box("The scanner did not tell how many records " + caption + " holds." + kCrLf +
-                     "They stay on the scanner; read the scanner again.");
+    if (!session.abort_requested()) {
+      message(ui, "The scanner did not tell how many records " + caption + " holds." + kCrLf +
+                      "They stay on the scanner; read the scanner again.");
     }
     return false;
   }
@@ -92,36 +95,21 @@ bool read_file(cls_Serial_IR& link, UserInterface& ui, int16_t file, const std::
     link.set_DataBase_Index(static_cast<int16_t>(k - 1));
     if (link.Read_Record_Set()) {
       records.push_back(Scanner_Record);
-      ++Last_Ir_Run().records_read;
-    } else if (!ui.abort_requested()) {
+      ++summary.records_read;
+    } else if (!session.abort_requested()) {
       // Reading on would only store a file with a gap that then stays on the scanner.
-      ui.message_box("Record " + num(k) + " of " + caption + " could not be read." + kCrLf + "The records of " +
-                     caption + " stay on the scanner; read the scanner again.");
+      message(ui, "Record " + num(k) + " of " + caption + " could not be read." + kCrLf + "The records of " +
+                      caption + " stay on the scanner; read the scanner again.");
       return false;
     }
-    if (ui.abort_requested()) return false;
+    if (session.abort_requested()) return false;
   }
   return true;
 }
 
 }  // namespace
 
-IrRunSummary& Last_Ir_Run() {
-  static IrRunSummary summary;
-  return summary;
-}
-
-HandheldRuns& Handheld_Runs() {
-  static HandheldRuns runs;
-  return runs;
-}
-
 // ---- port ----
-
-bool& Ir_Port_Open() {
-  static bool open = false;
-  return open;
-}
 
 int ir_line_speed(int baud_rate_index) {
   switch (baud_rate_index) {
@@ -137,93 +125,91 @@ std::string Scanner_Instructions() {
          "2. On the Scanner, Press 6 followed by the Blue button." + kCrLf + "3. Then Press OK.";
 }
 
-void Open_Ir_Port() {
-  UserInterface& ui = App_UI();
+void Open_Ir_Port(Session& session) {
+  UserInterface& ui = session.ui();
   ui.do_events();
   ui.Display_Status_Message("Openning Comm Port");
-  if (!Ir_Port_Open()) {
-    const Settings& settings = App_Settings();
+  if (!session.ir_port_open()) {
+    const Settings& settings = session.settings();
     const int port = settings.Com_Port + 1;
     try {
-      Ir_Port_Open() = ir::corvia_library().vbOpenIrCom(port, ir_line_speed(settings.Baud_Rate)) == 1;
+      session.set_ir_port_open(ir::corvia_library().vbOpenIrCom(port, ir_line_speed(settings.Baud_Rate)) == 1);
     } catch (const std::exception& e) {
-      report(e, "Open_Ir_Port");
+      Error_Routine(session, e.what(), "Open_Ir_Port");
     }
-    if (!Ir_Port_Open()) {
+    if (!session.ir_port_open()) {
       const std::string text = "Unable to Open Comm Port " + num(port);
       ui.Display_Status_Message(text);
-      ui.message_box(text);
+      message(ui, text);
     }
   }
   ui.do_events();
 }
 
-void Close_Ir_Port() {
+void Close_Ir_Port(Session& session) {
   try {
     ir::corvia_library().CloseIrCom();
   } catch (const std::exception&) {
     // No library, so no port was ever opened.
   }
-  Ir_Port_Open() = false;
+  session.set_ir_port_open(false);
 }
 
 // ---- read ----
 
-void Synchronize_Infrared(bool Full_Sync) {
-  UserInterface& ui = App_UI();
-  IrRunSummary& summary = Last_Ir_Run();
-  summary = IrRunSummary{};
-  ui.set_abort(false);
-  Open_Ir_Port();
-  if (!Ir_Port_Open()) return;
+IrRunSummary Synchronize_Infrared(Session& session, bool Full_Sync) {
+  UserInterface& ui = session.ui();
+  IrRunSummary summary;
+  session.set_abort(false);
+  Open_Ir_Port(session);
+  if (!session.ir_port_open()) return summary;
   summary.port_opened = true;
   ui.Display_Status_Message("Ready Scanner");
-  if (ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel) == MessageAnswer::kCancel) {
-    ui.set_abort(true);
+  if (ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel, MessageIcon::kNone, "Tallimo") ==
+      MessageAnswer::kCancel) {
+    session.set_abort(true);
     summary.cancelled = true;
   }
-  if (!ui.abort_requested()) Save_Record(Full_Sync);
+  if (!session.abort_requested()) Save_Record(session, Full_Sync, summary);
   if (Full_Sync) {
-    if (!ui.abort_requested()) {
-      Process_Post();
+    if (!session.abort_requested()) {
+      Process_Post(session);
       summary.posted = true;
     }
     // The read's rows are now posted or left for the grid: a later read may replace
     // them.
-    if (!summary.cancelled) end_read_mark();
-    if (!ui.abort_requested() && !ui.program_ended()) {
-      const IrRunSummary read = summary;
-      Update_Inventory_Corvia_Labs(false);
-      // Keep what the read did beside what the upload did.
-      IrRunSummary& upload = Last_Ir_Run();
-      upload.port_opened = true;
-      upload.resumed = read.resumed;
-      upload.files_read = read.files_read;
-      upload.files_spared = read.files_spared;
-      upload.records_read = read.records_read;
-      upload.posted = read.posted;
-      upload.errors += read.errors;
+    if (!summary.cancelled) end_read_mark(session, summary);
+    if (!session.abort_requested() && !session.program_ended()) {
+      const IrRunSummary upload = Update_Inventory_Corvia_Labs(session, false);
+      summary.products_sent = upload.products_sent;
+      summary.index_entries_sent = upload.index_entries_sent;
+      summary.low_memory = upload.low_memory;
+      summary.write_failed = upload.write_failed;
+      summary.errors += upload.errors;
+      summary.completed = summary.completed && upload.completed;
+    } else {
+      summary.completed = false;
     }
-    Close_Ir_Port();
+    Close_Ir_Port(session);
   }
-  summary.aborted = ui.abort_requested();
-  if (ui.abort_requested()) ui.Display_Status_Message("Waiting User Command");
+  summary.aborted = session.abort_requested() && !summary.cancelled;
+  if (session.abort_requested()) ui.Display_Status_Message("Waiting User Command");
+  return summary;
 }
 
-void Save_Record(bool Full_Sync) {
-  UserInterface& ui = App_UI();
-  IrRunSummary& summary = Last_Ir_Run();
+void Save_Record(Session& session, bool Full_Sync, IrRunSummary& summary) {
+  UserInterface& ui = session.ui();
   try {
-    ScannerHandle db;
+    ScannerHandle db(session);
     ir::ScanStore store(*db);
     summary.resumed = store.begin_read();
-    cls_Serial_IR link(ui);
-    for (int16_t i = 0; i < 6; ++i) {
-      const std::string caption = ui.process_item_caption(i);
+    cls_Serial_IR link(session);
+    for (int16_t i = 0; i < kKindCount; ++i) {
+      const std::string caption = file_type_label(i);
       ui.Display_Status_Message("Reading " + std::string(kCrLf) + caption);
       std::vector<ScannerRecord> records;
-      if (!read_file(link, ui, i, caption, records)) {
-        if (ui.abort_requested()) break;
+      if (!read_file(session, link, i, caption, records, summary)) {
+        if (session.abort_requested()) break;
         ++summary.files_spared;
         continue;
       }
@@ -238,11 +224,9 @@ void Save_Record(bool Full_Sync) {
           store.take_in(i);
         } else {
           ++summary.files_spared;
-          if (!ui.abort_requested()) {
-            ui.message_box(caption + " could not be deleted on the scanner." + kCrLf +
-                           "Its records are kept aside; the next read takes them in.");
-          }
-          if (ui.abort_requested()) break;
+          if (session.abort_requested()) break;
+          message(ui, caption + " could not be deleted on the scanner." + kCrLf +
+                          "Its records are kept aside; the next read takes them in.");
           ui.do_events();
           continue;
         }
@@ -252,7 +236,7 @@ void Save_Record(bool Full_Sync) {
     }
     if (!Full_Sync) {
       store.end_read();
-      if (ui.abort_requested()) {
+      if (session.abort_requested()) {
         ui.Display_Status_Message("Read from Scanner - Aborted");
       } else {
         link.Exit_Sync_Mode();
@@ -260,10 +244,10 @@ void Save_Record(bool Full_Sync) {
         summary.completed = summary.files_spared == 0;
       }
     } else {
-      summary.completed = !ui.abort_requested() && summary.files_spared == 0;
+      summary.completed = !session.abort_requested() && summary.files_spared == 0;
     }
   } catch (const std::exception& e) {
-    report(e, "Save_Record");
+    report(session, summary, e, "Save_Record");
     summary.completed = false;
   }
 }
@@ -323,8 +307,13 @@ std::string sql_text(const jet::Value& value) {
 
 std::string sql_money(const jet::Value& value) { return currency_to_text(Null_To_Currency(value)); }
 
-// Copies PRODUCT1 into Scanner_Data, one statement per product, all in one commit.
-void stage_products(jet::dao::Database& scanner, jet::dao::Database& products) {
+double money_field(const jet::dao::Recordset& rs, const char* name) {
+  return static_cast<double>(Null_To_Currency(rs.field(name)).ten_thousandths) / 10000.0;
+}
+
+}  // namespace
+
+void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products) {
   jet::Transaction tx(scanner.engine());
   scanner.execute("Delete * From Scanner_Data");
   auto rs = products.open_recordset(std::string("Select * ") + kCrLf + "From Product1");
@@ -351,41 +340,36 @@ void stage_products(jet::dao::Database& scanner, jet::dao::Database& products) {
   tx.commit();
 }
 
-double money_field(const jet::dao::Recordset& rs, const char* name) {
-  return static_cast<double>(Null_To_Currency(rs.field(name)).ten_thousandths) / 10000.0;
-}
+IrRunSummary Update_Inventory(Session& session, bool Ask) { return Update_Inventory_Corvia_Labs(session, Ask); }
 
-}  // namespace
-
-void Update_Inventory(bool Ask) { Update_Inventory_Corvia_Labs(Ask); }
-
-void Update_Inventory_Corvia_Labs(bool Ask) {
-  UserInterface& ui = App_UI();
-  IrRunSummary& summary = Last_Ir_Run();
-  summary = IrRunSummary{};
-  ui.set_abort(false);
-  Open_Ir_Port();
-  if (!Ir_Port_Open()) return;
+IrRunSummary Update_Inventory_Corvia_Labs(Session& session, bool Ask) {
+  UserInterface& ui = session.ui();
+  ScannerRecord& Scanner_Record = session.scanner_record();
+  IrRunSummary summary;
+  session.set_abort(false);
+  Open_Ir_Port(session);
+  if (!session.ir_port_open()) return summary;
   summary.port_opened = true;
   ui.Display_Status_Message("Ready Scanner");
-  if (Ask && ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel) == MessageAnswer::kCancel) {
-    ui.set_abort(true);
+  if (Ask && ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel, MessageIcon::kNone, "Tallimo") ==
+                 MessageAnswer::kCancel) {
+    session.set_abort(true);
     summary.cancelled = true;
   }
-  if (ui.abort_requested()) {
-    Close_Ir_Port();
-    summary.aborted = true;
-    return;
+  if (session.abort_requested()) {
+    Close_Ir_Port(session);
+    summary.aborted = !summary.cancelled;
+    return summary;
   }
   try {
-    if (!Open_Orvex_DataBase()) {
+    if (!Open_Orvex_DataBase(session)) {
       // Reported by the products database itself.
       ++summary.errors;
-      Close_Ir_Port();
-      return;
+      Close_Ir_Port(session);
+      return summary;
     }
-    ScannerHandle scanner;
-    cls_Serial_IR link(ui);
+    ScannerHandle scanner(session);
+    cls_Serial_IR link(session);
     link.Delete_File(kProductFile);
     long position = 0;
     struct IndexEntry {
@@ -398,7 +382,7 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
     link.Display_Message(2, 0, "Receiving");
     link.Display_Message(3, 0, "Inventory");
 
-    stage_products(*scanner, *Orvex_Database());
+    stage_product_list(*scanner, *Orvex_Database(session));
 
     auto rs = scanner->open_recordset(std::string("Select * ") + "From Scanner_Data" + " Order By Item_Order");
     long n = 0;
@@ -407,8 +391,8 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
       rs->move_first();
       n = static_cast<long>(rs->record_count());
     }
-    const std::string caption = ui.process_item_caption(0);
-    while (!rs->eof() && !ui.abort_requested()) {
+    const std::string caption = file_type_label(0);
+    while (!rs->eof() && !session.abort_requested()) {
       ScannerRecord& r = Scanner_Record;
       r.Record_Mode = 1;
       r.Item_Number = Null_To_Text(rs->field("Item_Number"));
@@ -421,10 +405,10 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
       r.List_Price = money_field(*rs, "List_Price");
       link.Write_Record_Set();
       if (!link.last_command_succeeded()) {
-        if (ui.abort_requested()) break;
+        if (session.abort_requested()) break;
         // A link that fails a write after its retries is not going to take the rest.
         summary.write_failed = true;
-        ui.message_box("Product " + num(position + 1) + " of " + num(n) + " (" + r.Item_Number +
+        message(ui, "Product " + num(position + 1) + " of " + num(n) + " (" + r.Item_Number +
                        ") could not be written to the scanner." + kCrLf +
                        "The upload stopped; the scanner holds the products before it.");
         break;
@@ -443,7 +427,7 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
       ++position;
       if (link.FreeMemory() < kLowMemoryThreshold) {
         summary.low_memory = true;
-        ui.message_box(kLowMemoryText);
+        ui.message_box(kLowMemoryText, MessageButtons::kOk, MessageIcon::kNone, "Tallimo");
         break;
       }
       rs->move_next();
@@ -465,9 +449,9 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
         link.Write_Record_Set();
         if (link.last_command_succeeded()) {
           ++summary.index_entries_sent;
-        } else if (!ui.abort_requested()) {
+        } else if (!session.abort_requested()) {
           summary.write_failed = true;
-          ui.message_box("Index entry " + num(j) + " (" + index[j].prefix +
+          message(ui, "Index entry " + num(j) + " (" + index[j].prefix +
                          ") could not be written to the scanner." + kCrLf + "The upload stopped.");
           break;
         }
@@ -475,11 +459,11 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
           link.Display_Message(4, 0, "Rec:" + num(j) + "/" + num(m));
           ui.Display_Status_Message("Uploading Indexes" + std::string(kCrLf) + "Rec: " + num(j) + " / " + num(m));
         }
-        if (ui.abort_requested()) break;
+        if (session.abort_requested()) break;
       }
     }
-    if (ui.abort_requested() || summary.write_failed) {
-      summary.aborted = ui.abort_requested();
+    if (session.abort_requested() || summary.write_failed) {
+      summary.aborted = session.abort_requested();
       ui.Display_Status_Message("Processing - Aborted");
     } else {
       ui.Display_Status_Message("Processing - Complete");
@@ -487,26 +471,28 @@ void Update_Inventory_Corvia_Labs(bool Ask) {
       summary.completed = true;
     }
   } catch (const std::exception& e) {
-    report(e, "Update_Inventory_Corvia_Labs");
+    report(session, summary, e, "Update_Inventory_Corvia_Labs");
   }
-  Close_Orvex_DataBase();
-  Close_Ir_Port();
+  Close_Orvex_DataBase(session);
+  Close_Ir_Port(session);
+  return summary;
 }
 
 // ---- dispatch ----
 
-bool Synchronize_Handheld(bool Full_Sync) {
-  const std::string& kind = App_Settings().Scanner;
+bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& handheld, IrRunSummary* infrared) {
+  const std::string kind = session.settings().Scanner;
   if (kind == kScannerOrvexR50) {
-    Synchronize_Infrared(Full_Sync);
+    IrRunSummary summary = Synchronize_Infrared(session, Full_Sync);
+    if (infrared != nullptr) *infrared = summary;
     return true;
   }
-  if (kind == kScannerPalm && Handheld_Runs().palm) {
-    Handheld_Runs().palm(Full_Sync);
+  if (kind == kScannerPalm && handheld.palm) {
+    handheld.palm(session, Full_Sync);
     return true;
   }
-  if (kind == kScannerWindowsMobile && Handheld_Runs().windows_mobile) {
-    Handheld_Runs().windows_mobile(Full_Sync);
+  if (kind == kScannerWindowsMobile && handheld.windows_mobile) {
+    handheld.windows_mobile(session, Full_Sync);
     return true;
   }
   return false;

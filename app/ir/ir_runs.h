@@ -1,32 +1,40 @@
 // The infrared scanner's runs: reading the scanner, sending it the product list, and
 // the full synchronisation (read, post, send), plus the scanner-kind dispatch.
 //
-// Every run is a plain procedure of the headless core. It reaches the screen only
-// through App_UI() (status lines, message boxes, letting events run, the abort
-// flag, the kind check boxes' captions), the settings through App_Settings(), the
-// databases through app/data. A window calls an entry below from its command
-// handler with its controls locked; tallimo-cli calls the same entries.
+// Every run is a plain procedure of the headless core taking the program's Session.
+// It reaches the screen only through session.ui() (status lines, message boxes,
+// letting events run), the abort flag through the session, the settings through
+// session.settings(), the databases through app/data. A window calls an entry
+// below from its command handler with its controls locked; tallimo-cli calls the
+// same entries.
 //
 // Contract of every entry:
-//   - it clears the abort flag itself, and stops at the next record once the flag
-//     is set (Abort button, Ctrl-C in tallimo-cli);
+//   - it clears the session's abort flag itself, and stops at the next record once
+//     the flag is set (the "&Abort" button, Ctrl-C in tallimo-cli);
 //   - it never throws: failures go to Error_Routine under the procedure's name,
 //     expected conditions to message boxes and the status line;
-//   - the scanner database handle (Scanner_Database()) is used when it is open,
-//     otherwise the run opens and closes POS_Scanner.MDB itself;
-//   - it returns after the scanner's port has been opened (or reused) and, for an
-//     upload or a synchronisation, closed again; a plain read leaves it open
-//     (Ir_Port_Open()) for the next run.
-// The summary of the latest run (Last_Ir_Run()) tells callers what happened.
+//   - the session's scanner database handle is used when it is open, otherwise the
+//     run opens and closes POS_Scanner.MDB itself; no transaction is open while the
+//     user interface runs;
+//   - the port is opened (or reused when session.ir_port_open()) at the start; an
+//     upload or a synchronisation closes it at the end, a plain read leaves it open
+//     for the next run;
+//   - it returns what it did (IrRunSummary).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+namespace jet::dao {
+class Database;
+}
+
 namespace tallimo {
 
-// What the latest read, upload or synchronisation did (reset when one starts).
+class Session;
+
+// What a read, upload or synchronisation did.
 struct IrRunSummary {
   bool port_opened = false;   // the port was open for the run
   bool cancelled = false;     // Cancel in the instructions box
@@ -44,55 +52,57 @@ struct IrRunSummary {
   int errors = 0;             // failures reported through Error_Routine
   bool completed = false;     // the run reached its "Complete" status
 };
-IrRunSummary& Last_Ir_Run();
 
 // ---- port (Open_Ir_Port / Close_Ir_Port) ----
 
-// True while the infrared port is open: a plain read leaves it open for the next
-// run; a synchronisation and every upload close it.
-bool& Ir_Port_Open();
 // The line speed of a "Baud_Rate" index: 0 115200, 1 38400, 2 19200, anything else
 // 0 (which the port library takes as 9600).
 int ir_line_speed(int baud_rate_index);
-// Opens the port of the "Com_Port" setting at the "Baud_Rate" setting's speed
-// unless it is open already. On failure: "Unable to Open Comm Port N" on the status
-// line and in a message box; Ir_Port_Open() stays false. A port library that cannot
-// be loaded is reported through Error_Routine as "Open_Ir_Port".
-void Open_Ir_Port();
-// Closes the port (when the library is loaded) and clears Ir_Port_Open().
-void Close_Ir_Port();
+// Opens the port of the "Com_Port" setting at the "Baud_Rate" setting's speed unless
+// session.ir_port_open(). On failure: "Unable to Open Comm Port N" on the status line
+// and in a message box, and the flag stays false. A port library that cannot be
+// loaded is reported through Error_Routine as "Open_Ir_Port".
+void Open_Ir_Port(Session& session);
+// Closes the port (when the library is loaded) and clears session.ir_port_open().
+void Close_Ir_Port(Session& session);
 // The text of the instructions box.
 std::string Scanner_Instructions();
 
 // ---- runs ----
 
 // The infrared read: port, instructions box (OK / Cancel), every transaction file
-// read into Scanner_Data and deleted on the scanner; with Full_Sync then the
-// posting and the product list sent back, and the port closed.
-void Synchronize_Infrared(bool Full_Sync);
+// read into Scanner_Data and deleted on the scanner; with Full_Sync then the posting
+// and the product list sent back, and the port closed.
+IrRunSummary Synchronize_Infrared(Session& session, bool Full_Sync);
 // Reads files 0 to 5 into Scanner_Data (the read's body; the port must be open).
-void Save_Record(bool Full_Sync);
+void Save_Record(Session& session, bool Full_Sync, IrRunSummary& summary);
 // Sends PRODUCT1 to the scanner (file 5) with its index (file 6); `Ask` shows the
 // instructions box first.
-void Update_Inventory_Corvia_Labs(bool Ask);
-void Update_Inventory(bool Ask);
+IrRunSummary Update_Inventory_Corvia_Labs(Session& session, bool Ask);
+IrRunSummary Update_Inventory(Session& session, bool Ask);
 
 // ---- scanner-kind dispatch ----
 
-// "&Read Scanner" (Full_Sync false) and "&Synchronize" (true): by the "Scanner"
-// setting, compared exactly: "Orvex R50 Scanner" runs Synchronize_Infrared; "Palm
-// Barcode Scanner" and "Windows Mobile Scanner" run the transfers installed in
-// Handheld_Runs(); anything else does nothing. Returns whether a run was started.
-bool Synchronize_Handheld(bool Full_Sync);
-
-// The Palm and Windows Mobile transfers, installed by the handheld subsystem.
+// The Palm and Windows Mobile transfers, given by the handheld subsystem.
 struct HandheldRuns {
-  std::function<void(bool)> palm;
-  std::function<void(bool)> windows_mobile;
+  std::function<void(Session&, bool)> palm;
+  std::function<void(Session&, bool)> windows_mobile;
 };
-HandheldRuns& Handheld_Runs();
+
+// "&Read Scanner" (Full_Sync false) and "&Synchronize" (true): by the "Scanner"
+// setting, compared exactly: "Orvex R50 Scanner" runs Synchronize_Infrared (its
+// summary goes to `infrared` when given); "Palm Barcode Scanner" and "Windows Mobile
+// Scanner" run the transfers in `handheld`; anything else does nothing. Returns
+// whether a run was started.
+bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& handheld = {},
+                          IrRunSummary* infrared = nullptr);
 
 // ---- upload helpers ----
+
+// The upload's staging: empties Scanner_Data and copies every PRODUCT1 row of
+// `products` into it with one INSERT statement per product, all in one commit.
+// Throws jet::Error (nothing is staged then).
+void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products);
 
 // The item number as hexadecimal text, two upper-case digits per character (its
 // code in the single-byte character set; characters beyond it as "3F", "?"):

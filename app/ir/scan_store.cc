@@ -1,14 +1,14 @@
-#include "ir/scan_store.h"
+#include "app/ir/scan_store.h"
 
 #include <cstdio>
 
-#include "ir/cls_serial_ir.h"
+#include "app/ir/cls_serial_ir.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/schema.h"
 #include "jet/transaction.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
 
 namespace tallimo::ir {
 namespace {
@@ -39,11 +39,6 @@ void set_row(jet::dao::Recordset& rs, double qty, const jet::Value& item, const 
 // The row's quantity plus `add` (both as money amounts).
 double summed(const jet::Value& present, const jet::Value& add) {
   return as_double(jet::Currency{Null_To_Currency(present).ten_thousandths + Null_To_Currency(add).ten_thousandths});
-}
-
-std::string hold_lookup_sql(const std::string& item_number, int16_t file) {
-  return std::string("Select * From ") + kHoldTable + " Where File_Type = " + std::to_string(file) +
-         " And Item_Number = " + quoted_literal(item_number);
 }
 
 std::string rows_of_kind_sql(const char* table, int16_t file) {
@@ -77,6 +72,11 @@ std::string records_digest(const std::vector<ScannerRecord>& records, size_t cou
   char text[17];
   std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
   return text;
+}
+
+std::string held_row_lookup_sql(const std::string& item_number, int16_t file) {
+  return std::string("Select * From ") + kHoldTable + " Where File_Type = " + std::to_string(file) +
+         " And Item_Number = " + quoted_literal(item_number);
 }
 
 std::string scanner_data_lookup_sql(const std::string& item_number, int16_t file_type) {
@@ -161,7 +161,7 @@ std::optional<ScanStore::Held> ScanStore::held(int16_t file) {
 void ScanStore::merge_into_hold(int16_t file, const std::vector<ScannerRecord>& records) {
   for (const ScannerRecord& r : records) {
     if (r.Item_Number.empty()) continue;
-    auto rs = db_.open_recordset(hold_lookup_sql(r.Item_Number, file));
+    auto rs = db_.open_recordset(held_row_lookup_sql(r.Item_Number, file));
     double qty;
     if (rs->eof()) {
       rs->add_new();

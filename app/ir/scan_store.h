@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "ir/scanner_record.h"
+#include "app/ir/scanner_record.h"
 
 namespace jet::dao {
 class Database;
@@ -48,6 +48,9 @@ std::string records_digest(const std::vector<ScannerRecord>& records, size_t cou
 // The read's merge rule: the lookup of an item's row of one kind, the item number
 // as a double-quoted literal (double quotes in it doubled).
 std::string scanner_data_lookup_sql(const std::string& item_number, int16_t file_type);
+
+// The lookup of an item's held row of one file (a seek on the held rows' index).
+std::string held_row_lookup_sql(const std::string& item_number, int16_t file);
 
 class ScanStore {
  public:

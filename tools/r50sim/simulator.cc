@@ -173,7 +173,7 @@ int Simulator::count(Event::Kind kind) const {
 }
 
 void Simulator::log(Event::Kind kind, int speed, std::string bytes) {
-  events_.push_back({kind, speed, std::move(bytes)});
+  events_.push_back({kind, speed, std::move(bytes), Clock::now()});
 }
 
 void Simulator::run() {

@@ -66,6 +66,9 @@ struct Event {
   Kind kind;
   int speed = 0;      // the slave side's speed when the bytes arrived (new speed for kSpeedChange)
   std::string bytes;  // the frame (length byte to checksum), the reply, or the noise
+  // When it happened: a frame or noise when its bytes arrived, a reply when it was
+  // queued (due = at + its delay and pacing).
+  std::chrono::steady_clock::time_point at;
 };
 
 class Simulator {

@@ -4,30 +4,36 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 
-#include "application_folder.h"
-#include "data/products_database.h"
-#include "data/scanner_database.h"
-#include "ir/ir_runs.h"
-#include "posting/posting.h"
-#include "posting/posting_summary.h"
-#include "ir/corvia_library.h"
-#include "settings.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/ir/corvia_library.h"
+#include "app/posting/posting.h"
+#include "app/settings.h"
 
 namespace tallimo::cli {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
 namespace {
-extern "C" void on_signal(int) { g_interrupted = 1; }
+
+static_assert(std::atomic<bool>::is_always_lock_free);
+std::atomic<bool>* g_abort_flag = nullptr;
+
+extern "C" void on_signal(int) {
+  g_interrupted = 1;
+  if (g_abort_flag != nullptr) g_abort_flag->store(true);
+}
+
 }  // namespace
 
-void install_signal_handlers() {
+void install_signal_handlers(Session* session) {
+  g_abort_flag = session != nullptr ? &session->abort_flag() : nullptr;
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_signal;
@@ -66,13 +72,11 @@ MessageAnswer CommandLineUi::message_box(const std::string& text, MessageButtons
   return line[0] == '\n' ? MessageAnswer::kOk : MessageAnswer::kCancel;
 }
 
-bool CommandLineUi::abort_requested() const { return g_interrupted != 0 || ConsoleUserInterface::abort_requested(); }
-
 void CommandLineUi::show_preferences() {
   std::fprintf(stderr,
                "tallimo-cli: the products database \"%s\" does not exist; give --products FILE or store the "
                "path in the \"Orvex_Location\" setting\n",
-               App_Settings().Orvex_Location.c_str());
+               settings_ != nullptr ? settings_->Orvex_Location.c_str() : "");
 }
 
 bool parse_long(const std::string& text, long& out) {
@@ -121,8 +125,10 @@ bool parse_options(const std::vector<std::string>& args, const std::vector<std::
       out.com = static_cast<int>(n);
     } else if (name == "baud") {
       if (!parse_long(v, n) || n < 0 || n > 32767) {
-        std::fprintf(stderr, "tallimo-cli: --baud takes the speed index 0 (115200), 1 (38400), 2 (19200) or 3 "
-                             "(9600), not \"%s\"\n", v.c_str());
+        std::fprintf(stderr,
+                     "tallimo-cli: --baud takes the speed index 0 (115200), 1 (38400), 2 (19200) or 3 (9600), not "
+                     "\"%s\"\n",
+                     v.c_str());
         return false;
       }
       out.baud = static_cast<int>(n);
@@ -137,9 +143,18 @@ bool parse_options(const std::vector<std::string>& args, const std::vector<std::
   return true;
 }
 
-int apply_options(const CommonOptions& options, CommandLineUi& ui) {
-  if (!options.home.empty()) set_application_folder(options.home);
-  Settings& settings = App_Settings();
+int start_program(const std::vector<std::string>& args, const std::vector<std::string>& allowed, Program& program) {
+  CommonOptions& options = program.options;
+  if (!parse_options(args, allowed, options)) return kExitUsage;
+  program.ui = std::make_unique<CommandLineUi>(options.quiet, options.yes);
+  program.session = std::make_unique<Session>(*program.ui, options.home);
+  Session& session = *program.session;
+  CommandLineUi& ui = *program.ui;
+  ui.set_settings(&session.settings());
+  install_signal_handlers(&session);
+  Load_Settings(session);
+
+  Settings& settings = session.settings();
   if (!options.products.empty()) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(options.products, ec)) {
@@ -151,57 +166,50 @@ int apply_options(const CommonOptions& options, CommandLineUi& ui) {
   if (options.com > 0) settings.Com_Port = static_cast<int16_t>(options.com - 1);
   if (options.baud >= 0) settings.Baud_Rate = static_cast<int16_t>(options.baud);
   if (!options.corvia.empty()) ir::set_corvia_library_path(options.corvia);
+  if (options.records_per_commit > 0)
+    session.posting_options().records_per_commit = static_cast<int>(options.records_per_commit);
   if (!options.kinds.empty()) {
-    for (int k = 0; k < 6; ++k) ui.set_process_item_value(k, 0);
-    ui.set_process_items_all_value(0);
+    for (int k = 0; k < kKindCount; ++k) ui.set_process_item_state(k, CheckState::kUnchecked);
+    ui.set_process_items_all_state(CheckState::kUnchecked);
     std::size_t start = 0;
     for (;;) {
       const std::size_t comma = options.kinds.find(',', start);
-      const std::string item = options.kinds.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+      const std::string item =
+          options.kinds.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
       long k = -1;
       if (!parse_long(item, k) || k < 0 || k > 5) {
         std::fprintf(stderr, "tallimo-cli: --kinds takes codes 0 to 5 separated by commas, not \"%s\"\n",
                      options.kinds.c_str());
         return kExitUsage;
       }
-      ui.set_process_item_value(static_cast<int>(k), 1);
+      ui.set_process_item_state(static_cast<int>(k), CheckState::kChecked);
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
   }
+  // As the command centre does for a command: the other commands are locked.
+  ui.set_command_button_enabled(Find_Command_Button(ui, "&Synchronize"), false);
   return -1;
 }
 
-}  // namespace tallimo::cli
-
-namespace tallimo::cli {
-
-int prepare_infrared_run(const std::vector<std::string>& args, CommonOptions& options, CommandLineUi*& ui) {
-  if (!parse_options(args, {"home", "products", "kinds", "com", "baud", "corvia", "yes", "quiet", "records-per-commit"},
-                     options)) {
-    return kExitUsage;
-  }
-  static CommandLineUi* the_ui = nullptr;
-  delete the_ui;
-  the_ui = new CommandLineUi(options.quiet, options.yes);
-  ui = the_ui;
-  set_app_ui(ui);
-  Load_Settings();
-  if (int code = apply_options(options, *ui); code >= 0) return code;
-  if (options.records_per_commit > 0) Posting_Options().records_per_commit = static_cast<int>(options.records_per_commit);
-  if (!Open_Scanner_Data_File()) return kExitFailed;
-  ui->set_command_button_enabled(ui->Find_Command_Button("&Synchronize"), false);
+int prepare_infrared_run(const std::vector<std::string>& args, Program& program) {
+  const int code = start_program(
+      args, {"home", "products", "kinds", "com", "baud", "corvia", "yes", "quiet", "records-per-commit"}, program);
+  if (code >= 0) return code;
+  if (!Open_Scanner_Data_File(*program.session)) return kExitFailed;
+  if (g_interrupted) return kExitCancelled;
   return -1;
 }
 
-int finish_infrared_run(const char* command, const CommonOptions& options) {
-  Close_Ir_Port();
-  Close_Orvex_DataBase();
-  Close_Scanner_Data_File();
-  const IrRunSummary& s = Last_Ir_Run();
-  const PostingSummary& post = Last_Posting_Summary();
+int finish_infrared_run(const char* command, Program& program, const IrRunSummary& s) {
+  Session& session = *program.session;
+  Close_Ir_Port(session);
+  Close_Orvex_DataBase(session);
+  Close_Scanner_Data_File(session);
+  install_signal_handlers(nullptr);
+  const PostingSummary& post = session.last_posting_summary();
   const std::string name = command;
-  if (!options.quiet) {
+  if (!program.options.quiet) {
     std::printf("%s: %d file(s) read, %ld record(s)", command, s.files_read, s.records_read);
     if (s.files_spared > 0) std::printf(", %d file(s) left on the scanner", s.files_spared);
     if (s.resumed) std::printf(" (completing an interrupted read)");

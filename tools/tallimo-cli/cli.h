@@ -6,10 +6,13 @@
 #pragma once
 
 #include <csignal>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "user_interface.h"
+#include "app/ir/ir_runs.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo::cli {
 
@@ -22,27 +25,31 @@ inline constexpr int kExitLeftOver = 3;   // completed, but something remains (r
                                           // that did not fit on the scanner)
 inline constexpr int kExitCancelled = 4;  // Cancel in the instructions box, Ctrl-C or SIGTERM
 
-// Set by SIGINT and SIGTERM: the "&Abort" button of the command line.
+// Set by SIGINT and SIGTERM, which also set the running session's abort flag: the
+// "&Abort" button of the command line.
 extern volatile std::sig_atomic_t g_interrupted;
 // Installs the handlers (without restarting interrupted reads, so a pending
-// question on the terminal is answered Cancel).
-void install_signal_handlers();
+// question on the terminal is answered Cancel). `session` (may be null) gets its
+// abort flag set by them.
+void install_signal_handlers(Session* session);
 
 // Status lines on stdout (CR LF shown as " | "), message boxes on stderr as
 // "[Tallimo] text". The instructions box (OK / Cancel) is answered OK by --yes,
 // otherwise asked on the terminal (Enter = OK, anything else or end of input = Cancel).
 class CommandLineUi : public ConsoleUserInterface {
  public:
-  CommandLineUi(bool quiet, bool yes) : quiet_(quiet), yes_(yes) {}
+  CommandLineUi(bool quiet, bool yes) : ConsoleUserInterface(quiet), quiet_(quiet), yes_(yes) {}
   void Display_Status_Message(const std::string& text) override;
   MessageAnswer message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                             const std::string& title) override;
-  bool abort_requested() const override;
   void show_preferences() override;
+  // The settings whose products path show_preferences names.
+  void set_settings(const Settings* settings) { settings_ = settings; }
 
  private:
   bool quiet_;
   bool yes_;
+  const Settings* settings_ = nullptr;
 };
 
 // Options shared by the subcommands that run the program's procedures.
@@ -64,18 +71,26 @@ struct CommonOptions {
 bool parse_options(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
                    CommonOptions& out);
 
-// Applies the options after the settings are loaded: folder, products path, port,
-// line speed, library path, kind boxes. Returns an exit code, or -1 to go on.
-int apply_options(const CommonOptions& options, CommandLineUi& ui);
+// One subcommand's program: its user interface and its session (for the folder
+// of --home), with the settings loaded and the options applied.
+struct Program {
+  CommonOptions options;
+  std::unique_ptr<CommandLineUi> ui;
+  std::unique_ptr<Session> session;
+};
+// Parses `args` (the options `allowed` names), creates the program and applies the
+// options after the settings are loaded: products path, port, line speed, library
+// path, kind boxes. Returns an exit code, or -1 to go on.
+int start_program(const std::vector<std::string>& args, const std::vector<std::string>& allowed, Program& program);
 
 bool parse_long(const std::string& text, long& out);
 
-// The start of an infrared run: parses the options of read, upload and sync, loads
-// the settings, opens the scanner database. Returns an exit code, or -1 to go on.
-int prepare_infrared_run(const std::vector<std::string>& args, CommonOptions& options, CommandLineUi*& ui);
+// The start of an infrared run: start_program with the options of read, upload and
+// sync, then the scanner database opened. Returns an exit code, or -1 to go on.
+int prepare_infrared_run(const std::vector<std::string>& args, Program& program);
 // The end of one: closes the databases and the port, prints the summary line, and
-// gives the exit code the run's summaries call for.
-int finish_infrared_run(const char* command, const CommonOptions& options);
+// gives the exit code the run's summary calls for.
+int finish_infrared_run(const char* command, Program& program, const IrRunSummary& summary);
 
 // Subcommands.
 int run_post(const std::vector<std::string>& args);

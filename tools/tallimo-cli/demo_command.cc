@@ -6,8 +6,8 @@
 #include <fstream>
 
 #include "cli.h"
-#include "data/demo_shop.h"
-#include "data/scanner_database.h"
+#include "app/data/demo_shop.h"
+#include "app/data/scanner_database.h"
 
 namespace tallimo::cli {
 namespace {

@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "cli.h"
-#include "data/demo_shop.h"
-#include "data/scanner_database.h"
+#include "app/data/demo_shop.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 
 namespace tallimo::cli {

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
   }
   for (const auto& s : kSubcommands) {
     if (name != s.name) continue;
-    tallimo::cli::install_signal_handlers();
+    tallimo::cli::install_signal_handlers(nullptr);
     try {
       return s.run(std::vector<std::string>(argv + 2, argv + argc));
     } catch (const std::exception& e) {

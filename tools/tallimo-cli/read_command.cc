@@ -1,22 +1,21 @@
 // tallimo-cli read: "&Read Scanner" (the scanner-kind dispatch, no synchronisation).
 #include <cstdio>
 
+#include "app/ir/ir_runs.h"
 #include "cli.h"
-#include "ir/ir_runs.h"
-#include "settings.h"
 
 namespace tallimo::cli {
 
 int run_read(const std::vector<std::string>& args) {
-  CommonOptions options;
-  CommandLineUi* ui = nullptr;
-  if (int code = prepare_infrared_run(args, options, ui); code >= 0) return code;
-  if (!Synchronize_Handheld(false)) {
+  Program program;
+  if (int code = prepare_infrared_run(args, program); code >= 0) return code;
+  IrRunSummary summary;
+  if (!Synchronize_Handheld(*program.session, false, {}, &summary)) {
     std::fprintf(stderr, "tallimo-cli: the scanner kind \"%s\" has no read on the command line\n",
-                 App_Settings().Scanner.c_str());
+                 program.session->settings().Scanner.c_str());
     return kExitFailed;
   }
-  return finish_infrared_run("read", options);
+  return finish_infrared_run("read", program, summary);
 }
 
 }  // namespace tallimo::cli

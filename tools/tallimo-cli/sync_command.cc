@@ -1,22 +1,21 @@
 // tallimo-cli sync: "&Synchronize" (read, post, send the product list back).
 #include <cstdio>
 
+#include "app/ir/ir_runs.h"
 #include "cli.h"
-#include "ir/ir_runs.h"
-#include "settings.h"
 
 namespace tallimo::cli {
 
 int run_sync(const std::vector<std::string>& args) {
-  CommonOptions options;
-  CommandLineUi* ui = nullptr;
-  if (int code = prepare_infrared_run(args, options, ui); code >= 0) return code;
-  if (!Synchronize_Handheld(true)) {
+  Program program;
+  if (int code = prepare_infrared_run(args, program); code >= 0) return code;
+  IrRunSummary summary;
+  if (!Synchronize_Handheld(*program.session, true, {}, &summary)) {
     std::fprintf(stderr, "tallimo-cli: the scanner kind \"%s\" has no synchronisation on the command line\n",
-                 App_Settings().Scanner.c_str());
+                 program.session->settings().Scanner.c_str());
     return kExitFailed;
   }
-  return finish_infrared_run("sync", options);
+  return finish_infrared_run("sync", program, summary);
 }
 
 }  // namespace tallimo::cli

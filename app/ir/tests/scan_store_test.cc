@@ -2,11 +2,11 @@
 // cut between its commits ends with each scan counted once.
 #include <gtest/gtest.h>
 
-#include "data/scanner_database.h"
-#include "ir/scan_store.h"
+#include "app/data/scanner_database.h"
+#include "app/ir/scan_store.h"
+#include "app/posting/posting.h"
+#include "app/tests/shop_fixture.h"
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
@@ -122,6 +122,12 @@ TEST_F(ScanStoreTest, TheProductListReplacesItsRowsAndHoldsNothing) {
   store_->replace(5, {product});
   EXPECT_EQ(rows(), (std::vector<std::string>{"5 P1 12"}));
   EXPECT_FALSE(store_->held(5).has_value());
+}
+
+TEST_F(ScanStoreTest, MergingAHeldRowSeeksItsIndexInsteadOfScanning) {
+  auto rs = db_->open_recordset(ir::held_row_lookup_sql("A\"1", 2));
+  EXPECT_NE(rs->plan().find("seek"), std::string::npos) << rs->plan();
+  rs->close();
 }
 
 TEST(ScanStoreSql, TheLookupKeepsItsLayoutAndDoublesQuotes) {

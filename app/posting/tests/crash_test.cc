@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <map>
 
-#include "shop_fixture.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
@@ -39,7 +39,7 @@ Child start_post(const std::string& shop, bool quiet) {
     ::close(fds[0]);
     ::close(fds[1]);
     if (FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 2);
-    ::execl(TALLIMO_POST, TALLIMO_POST, "--home", shop.c_str(), "--products", products.c_str(), "--records-per-commit",
+    ::execl(TALLIMO_CLI, TALLIMO_CLI, "post", "--home", shop.c_str(), "--products", products.c_str(), "--records-per-commit",
             "50", quiet ? "--quiet" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -107,7 +107,7 @@ class PostingCrashTest : public ShopTest {};
 
 TEST_F(PostingCrashTest, KilledRunsRestartedPostEveryRecordExactlyOnce) {
   const std::string seed_shop = dir_ + "/seed";
-  run(std::string(TALLIMO_POST) + " generate '" + seed_shop + "' 20000 5000 42");
+  run(std::string(TALLIMO_CLI) + " generate '" + seed_shop + "' 20000 5000 42");
   const std::string reference = dir_ + "/reference";
   const std::string crashed = dir_ + "/crashed";
   fs::copy(seed_shop, reference);

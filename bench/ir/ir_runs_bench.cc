@@ -1,0 +1,190 @@
+// The infrared runs end to end, beside the line's limit measured in the same run.
+//
+//   upload: a shop of P products (default 100,000) staged and sent to the simulated
+//           scanner at 115200 bit/s, replies paced at wire time. Figures: the staging
+//           (PRODUCT1 copied into Scanner_Data, one statement per product, one commit)
+//           against its 1.5 s goal, and the wire use while products and index go out:
+//           bits on the line (frames and replies, 10 bits a byte) per second over
+//           115200, the most a half-duplex exchange can reach.
+//   read:   S scans (default 10,000) in files 0 to 4, read by the read run. Wire use
+//           from the first record frame to the last file's deletion, commits included.
+//
+// Usage: ir_runs_bench [PRODUCTS [SCANS]]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/data/demo_shop.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/ir/corvia_library.h"
+#include "app/ir/ir_runs.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
+#include "jet/dao.h"
+#include "simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kLine = 115200.0;
+
+double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
+
+// Headless, answers OK, and stays quiet.
+class BenchUi : public tallimo::ConsoleUserInterface {
+ public:
+  BenchUi() : ConsoleUserInterface(true) {}
+  tallimo::MessageAnswer message_box(const std::string& text, tallimo::MessageButtons, tallimo::MessageIcon,
+                                     const std::string&) override {
+    if (text != tallimo::Scanner_Instructions()) std::fprintf(stderr, "  message: %s\n", text.c_str());
+    return tallimo::MessageAnswer::kOk;
+  }
+};
+
+// Wire use between the first event whose bytes start with `first` and the last one
+// starting with `last` (frames and replies in between, both directions).
+struct Wire {
+  double seconds = 0;
+  long bytes = 0;
+  double use() const { return seconds > 0 ? bytes * 10.0 / seconds / kLine : 0; }
+};
+
+Wire wire_between(const std::vector<r50sim::Event>& events, const std::string& first, const std::string& last) {
+  size_t a = events.size(), b = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    const auto& e = events[i];
+    if (e.kind != r50sim::Event::kFrame) continue;
+    const std::string payload = e.bytes.substr(1, e.bytes.size() - 2);
+    if (a == events.size() && payload.rfind(first, 0) == 0) a = i;
+    if (payload.rfind(last, 0) == 0) b = i;
+  }
+  Wire w;
+  if (a >= events.size() || b < a) return w;
+  // Up to the reply to the last frame.
+  size_t end = b;
+  while (end + 1 < events.size() && events[end].kind != r50sim::Event::kReply) ++end;
+  // The reply's event is logged when queued; it is on the line once its pacing is over,
+  // which is the frame's arrival plus the exchange's wire time.
+  const auto& f = events[b];
+  const auto& r = events[end];
+  const double tail = (static_cast<double>(f.bytes.size() + r.bytes.size()) * 10.0) / kLine;
+  w.seconds = seconds(events[a].at, f.at) + tail;
+  for (size_t i = a; i <= end; ++i) {
+    const auto& e = events[i];
+    if (e.kind == r50sim::Event::kFrame || e.kind == r50sim::Event::kReply) w.bytes += static_cast<long>(e.bytes.size());
+  }
+  return w;
+}
+
+bool upload(tallimo::Session& session, const std::string& dir, int products, r50sim::Simulator& sim) {
+  const std::string products_path = dir + "/products.mdb";
+  {
+    auto db = tallimo::demo::create_products_database(products_path);
+    tallimo::demo::add_products(*db, tallimo::demo::generated_catalogue(products, 11));
+    db->close();
+  }
+  session.settings().Orvex_Location = products_path;
+  if (!tallimo::Open_Scanner_Data_File(session)) return false;
+
+  // The staging alone, twice (the second replaces the first list).
+  for (int pass = 1; pass <= 2; ++pass) {
+    if (!tallimo::Open_Orvex_DataBase(session)) return false;
+    const auto size_before = std::filesystem::file_size(tallimo::Scanner_Database_Path(session));
+    const auto t0 = Clock::now();
+    tallimo::stage_product_list(*tallimo::Scanner_Database(session), *tallimo::Orvex_Database(session));
+    const double s = seconds(t0, Clock::now());
+    tallimo::Close_Orvex_DataBase(session);
+    const auto size_after = std::filesystem::file_size(tallimo::Scanner_Database_Path(session));
+    std::printf("  staging %d products, pass %d: %.3f s (goal 1.5 s: ratio %.2f); POS_Scanner.MDB %ld -> %ld bytes\n",
+                products, pass, s, s / 1.5, static_cast<long>(size_before), static_cast<long>(size_after));
+  }
+
+  sim.with_scanner([](r50sim::Scanner& s) { s.set_sync_mode(true); });
+  sim.clear_events();
+  const auto t0 = Clock::now();
+  const auto summary = tallimo::Update_Inventory_Corvia_Labs(session, false);
+  const double total = seconds(t0, Clock::now());
+  const auto events = sim.events();
+  // From the first product record to the last index entry.
+  Wire w = wire_between(events, "350 ", "360 ");
+  std::printf("  upload run: %.1f s in all; %ld products and %ld index entries sent%s\n", total,
+              summary.products_sent, summary.index_entries_sent, summary.completed ? "" : " (NOT completed)");
+  std::printf("  wire: %ld bytes in %.1f s = %.0f bit/s; line limit %.0f bit/s; ratio %.3f (goal 0.90)\n", w.bytes,
+              w.seconds, w.bytes * 10.0 / w.seconds, kLine, w.use());
+  tallimo::Close_Scanner_Data_File(session);
+  return summary.completed;
+}
+
+bool read(tallimo::Session& session, int scans, r50sim::Simulator& sim) {
+  const int per_file = scans / 5;
+  sim.with_scanner([&](r50sim::Scanner& s) {
+    for (int f = 0; f < 7; ++f) s.set_records(f, {});
+    for (int f = 0; f < 5; ++f) {
+      std::vector<std::string> records;
+      for (int k = 0; k < per_file; ++k)
+        records.push_back("P" + std::to_string(100000 + (k * 7919) % 3000) + "~" + std::to_string(1 + k % 9) +
+                          "~SCANNED ITEM " + std::to_string(k % 100));
+      s.set_records(f, records);
+    }
+    s.set_sync_mode(true);
+  });
+  if (!tallimo::Open_Scanner_Data_File(session)) return false;
+  sim.clear_events();
+  const auto t0 = Clock::now();
+  const auto summary = tallimo::Synchronize_Infrared(session, false);
+  const double total = seconds(t0, Clock::now());
+  // From the first record read of file 0 to the deletion of file 4.
+  Wire w = wire_between(sim.events(), "200", "14");
+  std::printf("  read run: %.1f s in all (the product list's count waits 5 s by design); %ld records read, %d "
+              "files%s\n",
+              total, summary.records_read, summary.files_read, summary.completed ? "" : " (NOT completed)");
+  std::printf("  wire: %ld bytes in %.1f s = %.0f bit/s; line limit %.0f bit/s; ratio %.3f (goal 0.90)\n", w.bytes,
+              w.seconds, w.bytes * 10.0 / w.seconds, kLine, w.use());
+  tallimo::Close_Scanner_Data_File(session);
+  return summary.completed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int products = argc > 1 ? std::atoi(argv[1]) : 100000;
+  const int scans = argc > 2 ? std::atoi(argv[2]) : 10000;
+  if (products <= 0 || scans <= 0 || scans / 5 > 32767) {
+    std::fprintf(stderr, "usage: ir_runs_bench [PRODUCTS [SCANS]]\n");
+    return 2;
+  }
+  char tmpl[] = "/tmp/tallimo-ir-bench-XXXXXX";
+  const std::string dir = ::mkdtemp(tmpl);
+  ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+  BenchUi ui;
+  tallimo::Session session(ui, dir);
+  tallimo::ir::set_corvia_library_path(CORVIA_LIBRARY_FILE);
+
+  r50sim::Options options;
+  options.pace_line = true;
+  options.memory_total = 256L * 1024 * 1024;
+  r50sim::Simulator sim(options);
+  sim.start();
+  ::setenv("CORVIA_COM2", sim.slave_path().c_str(), 1);
+  session.settings().Com_Port = 1;
+  session.settings().Baud_Rate = 0;
+
+  bool ok = true;
+  try {
+    std::printf("read of %d scans at 115200 bit/s, replies paced at wire time:\n", scans);
+    ok = read(session, scans, sim) && ok;
+    std::printf("upload of %d products at 115200 bit/s, replies paced at wire time:\n", products);
+    ok = upload(session, dir, products, sim) && ok;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    ok = false;
+  }
+  sim.stop();
+  std::filesystem::remove_all(dir);
+  return ok ? 0 : 1;
+}
