@@ -1,6 +1,6 @@
 // The layouts the program writes into the application folder when a layout
 // file is missing. Their comments explain the format to whoever opens them.
-#include "reports/report_layout.h"
+#include "app/reports/report_layout.h"
 
 namespace tallimo::reports {
 namespace {

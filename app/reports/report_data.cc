@@ -1,4 +1,4 @@
-#include "reports/report_data.h"
+#include "app/reports/report_data.h"
 
 #include <algorithm>
 #include <cctype>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "reports/report_layout.h"
+#include "app/reports/report_layout.h"
 
 namespace tallimo::reports {
 

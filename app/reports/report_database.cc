@@ -1,4 +1,4 @@
-#include "reports/report_database.h"
+#include "app/reports/report_database.h"
 
 #include <chrono>
 #include <cstdio>
@@ -7,34 +7,24 @@
 #include <unordered_set>
 #include <vector>
 
-#include "application_folder.h"
-#include "data/products_database.h"
-#include "data/scanner_database.h"
-#include "error_log.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/error_log.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/transaction.h"
-#include "user_interface.h"
 
 namespace tallimo {
 namespace {
 
-struct ReportState {
-  std::string path;
-  std::unique_ptr<jet::dao::Database> db;
-};
-
-ReportState& state() {
-  static ReportState s;
-  return s;
-}
-
-jet::dao::Database& open_report_database() {
-  if (!state().db) {
+jet::dao::Database& open_report_database(ReportDatabase& report) {
+  if (!report.Report_Database) {
     throw jet::Error(jet::ErrorCategory::kInvalidArgument,
-                     "the report database " + state().path + " is not open");
+                     "the report database " + report.Report_Database_Path + " is not open");
   }
-  return *state().db;
+  return *report.Report_Database;
 }
 
 std::string table_sql(const std::string& table) {
@@ -105,64 +95,63 @@ std::string free_report_database_path(const std::string& folder, std::time_t whe
   return path;
 }
 
-const std::string& Report_Database_Path() { return state().path; }
-jet::dao::Database* Report_Database() { return state().db.get(); }
-
-void Create_Report_Database(const std::string& path) {
+void Create_Report_Database(Session& session, ReportDatabase& report, const std::string& path) {
   try {
-    state().db.reset();
+    report.Report_Database.reset();
     jet::dao::Database::create(path, jet::dao::kLangGeneral, jet::dao::kVersion40)->close();
     // The file is ours and lives only for one request: commits need not
     // survive a power cut, which makes the row-by-row pass far quicker.
     jet::dao::OpenOptions options;
     options.durability = jet::Durability::kFast;
-    state().db = jet::dao::Database::open(path, options);
+    report.Report_Database = jet::dao::Database::open(path, options);
   } catch (const std::exception& e) {
-    state().db.reset();
-    Error_Routine(e.what(), "Create_Report_Database");
+    report.Report_Database.reset();
+    Error_Routine(session, e.what(), "Create_Report_Database");
   }
 }
 
-void Create_Report_Tables() {
-  jet::dao::Database& db = open_report_database();
+void Create_Report_Tables(ReportDatabase& report) {
+  jet::dao::Database& db = open_report_database(report);
   db.execute(comparison_table_sql());
   db.execute(not_in_inventory_table_sql());
   db.execute(not_scanned_table_sql());
 }
 
-void Get_Copy_of_Master_Table() {
+void Get_Copy_of_Master_Table(Session& session, ReportDatabase& report) {
   try {
-    if (!Open_Orvex_DataBase()) {
+    if (!Open_Orvex_DataBase(session)) {
       throw jet::Error(jet::ErrorCategory::kNotFound,
                        "the products database could not be opened, so no products were copied into " +
-                           state().path);
+                           report.Report_Database_Path);
     }
     struct Closer {
-      ~Closer() { Close_Orvex_DataBase(); }
-    } closer;
-    Orvex_Database()->execute(copy_of_master_table_sql(state().path));
+      Session& session;
+      ~Closer() { Close_Orvex_DataBase(session); }
+    } closer{session};
+    Orvex_Database(session)->execute(copy_of_master_table_sql(report.Report_Database_Path));
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Get_Copy_of_Master_Table");
+    Error_Routine(session, e.what(), "Get_Copy_of_Master_Table");
   }
 }
 
-void Get_Comparison_Data() {
+void Get_Comparison_Data(Session& session, ReportDatabase& report) {
   try {
-    jet::dao::Database* scanner = Scanner_Database();
+    jet::dao::Database* scanner = Scanner_Database(session);
     if (scanner == nullptr) {
       throw jet::Error(jet::ErrorCategory::kInvalidArgument,
-                       "the scanner database is not open, so no counted items were copied into " + state().path);
+                       "the scanner database is not open, so no counted items were copied into " +
+                           report.Report_Database_Path);
     }
-    scanner->execute(comparison_data_sql(state().path));
+    scanner->execute(comparison_data_sql(report.Report_Database_Path));
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Get_Comparison_Data");
+    Error_Routine(session, e.what(), "Get_Comparison_Data");
   }
 }
 
-void Build_Not_In_Inventory() {
+void Build_Not_In_Inventory(Session& session, ReportDatabase& report) {
   try {
-    jet::dao::Database& db = open_report_database();
-    UserInterface& ui = App_UI();
+    jet::dao::Database& db = open_report_database(report);
+    UserInterface& ui = session.ui();
     // Which counted rows no product carries, found in one pass: the engine
     // matches the item numbers by hashing (no scan of Not_Scanned per row,
     // and no item number is ever spliced into a statement).
@@ -208,13 +197,13 @@ void Build_Not_In_Inventory() {
     missing->close();
     comparison->close();
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Build_Not_In_Inventory");
+    Error_Routine(session, e.what(), "Build_Not_In_Inventory");
   }
 }
 
-void Build_Not_Scanned() {
+void Build_Not_Scanned(Session& session, ReportDatabase& report) {
   try {
-    jet::dao::Database& db = open_report_database();
+    jet::dao::Database& db = open_report_database(report);
     // Every copied product has Scanner_Qty 0, so a Null there marks the
     // counted ones by their key alone; a product's own description can never
     // be taken for the mark.
@@ -224,38 +213,37 @@ void Build_Not_Scanned() {
     db.execute(std::string("DELETE Not_Scanned.Scanner_Qty") + "\r\n" + "FROM Not_Scanned" + "\r\n" +
                "Where Not_Scanned.Scanner_Qty Is Null");
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Build_Not_Scanned");
+    Error_Routine(session, e.what(), "Build_Not_Scanned");
   }
 }
 
-std::string Create_Comparison_Reports() {
-  UserInterface& ui = App_UI();
-  std::string path;
+std::string Create_Comparison_Reports(Session& session) {
+  UserInterface& ui = session.ui();
+  ReportDatabase report;
+  std::string& path = report.Report_Database_Path;
   try {
-    path = free_report_database_path(Application_Folder(), std::time(nullptr));
-    state().path = path;
+    path = free_report_database_path(session.application_folder(), std::time(nullptr));
     ui.Update_Status("Creating Report", 0, 5);
-    Create_Report_Database(path);
-    Create_Report_Tables();
+    Create_Report_Database(session, report, path);
+    Create_Report_Tables(report);
     ui.Update_Status("Getting Data from Master Database", 1, 5);
-    Get_Copy_of_Master_Table();
+    Get_Copy_of_Master_Table(session, report);
     ui.Update_Status("Getting Data from Scanner Database", 2, 5);
-    Get_Comparison_Data();
+    Get_Comparison_Data(session, report);
     ui.Update_Status("Building Item Not In Inventory Report", 3, 5);
-    Build_Not_In_Inventory();
+    Build_Not_In_Inventory(session, report);
     ui.Update_Status("Building Item Not Scanned Report", 4, 5);
-    Build_Not_Scanned();
+    Build_Not_Scanned(session, report);
     ui.Update_Status("Done", 5, 5);
-    state().db->close();
-    state().db.reset();
+    report.Report_Database->close();
+    report.Report_Database.reset();
   } catch (const std::exception& e) {
-    state().db.reset();
-    Error_Routine(e.what(), "Create_Comparison_Reports");
+    report.Report_Database.reset();
+    Error_Routine(session, e.what(), "Create_Comparison_Reports");
     // Nobody will delete a file whose path is not handed out.
     if (!path.empty()) delete_report_database(path);
     path.clear();
   }
-  state().path.clear();
   return path;
 }
 

@@ -1,4 +1,4 @@
-#include "reports/report_document.h"
+#include "app/reports/report_document.h"
 
 #include <QFontMetricsF>
 #include <QPageLayout>

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "reports/report_data.h"
-#include "reports/report_layout.h"
+#include "app/reports/report_data.h"
+#include "app/reports/report_layout.h"
 
 class QPainter;
 class QPagedPaintDevice;

@@ -1,4 +1,4 @@
-#include "reports/report_layout.h"
+#include "app/reports/report_layout.h"
 
 #include <cctype>
 #include <cmath>

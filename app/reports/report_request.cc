@@ -1,22 +1,25 @@
-#include "reports/report_request.h"
+#include "app/reports/report_request.h"
 
 #include <ctime>
 #include <fstream>
 
-#include "application_folder.h"
-#include "error_log.h"
+#include "app/session.h"
+#include "app/error_log.h"
 #include "jet/error.h"
-#include "reports/report_data.h"
-#include "reports/report_database.h"
+#include "app/reports/report_data.h"
+#include "app/reports/report_database.h"
 
 namespace tallimo::reports {
 
-std::string layout_path(ReportKind kind) { return Application_Folder() + layout_file_name(kind); }
+std::string layout_path(const Session& session, ReportKind kind) {
+  return session.application_folder() + layout_file_name(kind);
+}
 
 ReportInfo current_report_info() { return ReportInfo{computer_name(), report_date_text(std::time(nullptr))}; }
 
-std::unique_ptr<ReportDocument> prepare_report(ReportKind kind, const std::string& database_path) {
-  return prepare_report_with(layout_path(kind), kind, database_path);
+std::unique_ptr<ReportDocument> prepare_report(const Session& session, ReportKind kind,
+                                               const std::string& database_path) {
+  return prepare_report_with(layout_path(session, kind), kind, database_path);
 }
 
 std::unique_ptr<ReportDocument> prepare_report_with(const std::string& layout_file, ReportKind kind,
@@ -30,11 +33,12 @@ std::unique_ptr<ReportDocument> prepare_report_with(const std::string& layout_fi
   return std::make_unique<ReportDocument>(std::move(layout), std::move(rows), current_report_info());
 }
 
-std::string run_report_to_files(ReportKind kind, const std::string& pdf_path, const std::string& csv_path) {
-  const std::string database = Create_Comparison_Reports();
+std::string run_report_to_files(Session& session, ReportKind kind, const std::string& pdf_path,
+                                const std::string& csv_path) {
+  const std::string database = Create_Comparison_Reports(session);
   std::string failure;
   try {
-    auto document = prepare_report(kind, database);
+    auto document = prepare_report(session, kind, database);
     if (!pdf_path.empty()) document->write_pdf(pdf_path);
     if (!csv_path.empty()) {
       std::ofstream out(csv_path, std::ios::binary);
@@ -44,7 +48,7 @@ std::string run_report_to_files(ReportKind kind, const std::string& pdf_path, co
     }
   } catch (const std::exception& e) {
     failure = e.what();
-    Error_Routine(failure, "Print_Manager");
+    Error_Routine(session, failure, "Print_Manager");
   }
   delete_report_database(database);
   return failure;

@@ -6,19 +6,24 @@
 #include <memory>
 #include <string>
 
-#include "reports/report_document.h"
-#include "reports/report_layout.h"
+#include "app/reports/report_document.h"
+#include "app/reports/report_layout.h"
+
+namespace tallimo {
+class Session;
+}
 
 namespace tallimo::reports {
 
-// Application_Folder() + the layout file of `kind`.
-std::string layout_path(ReportKind kind);
+// The session's application folder + the layout file of `kind`.
+std::string layout_path(const Session& session, ReportKind kind);
 
 // Lays out report `kind` from the report database at `database_path`, with
 // the layout at layout_path(kind) (written there first when missing).
 // Throws jet::Error: the layout's own error (file, line, problem), or the
 // database's.
-std::unique_ptr<ReportDocument> prepare_report(ReportKind kind, const std::string& database_path);
+std::unique_ptr<ReportDocument> prepare_report(const Session& session, ReportKind kind,
+                                               const std::string& database_path);
 // The same with the layout file at `layout` (written from the default of
 // `kind` when missing).
 std::unique_ptr<ReportDocument> prepare_report_with(const std::string& layout, ReportKind kind,
@@ -31,6 +36,7 @@ ReportInfo current_report_info();
 // Error_Routine), writes the chosen outputs (an empty path: none) and deletes
 // the report database. Returns an empty text on success, else what failed
 // (also reported through Error_Routine as "Print_Manager").
-std::string run_report_to_files(ReportKind kind, const std::string& pdf_path, const std::string& csv_path);
+std::string run_report_to_files(Session& session, ReportKind kind, const std::string& pdf_path,
+                                const std::string& csv_path);
 
 }  // namespace tallimo::reports

@@ -19,15 +19,15 @@
 #include <filesystem>
 #include <string>
 
-#include "application_folder.h"
-#include "data/demo_shop.h"
-#include "data/scanner_database.h"
+#include "app/session.h"
+#include "app/data/demo_shop.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 #include "jet/transaction.h"
-#include "reports/report_database.h"
-#include "reports/report_request.h"
-#include "settings.h"
-#include "user_interface.h"
+#include "app/reports/report_database.h"
+#include "app/reports/report_request.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
 
 namespace {
 
@@ -69,20 +69,20 @@ void make_shop(const std::string& dir, int products, int counted, int known) {
   scanner->close();
 }
 
-std::string build_report_database(const std::string& dir, double& seconds) {
-  tallimo::set_application_folder(dir);
-  tallimo::App_Settings().Orvex_Location = dir + "/products.mdb";
-  tallimo::Open_Scanner_Data_File();
+std::string build_report_database(tallimo::Session& session, const std::string& dir, double& seconds) {
+  session.set_application_folder(dir);
+  session.settings().Orvex_Location = dir + "/products.mdb";
+  tallimo::Open_Scanner_Data_File(session);
   auto t0 = Clock::now();
-  std::string path = tallimo::Create_Comparison_Reports();
+  std::string path = tallimo::Create_Comparison_Reports(session);
   seconds = seconds_since(t0);
-  tallimo::Close_Scanner_Data_File();
+  tallimo::Close_Scanner_Data_File(session);
   return path;
 }
 
-int render(const std::string& database, const std::string& pdf) {
+int render(const tallimo::Session& session, const std::string& database, const std::string& pdf) {
   auto t0 = Clock::now();
-  auto doc = tallimo::reports::prepare_report(tallimo::reports::ReportKind::kNotScanned, database);
+  auto doc = tallimo::reports::prepare_report(session, tallimo::reports::ReportKind::kNotScanned, database);
   double laid_out = seconds_since(t0);
   doc->write_pdf(pdf);
   std::printf("  child: %zu rows laid out in %.2f s, %d pages, PDF written in %.2f s in all\n", doc->rows().size(),
@@ -96,10 +96,10 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QGuiApplication app(argc, argv);
   tallimo::ConsoleUserInterface ui(/*quiet=*/true);
-  tallimo::set_app_ui(&ui);
+  tallimo::Session session(ui);
   if (argc == 4 && std::string(argv[1]) == "render") {
-    tallimo::set_application_folder(std::filesystem::path(argv[2]).parent_path().string());
-    return render(argv[2], argv[3]);
+    session.set_application_folder(std::filesystem::path(argv[2]).parent_path().string());
+    return render(session, argv[2], argv[3]);
   }
   const int products = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int counted = argc > 2 ? std::atoi(argv[2]) : 10000;
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   std::printf("setup: %d products, %d counted (%d unknown) in %.2f s\n", products, counted, counted - counted * 9 / 10,
               seconds_since(t0));
   double build = 0;
-  std::string db1 = build_report_database(shop1, build);
+  std::string db1 = build_report_database(session, shop1, build);
   const double peer1 = time_command("mdb-export '" + shop1 + "/products.mdb' PRODUCT1 > /dev/null");
   std::printf("build report database:       %7.3f s   (goal < 2 s)   peer mdb-export PRODUCT1: %.3f s   ratio %.2f\n",
               build, peer1, build / peer1);
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(shop2);
   make_shop(shop2, products + counted, counted, counted);
   double build2 = 0;
-  std::string db2 = build_report_database(shop2, build2);
+  std::string db2 = build_report_database(session, shop2, build2);
   const std::string pdf = shop2 + "/not-scanned.pdf";
   t0 = Clock::now();
   pid_t child = ::fork();
@@ -149,9 +149,8 @@ int main(int argc, char** argv) {
               usage.ru_maxrss / 1024.0, std::filesystem::file_size(pdf) / 1e6, WEXITSTATUS(status));
 
   // 3. The preview's first page.
-  tallimo::set_application_folder(shop2);
   t0 = Clock::now();
-  auto doc = tallimo::reports::prepare_report(tallimo::reports::ReportKind::kNotScanned, db2);
+  auto doc = tallimo::reports::prepare_report(session, tallimo::reports::ReportKind::kNotScanned, db2);
   const double laid_out = seconds_since(t0);
   QImage first = doc->page_image(0, 96);
   const double first_page = seconds_since(t0);

@@ -8,9 +8,8 @@
 #include <memory>
 
 #include "cli.h"
-#include "data/scanner_database.h"
-#include "reports/report_request.h"
-#include "settings.h"
+#include "app/data/scanner_database.h"
+#include "app/reports/report_request.h"
 
 namespace tallimo::cli {
 
@@ -38,9 +37,6 @@ int run_report(const std::vector<std::string>& args) {
     std::fprintf(stderr, "tallimo-cli report: give --pdf FILE and/or --csv FILE\n");
     return kExitUsage;
   }
-  CommonOptions options;
-  if (!parse_options(rest, {"home", "products", "quiet"}, options)) return kExitUsage;
-
   // Fonts need a GUI application object; without a display it draws offscreen.
   std::unique_ptr<QGuiApplication> app;
   if (QGuiApplication::instance() == nullptr) {
@@ -54,16 +50,15 @@ int run_report(const std::vector<std::string>& args) {
     app = std::make_unique<QGuiApplication>(argc, argv);
   }
 
-  CommandLineUi ui(options.quiet, false);
-  set_app_ui(&ui);
-  Load_Settings();
-  if (int code = apply_options(options, ui); code >= 0) return code;
-  if (!Open_Scanner_Data_File()) return kExitFailed;
-  const std::string failure = reports::run_report_to_files(kind, pdf, csv);
-  Close_Scanner_Data_File();
-  set_app_ui(nullptr);
+  Program program;
+  if (int code = start_program(rest, {"home", "products", "quiet"}, program); code >= 0) return code;
+  Session& session = *program.session;
+  if (!Open_Scanner_Data_File(session)) return kExitFailed;
+  const std::string failure = reports::run_report_to_files(session, kind, pdf, csv);
+  Close_Scanner_Data_File(session);
+  install_signal_handlers(nullptr);
   if (!failure.empty()) return kExitFailed;
-  if (!options.quiet) {
+  if (!program.options.quiet) {
     if (!pdf.empty()) std::printf("report written to %s\n", pdf.c_str());
     if (!csv.empty()) std::printf("report written to %s\n", csv.c_str());
   }

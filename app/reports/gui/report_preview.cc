@@ -1,4 +1,4 @@
-#include "reports/gui/report_preview.h"
+#include "app/reports/gui/report_preview.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,12 +20,13 @@
 #include <cmath>
 #include <fstream>
 
-#include "error_log.h"
+#include "app/error_log.h"
 #include "jet/error.h"
-#include "reports/report_data.h"
-#include "reports/report_database.h"
-#include "reports/report_request.h"
-#include "user_interface.h"
+#include "app/reports/report_data.h"
+#include "app/reports/report_database.h"
+#include "app/reports/report_request.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo::reports {
 namespace {
@@ -105,7 +106,7 @@ void PageView::paintEvent(QPaintEvent* event) {
 
 // ---- frm_Preview_Report ----
 
-frm_Preview_Report::frm_Preview_Report(QWidget* parent) : QDialog(parent) {
+frm_Preview_Report::frm_Preview_Report(Session& session, QWidget* parent) : QDialog(parent), session_(session) {
   setObjectName("frm_Preview_Report");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -156,7 +157,7 @@ void frm_Preview_Report::activate() {
   activated_ = true;
   {
     WaitCursor wait;
-    App_UI().do_events();
+    session_.ui().do_events();
     try {
       document_ = prepare_report_with(report_name_, kind_, database_);
       if (preview_) {
@@ -171,15 +172,15 @@ void frm_Preview_Report::activate() {
         setWindowState(windowState() | Qt::WindowMaximized);
         menu_bar_->setEnabled(true);
         menu_bar_->setVisible(true);
-        App_UI().do_events();
+        session_.ui().do_events();
       } else {
         print_report();
       }
     } catch (const std::exception& e) {
-      Error_Routine(e.what(), "Print_Manager");
+      Error_Routine(session_, e.what(), "Print_Manager");
     }
   }
-  App_UI().do_events();
+  session_.ui().do_events();
   // A print request's window goes away by itself.
   if (!preview_) QTimer::singleShot(0, this, &QDialog::accept);
 }
@@ -231,7 +232,7 @@ void frm_Preview_Report::ask_save_pdf() {
   try {
     save_pdf(path.toStdString());
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Print_Manager");
+    Error_Routine(session_, e.what(), "Print_Manager");
   }
 }
 
@@ -242,13 +243,13 @@ void frm_Preview_Report::ask_save_csv() {
   try {
     save_csv(path.toStdString());
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Print_Manager");
+    Error_Routine(session_, e.what(), "Print_Manager");
   }
 }
 
 // ---- Frm_Report_Options ----
 
-Frm_Report_Options::Frm_Report_Options(QWidget* parent) : QDialog(parent) {
+Frm_Report_Options::Frm_Report_Options(Session& session, QWidget* parent) : QDialog(parent), session_(session) {
   setObjectName("Frm_Report_Options");
   setWindowTitle("Comparison Report Options");
   auto* grid = new QGridLayout(this);
@@ -296,8 +297,8 @@ void Frm_Report_Options::Set_Buttons_Enabled(bool enabled) {
 
 void Frm_Report_Options::Run_Report() {
   Set_Buttons_Enabled(false);
-  const std::string path = Create_Comparison_Reports();
-  App_UI().Update_Status("", 0, 0);
+  const std::string path = Create_Comparison_Reports(session_);
+  session_.ui().Update_Status("", 0, 0);
   // The report database goes when the request is over, however it ends.
   struct Remove {
     const std::string& path;
@@ -305,10 +306,10 @@ void Frm_Report_Options::Run_Report() {
   } remove{path};
   {
     const auto kind = static_cast<ReportKind>(report_index_);
-    frm_Preview_Report preview(this);
+    frm_Preview_Report preview(session_, this);
     preview.Set_Local_Report_Database(path);
     preview.Set_Print_Preview_Mode(preview_);
-    preview.Set_Report_Name(layout_path(kind));
+    preview.Set_Report_Name(layout_path(session_, kind));
     preview.set_report_kind(kind);
     preview.setWindowState(Qt::WindowMaximized);
     preview.exec();
@@ -316,8 +317,8 @@ void Frm_Report_Options::Run_Report() {
   Set_Buttons_Enabled(true);
 }
 
-void show_report_options(QWidget* parent) {
-  Frm_Report_Options dialog(parent);
+void show_report_options(Session& session, QWidget* parent) {
+  Frm_Report_Options dialog(session, parent);
   dialog.exec();
 }
 

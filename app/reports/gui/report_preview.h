@@ -12,8 +12,8 @@
 #include <string>
 #include <utility>
 
-#include "reports/report_document.h"
-#include "reports/report_layout.h"
+#include "app/reports/report_document.h"
+#include "app/reports/report_layout.h"
 
 class QLabel;
 class QPushButton;
@@ -21,11 +21,15 @@ class QScrollArea;
 class QMenuBar;
 class QAction;
 
+namespace tallimo {
+class Session;
+}
+
 namespace tallimo::reports {
 
 // Opens the comparison report options dialog modally over `parent`: the
 // action of the "&Comparison" menu item and of Auto_Print after posting.
-void show_report_options(QWidget* parent);
+void show_report_options(Session& session, QWidget* parent);
 
 // The pages of a laid-out report one under the other, each painted when it
 // comes into view (a few recent pages are kept as images).
@@ -59,7 +63,7 @@ class frm_Preview_Report : public QDialog {
   static constexpr const char* kCaption = "Press the F12 to Exit Preview Window";
   static constexpr const char* kFormatting = "Formatting Report.  Please Stand By...";
 
-  explicit frm_Preview_Report(QWidget* parent = nullptr);
+  explicit frm_Preview_Report(Session& session, QWidget* parent = nullptr);
   ~frm_Preview_Report() override;
 
   // The three properties the options dialog sets before showing the window.
@@ -96,6 +100,7 @@ class frm_Preview_Report : public QDialog {
   void ask_save_pdf();
   void ask_save_csv();
 
+  Session& session_;
   std::string report_name_, database_;
   bool preview_ = true;
   ReportKind kind_ = ReportKind::kComparison;
@@ -113,7 +118,7 @@ class frm_Preview_Report : public QDialog {
 class Frm_Report_Options : public QDialog {
   Q_OBJECT
  public:
-  explicit Frm_Report_Options(QWidget* parent = nullptr);
+  explicit Frm_Report_Options(Session& session, QWidget* parent = nullptr);
 
   void Btn_Preview_Click(int index);
   void Btn_Print_Click(int index);
@@ -130,6 +135,7 @@ class Frm_Report_Options : public QDialog {
   QLabel* label(int index) const { return Label1_[index]; }
 
  private:
+  Session& session_;
   std::array<QLabel*, 3> Label1_{};
   std::array<QPushButton*, 3> Btn_Preview_{};
   std::array<QPushButton*, 3> Btn_Print_{};

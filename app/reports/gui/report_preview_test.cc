@@ -16,9 +16,9 @@
 #include <fstream>
 #include <functional>
 
-#include "application_folder.h"
+#include "app/session.h"
 #include "report_test_support.h"
-#include "reports/gui/report_preview.h"
+#include "app/reports/gui/report_preview.h"
 
 namespace tallimo::testing {
 namespace {
@@ -76,14 +76,14 @@ class ReportPreviewTest : public ReportShopTest {
  protected:
   void SetUp() override {
     ReportShopTest::SetUp();
-    set_app_ui(&lock_ui_);
+    session().set_ui(lock_ui_);
     make_report_shop({product("A1", 5), product("B2", 3)}, {{"A1", 4, 5}, {"X9", 2}});
   }
   LockCheckUi lock_ui_;
 };
 
 TEST_F(ReportPreviewTest, OptionsDialogHasItsCaptionsAndSevenButtons) {
-  Frm_Report_Options dialog;
+  Frm_Report_Options dialog(session());
   EXPECT_EQ(dialog.windowTitle(), "Comparison Report Options");
   EXPECT_EQ(dialog.label(0)->text(), "Show Comparison");
   EXPECT_EQ(dialog.label(1)->text(), "Items Scanned and Not in Inventory");
@@ -95,7 +95,7 @@ TEST_F(ReportPreviewTest, OptionsDialogHasItsCaptionsAndSevenButtons) {
 }
 
 TEST_F(ReportPreviewTest, PreviewShowsTheReportMaximisedAndF12ClosesItAndDeletesTheDatabase) {
-  Frm_Report_Options dialog;
+  Frm_Report_Options dialog(session());
   lock_ui_.dialog = &dialog;
   dialog.show();
   std::string caption, label;
@@ -145,7 +145,7 @@ TEST_F(ReportPreviewTest, PreviewShowsTheReportMaximisedAndF12ClosesItAndDeletes
 }
 
 TEST_F(ReportPreviewTest, PrintWithoutChoosingAPrinterPrintsNothingAndTheWindowClosesByItself) {
-  Frm_Report_Options dialog;
+  Frm_Report_Options dialog(session());
   bool print_dialog_seen = false;
   when_shown<QAbstractPrintDialog>([&](QAbstractPrintDialog* d) {
     print_dialog_seen = true;
@@ -159,7 +159,7 @@ TEST_F(ReportPreviewTest, PrintWithoutChoosingAPrinterPrintsNothingAndTheWindowC
 
 TEST_F(ReportPreviewTest, ALayoutErrorIsReportedAsPrintManagerAndTheDatabaseStillGoes) {
   std::ofstream(dir_ + "/Comparison.rpt") << "table Comparison\n\ncolumn Scanner_Qty \"Counted\" 20 align=middle\n";
-  Frm_Report_Options dialog;
+  Frm_Report_Options dialog(session());
   when_shown<frm_Preview_Report>([&](frm_Preview_Report* w) {
     std::function<void()> wait = [&, w] {
       if (lock_ui_.boxes.empty()) {
@@ -179,7 +179,7 @@ TEST_F(ReportPreviewTest, ALayoutErrorIsReportedAsPrintManagerAndTheDatabaseStil
 }
 
 TEST_F(ReportPreviewTest, PreviewSavesThePdfAndCsvItShows) {
-  Frm_Report_Options dialog;
+  Frm_Report_Options dialog(session());
   std::string pdf = dir_ + "/shown.pdf", csv = dir_ + "/shown.csv";
   when_shown<frm_Preview_Report>([&](frm_Preview_Report* w) {
     std::function<void()> wait = [&, w] {

@@ -5,11 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "application_folder.h"
-#include "data/products_database.h"
+#include "app/session.h"
+#include "app/data/products_database.h"
 #include "report_test_support.h"
-#include "reports/report_database.h"
-#include "settings.h"
+#include "app/reports/report_database.h"
 
 namespace tallimo::testing {
 namespace {
@@ -34,15 +33,14 @@ TEST_F(ReportDatabaseTest, SeparatesCountedUnknownAndUncountedItemsAndNamesTheFi
   make_report_shop({product("A1", 5), marked, product("C3", 7), product("D\"4", 1), product("E5", 2)},
                    {{"A1", 4, 5}, {"X9", 2}, {"Q\"1", 1}, {"D\"4", 1, 1}, {"e5", 6, 2}});
   const std::time_t before = std::time(nullptr);
-  const std::string path = Create_Comparison_Reports();
+  const std::string path = Create_Comparison_Reports(session());
   ASSERT_FALSE(path.empty());
   EXPECT_TRUE(fs::exists(path));
-  EXPECT_TRUE(Report_Database_Path().empty());
 
   // The application folder, then MMDDYYYYHHMMSS of the request's time.
   const std::string name = fs::path(path).filename().string();
   ASSERT_EQ(name.size(), 18u) << name;
-  EXPECT_EQ(fs::path(path).parent_path(), fs::path(Application_Folder()).parent_path());
+  EXPECT_EQ(fs::path(path).parent_path(), fs::path(session().application_folder()).parent_path());
   const std::time_t after = std::time(nullptr);
   EXPECT_TRUE(name == report_date_stamp(before) + ".mdb" || name == report_date_stamp(after) + ".mdb") << name;
 
@@ -71,7 +69,7 @@ TEST_F(ReportDatabaseTest, SeparatesCountedUnknownAndUncountedItemsAndNamesTheFi
                                       "Building Item Not In Inventory Report 3/5",
                                       "Building Item Not Scanned Report 4/5", "Done 5/5"}));
   EXPECT_TRUE(status_ui_.boxes.empty());
-  EXPECT_EQ(Orvex_Database(), nullptr) << "the products database is closed after the copy";
+  EXPECT_EQ(Orvex_Database(session()), nullptr) << "the products database is closed after the copy";
   EXPECT_NE(run(std::string(JETSQL) + " --check '" + path + "' 2>&1").find("0 problems"), std::string::npos);
 
   delete_report_database(path);
@@ -80,7 +78,7 @@ TEST_F(ReportDatabaseTest, SeparatesCountedUnknownAndUncountedItemsAndNamesTheFi
 
 TEST_F(ReportDatabaseTest, EmptyCompareListsEveryProductAsNotScanned) {
   make_report_shop({product("A1", 5), product("B2", 0)}, {});
-  const std::string path = Create_Comparison_Reports();
+  const std::string path = Create_Comparison_Reports(session());
   ASSERT_FALSE(path.empty());
   EXPECT_TRUE(items(path, "Comparison").empty());
   EXPECT_TRUE(items(path, "Not_In_Inventory").empty());
@@ -89,9 +87,9 @@ TEST_F(ReportDatabaseTest, EmptyCompareListsEveryProductAsNotScanned) {
 
 TEST_F(ReportDatabaseTest, RequestsWithinOneSecondGetFilesOfTheirOwn) {
   make_report_shop({product("A1", 5)}, {{"A1", 1, 5}});
-  const std::string first = Create_Comparison_Reports();
-  const std::string second = Create_Comparison_Reports();
-  const std::string third = Create_Comparison_Reports();
+  const std::string first = Create_Comparison_Reports(session());
+  const std::string second = Create_Comparison_Reports(session());
+  const std::string third = Create_Comparison_Reports(session());
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
   EXPECT_NE(second, third);
@@ -100,7 +98,7 @@ TEST_F(ReportDatabaseTest, RequestsWithinOneSecondGetFilesOfTheirOwn) {
 
   // The name stays the stamp, with a number when the stamp is taken.
   const std::time_t when = 1765031405;  // a fixed moment
-  const std::string dir = Application_Folder();
+  const std::string dir = session().application_folder();
   const std::string plain = free_report_database_path(dir, when);
   EXPECT_EQ(plain, dir + report_date_stamp(when) + ".mdb");
   std::ofstream(plain) << "x";
@@ -123,8 +121,8 @@ TEST_F(ReportDatabaseTest, DateStampReadsMonthDayYearHourMinuteSecond) {
 
 TEST_F(ReportDatabaseTest, AMissingProductsDatabaseIsReportedAndTheBuildGoesOn) {
   make_report_shop({product("A1", 5)}, {{"A1", 4, 5}, {"Z1", 1}});
-  App_Settings().Orvex_Location = dir_ + "/gone.mdb";
-  const std::string path = Create_Comparison_Reports();
+  session().settings().Orvex_Location = dir_ + "/gone.mdb";
+  const std::string path = Create_Comparison_Reports(session());
   ASSERT_FALSE(path.empty());
   // Without products nothing is known, so every counted item is unknown.
   EXPECT_EQ(items(path, "Not_In_Inventory"), (Items{"A1", "Z1"}));
@@ -138,13 +136,13 @@ TEST_F(ReportDatabaseTest, AFileThatCannotBeMadeEndsTheBuildWithAnEmptyPathAndLe
   make_report_shop({product("A1", 5)}, {{"A1", 4, 5}});
   const std::string blocked = dir_ + "/not-a-folder";
   std::ofstream(blocked) << "a file where the folder should be";
-  set_application_folder(blocked);
-  EXPECT_EQ(Create_Comparison_Reports(), "");
+  session().set_application_folder(blocked);
+  EXPECT_EQ(Create_Comparison_Reports(session()), "");
   // Both the file's step and the build report, in that order.
   ASSERT_EQ(status_ui_.boxes.size(), 2u);
   EXPECT_NE(status_ui_.boxes[0].find("Create_Report_Database"), std::string::npos);
   EXPECT_NE(status_ui_.boxes[1].find("Create_Comparison_Reports"), std::string::npos);
-  set_application_folder(dir_);
+  session().set_application_folder(dir_);
   EXPECT_TRUE(mdb_files(dir_).empty());
 }
 

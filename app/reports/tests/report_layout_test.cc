@@ -7,7 +7,7 @@
 #include <fstream>
 
 #include "jet/error.h"
-#include "reports/report_layout.h"
+#include "app/reports/report_layout.h"
 
 namespace tallimo::reports {
 namespace {

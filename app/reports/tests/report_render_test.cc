@@ -7,14 +7,14 @@
 #include <fstream>
 #include <sstream>
 
-#include "application_folder.h"
-#include "data/scanner_database.h"
+#include "app/session.h"
+#include "app/data/scanner_database.h"
 #include "jet/error.h"
 #include "report_test_support.h"
-#include "reports/report_data.h"
-#include "reports/report_database.h"
-#include "reports/report_document.h"
-#include "reports/report_request.h"
+#include "app/reports/report_data.h"
+#include "app/reports/report_database.h"
+#include "app/reports/report_document.h"
+#include "app/reports/report_request.h"
 
 namespace tallimo::testing {
 namespace {
@@ -189,9 +189,9 @@ TEST_F(ReportDocumentTest, HeadlessRequestWritesPdfAndCsvFromTheReportDatabaseAn
   p.current_cost = 2.5;
   make_report_shop({product("A1", 5), p, product("C3", 7)}, {{"A1", 4, 5}, {"X9", 2}});
   const std::string pdf = dir_ + "/not-scanned.pdf", csv = dir_ + "/not-scanned.csv";
-  EXPECT_EQ(run_report_to_files(ReportKind::kNotScanned, pdf, csv), "");
+  EXPECT_EQ(run_report_to_files(session(), ReportKind::kNotScanned, pdf, csv), "");
   // The layout was written where a shop can edit it.
-  EXPECT_TRUE(fs::exists(Application_Folder() + "NotScanned.rpt"));
+  EXPECT_TRUE(fs::exists(session().application_folder() + "NotScanned.rpt"));
   const std::string text = pdf_text(pdf);
   EXPECT_NE(text.find("Items In Inventory not Scanned"), std::string::npos);
   // Stock value not counted: N1 4 x 2.50 + C3 7 x 1.50 = 20.50.
@@ -209,7 +209,7 @@ TEST_F(ReportDocumentTest, HeadlessRequestWritesPdfAndCsvFromTheReportDatabaseAn
 
 TEST_F(ReportDocumentTest, CommandLineWritesTheChosenReportAndRefusesBadUsage) {
   make_report_shop({product("A1", 5), product("B2", 1)}, {{"A1", 4, 5}, {"Z\"9", 2}});
-  Close_Scanner_Data_File();
+  Close_Scanner_Data_File(session());
   const std::string cli = std::string(TALLIMO_CLI) + " report --home '" + dir_ + "' --products '" + products_path() + "'";
   const std::string csv = dir_ + "/missing.csv";
   run(cli + " --which not-in-inventory --csv '" + csv + "' --quiet");

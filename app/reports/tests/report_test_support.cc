@@ -2,14 +2,14 @@
 
 #include <algorithm>
 
-#include "data/scanner_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 
 namespace tallimo::testing {
 
 void ReportShopTest::SetUp() {
   ShopTest::SetUp();
-  set_app_ui(&status_ui_);
+  session().set_ui(status_ui_);
 }
 
 void ReportShopTest::make_report_shop(const std::vector<demo::Product>& products, const std::vector<Counted>& counted) {
@@ -33,7 +33,7 @@ void ReportShopTest::make_report_shop(const std::vector<demo::Product>& products
     rs->close();
     scanner->close();
   }
-  ASSERT_TRUE(Open_Scanner_Data_File());
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
 }
 
 std::vector<std::string> ReportShopTest::items(const std::string& report, const std::string& table) const {

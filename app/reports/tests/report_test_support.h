@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shop_fixture.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 
