@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <optional>
 
 #include "jet/error.h"
 
@@ -41,8 +42,9 @@ QFont device_font(const QFont& font, double dpi) {
 
 // Font measurements in points: metrics of a 72-dpi device.
 struct ReportDocument::Measure {
-  QImage device{1, 1, QImage::Format_RGB32};
-  Measure() {
+  QImage device;
+  std::optional<QFontMetricsF> normal, bold;
+  Measure() : device(1, 1, QImage::Format_RGB32) {
     device.setDotsPerMeterX(2835);  // 72 dpi
     device.setDotsPerMeterY(2835);
   }
@@ -71,7 +73,9 @@ ReportDocument::ReportDocument(Layout layout, std::vector<ReportRow> rows, Repor
   bold_font_.setBold(true);
   title_font_ = bold_font_;
   title_font_.setPointSizeF(layout_.font_size * 1.5);
-  QFontMetricsF fm(font_, &measure_->device);
+  measure_->normal.emplace(font_, &measure_->device);
+  measure_->bold.emplace(bold_font_, &measure_->device);
+  const QFontMetricsF& fm = *measure_->normal;
   line_ = std::ceil(fm.lineSpacing() * 10) / 10;
   ascent_ = fm.ascent();
 
@@ -99,7 +103,7 @@ QPageLayout ReportDocument::page_layout() const {
 }
 
 std::vector<std::string> ReportDocument::wrap(const std::string& text, double width) const {
-  QFontMetricsF fm(font_, &measure_->device);
+  const QFontMetricsF& fm = *measure_->normal;
   const QString all = qs(text);
   if (fm.horizontalAdvance(all) <= width) return {text};
   std::vector<std::string> lines;
@@ -217,7 +221,7 @@ void ReportDocument::paint_band(QPainter& p, const Band& band, double y, int pag
   const double w = page_size_.width() - 2 * margin_;
   QRectF third(margin_, y, w / 3, line_);
   auto draw = [&](const std::string& text, QRectF r, Qt::Alignment a) {
-    QString t = QFontMetricsF(font_, &measure_->device).elidedText(qs(fill(text, page)), Qt::ElideRight, r.width() - kPadding);
+    QString t = measure_->normal->elidedText(qs(fill(text, page)), Qt::ElideRight, r.width() - kPadding);
     p.drawText(r, a | Qt::AlignVCenter, t);
   };
   draw(band.left, third, Qt::AlignLeft);
@@ -230,7 +234,7 @@ void ReportDocument::paint_captions(QPainter& p, double y) const {
     const Column& col = layout_.columns[c];
     QRectF r(column_x_[c] + kPadding, y, column_w_[c] - 2 * kPadding, line_);
     Qt::Alignment a = col.align == Align::kRight ? Qt::AlignRight : col.align == Align::kCenter ? Qt::AlignHCenter : Qt::AlignLeft;
-    p.drawText(r, a | Qt::AlignVCenter, QFontMetricsF(bold_font_, &measure_->device).elidedText(qs(col.caption), Qt::ElideRight, r.width()));
+    p.drawText(r, a | Qt::AlignVCenter, measure_->bold->elidedText(qs(col.caption), Qt::ElideRight, r.width()));
   }
   p.setPen(kRuleColour);
   p.drawLine(QPointF(margin_, y + line_ + 1), QPointF(page_size_.width() - margin_, y + line_ + 1));
@@ -260,7 +264,7 @@ void ReportDocument::paint_totals(QPainter& p, std::size_t begin, std::size_t en
     const double caption_left = margin_ + kPadding;
     p.drawText(QRectF(caption_left, y, std::max(10.0, caption_right - caption_left), line_),
                Qt::AlignRight | Qt::AlignVCenter,
-               QFontMetricsF(font_, &measure_->device).elidedText(qs(caption), Qt::ElideLeft, std::max(10.0, caption_right - caption_left)));
+               measure_->normal->elidedText(qs(caption), Qt::ElideLeft, std::max(10.0, caption_right - caption_left)));
     p.drawText(QRectF(value_right - 40 * kMmToPoints, y, 40 * kMmToPoints, line_), Qt::AlignRight | Qt::AlignVCenter,
                qs(total_text(total_value(rows_, begin, end, t), t)));
     y += line_;
@@ -289,6 +293,9 @@ void ReportDocument::paint_block(QPainter& p, const PaintFonts& fonts, const Blo
     }
     case BlockKind::kRow: {
       const ReportRow& row = rows_[block.index];
+      // The baseline of a line centred in its line height, as drawText in a
+      // rectangle would place it.
+      const double baseline = (line_ - measure_->normal->height()) / 2 + measure_->normal->ascent();
       for (std::size_t c = 0; c < layout_.columns.size(); ++c) {
         const Column& col = layout_.columns[c];
         const double w = column_w_[c] - 2 * kPadding;
@@ -301,13 +308,20 @@ void ReportDocument::paint_block(QPainter& p, const PaintFonts& fonts, const Blo
           for (std::size_t i = 0; i < lines.size(); ++i)
             p.drawText(QRectF(x, y + i * line_, w, line_), a | Qt::AlignVCenter, qs(lines[i]));
         } else {
-          QFontMetricsF fm(font_, &measure_->device);
+          // Placed by hand on the baseline: far quicker than letting the
+          // painter lay out a rectangle for each of a long report's cells.
+          const QFontMetricsF& fm = *measure_->normal;
           QString t = qs(text);
-          if (fm.horizontalAdvance(t) > w) {
+          double advance = fm.horizontalAdvance(t);
+          if (advance > w) {
             // A number that does not fit is shown as #### rather than cut.
             t = field_is_text(col.field) ? fm.elidedText(t, Qt::ElideRight, w) : QString("####");
+            advance = fm.horizontalAdvance(t);
           }
-          p.drawText(QRectF(x, y, w, line_), a | Qt::AlignVCenter, t);
+          double left = x;
+          if (col.align == Align::kRight) left = x + w - advance;
+          else if (col.align == Align::kCenter) left = x + (w - advance) / 2;
+          p.drawText(QPointF(left, y + baseline), t);
         }
       }
       break;
@@ -373,7 +387,7 @@ void ReportDocument::paint_summary(QPainter& p, const PaintFonts& fonts, double 
   const double span = static_cast<double>(most - least);
   const double zero_x = chart_left + (chart_right - chart_left) * (static_cast<double>(-least) / span);
   const double bar_h = std::min(line_ * 1.6, (bottom - y) / static_cast<double>(n) - 2);
-  QFontMetricsF fm(font_, &measure_->device);
+  const QFontMetricsF& fm = *measure_->normal;
   for (auto& [v, i] : ranked) {
     const ReportRow& row = rows_[i];
     QString label = qs(row.item_number + "  " + row.description);

@@ -64,7 +64,12 @@ int main(int argc, char** argv) {
   tallimo::reports::Frm_Report_Options dialog(session);
   dialog.show();
   if (!screenshot.empty()) when_preview_ready(screenshot);
-  if (preview >= 0 && preview <= 2) QTimer::singleShot(200, [&] { dialog.Btn_Preview_Click(preview); if (!screenshot.empty()) dialog.close(); });
+  if (preview >= 0 && preview <= 2) {
+    QTimer::singleShot(200, [&] {
+      dialog.Btn_Preview_Click(preview);
+      if (!screenshot.empty()) dialog.close();
+    });
+  }
   dialog.exec();
   tallimo::Close_Scanner_Data_File(session);
   return 0;
