@@ -253,7 +253,7 @@ void ReportDocument::paint_totals(QPainter& p, std::size_t begin, std::size_t en
     // The value under its field's column when the layout shows it as a
     // number, else under the last column.
     double value_right = table_right - kPadding;
-    double caption_right = value_right - 30 * kMmToPoints;
+    double caption_right = column_x_.empty() ? value_right - 30 * kMmToPoints : column_x_.back() - kPadding;
     for (std::size_t c = 0; c < layout_.columns.size(); ++c) {
       if (layout_.columns[c].field == t.field && !field_is_text(t.field)) {
         value_right = column_x_[c] + column_w_[c] - kPadding;

@@ -12,6 +12,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -148,6 +149,9 @@ void frm_Preview_Report::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!activated_) {
     activated_ = true;
+    // The whole screen also where no window manager carries out "maximised".
+    if (QScreen* s = screen()) setGeometry(s->availableGeometry());
+    setWindowState(windowState() | Qt::WindowMaximized);
     // After the window is on screen, so the label shows while the report is formatted.
     QTimer::singleShot(0, this, &frm_Preview_Report::activate);
   }
@@ -165,7 +169,8 @@ void frm_Preview_Report::activate() {
         Label1_->setText("");
         Label1_->hide();
         // Pages as wide as the window allows, at most life size and a half.
-        const double fit = (width() - 60) * 72.0 / document_->page_size().width();
+        const double room = screen() ? screen()->availableGeometry().width() : width();
+        const double fit = (room - 60) * 72.0 / document_->page_size().width();
         view_->set_dpi(std::clamp(fit, 48.0, logicalDpiX() * 1.5));
         view_->set_document(document_.get());
         scroll_->show();
