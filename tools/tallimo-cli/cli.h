@@ -97,6 +97,7 @@ int run_post(const std::vector<std::string>& args);
 int run_read(const std::vector<std::string>& args);
 int run_upload(const std::vector<std::string>& args);
 int run_sync(const std::vector<std::string>& args);
+int run_report(const std::vector<std::string>& args);
 int run_demo(const std::vector<std::string>& args);
 int run_generate(const std::vector<std::string>& args);
 

@@ -32,6 +32,9 @@ const Subcommand kSubcommands[] = {
     {"sync", tallimo::cli::run_sync,
      "sync [--home DIR] [--products FILE] [--kinds 0,1,...] [--com N] [--baud INDEX] [--corvia PATH] [--yes] "
      "[--quiet]"},
+    {"report", tallimo::cli::run_report,
+     "report --which comparison|not-in-inventory|not-scanned [--pdf FILE] [--csv FILE] [--home DIR] "
+     "[--products FILE] [--quiet]"},
     {"demo", tallimo::cli::run_demo, "demo DIR"},
     {"generate", tallimo::cli::run_generate, "generate DIR PRODUCTS SCANS [SEED]"},
 };
