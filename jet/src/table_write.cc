@@ -137,7 +137,8 @@ struct Table::Writer {
 
   // A data page of this table with room for `size` bytes (and a slot),
   // other than `not_page`: the page that took the last row, else the last
-  // page the usage map lists, else a new page.
+  // page the usage map lists, else a page the free-space map lists, else a
+  // new page. Pages found too full for the row leave the free-space map.
   uint32_t page_with_room(std::size_t size, uint32_t not_page = 0) {
     uint32_t& cur = t.impl_->insert_page;
     if (cur == 0) {
@@ -154,6 +155,14 @@ struct Table::Writer {
       // Full for rows like this one: no longer a page with free space.
       alloc.map_remove(t.def_.free_space_map, cur, "free space of " + what);
     }
+    for (uint32_t p : read_usage_map(pager, t.def_.free_space_map, "free space of " + what)) {
+      if (p == not_page || p == cur) continue;
+      if (is_our_data_page(p) && data_page::fits(pager.page(p), size)) {
+        cur = p;
+        return p;
+      }
+      alloc.map_remove(t.def_.free_space_map, p, "free space of " + what);
+    }
     uint32_t p = alloc.new_page();
     data_page::init(pager.page_for_write(p), t.def_.tdef_page);
     alloc.map_add(t.def_.usage_map, p, what);
@@ -161,6 +170,26 @@ struct Table::Writer {
     cur = p;
     t.impl_->owned_loaded = false;
     return p;
+  }
+
+  // After a row of data page `pg` was deleted: a page left without live
+  // rows leaves the table and becomes free for any use; a page that still
+  // holds rows is listed as having free space again.
+  void row_gone_from(uint32_t pg) {
+    const uint8_t* p = pager.page(pg);
+    const uint16_t n = data_page::row_count(p);
+    for (uint16_t r = 0; r < n; ++r) {
+      if ((data_page::row_flags(p, uint8_t(r)) & (kRowDeleted | kRowLookup)) != (kRowDeleted | kRowLookup)) {
+        alloc.map_add(t.def_.free_space_map, pg, "free space of " + what);
+        return;
+      }
+    }
+    alloc.map_remove(t.def_.usage_map, pg, what);
+    alloc.map_remove(t.def_.free_space_map, pg, "free space of " + what);
+    std::memset(pager.page_for_write(pg), 0, kPageSize);
+    alloc.free_page(pg);
+    if (t.impl_->insert_page == pg) t.impl_->insert_page = 0;
+    t.impl_->owned_loaded = false;
   }
 
   // Raw bytes of the data of the row whose header slot is `id`, and where
@@ -320,6 +349,7 @@ void Table::update(RowId id, const Row& row) {
     data_page::replace_row(pager.page_for_write(loc.page), loc.row, bytes, kRowDeleted);
   } else {
     data_page::replace_row(pager.page_for_write(loc.page), loc.row, {}, kRowDeleted | kRowLookup);
+    if (loc.page != id.page) w.row_gone_from(loc.page);
     auto header = data_page::row_bytes(pager.page(id.page), id.row);
     if (grows_by(header.size()) <= data_page::gap(pager.page(id.page))) {
       data_page::replace_row(pager.page_for_write(id.page), id.row, bytes, 0);
@@ -359,6 +389,8 @@ void Table::remove(RowId id) {
   Pager& pager = db_.pager();
   if (loc.moved) data_page::replace_row(pager.page_for_write(loc.page), loc.row, {}, kRowDeleted | kRowLookup);
   data_page::replace_row(pager.page_for_write(id.page), id.row, {}, kRowDeleted | kRowLookup);
+  if (loc.moved && loc.page != id.page) w.row_gone_from(loc.page);
+  w.row_gone_from(id.page);
   uint32_t count = w.tdef_word(kTdefOffRowCount);
   if (count > 0) w.set_row_count(count - 1);
   scope.commit();
