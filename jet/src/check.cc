@@ -385,6 +385,9 @@ class Checker {
 
 }  // namespace
 
-CheckReport check_database(Database& db) { return Checker(db).run(); }
+CheckReport check_database(Database& db) {
+  ReadOperation reading(db.pager());
+  return Checker(db).run();
+}
 
 }  // namespace jet

@@ -10,10 +10,12 @@
 //
 // FILES
 //
-//   "<db>-journal"          rollback journal, one per database file. Created
-//                           at the file's first commit and kept (header
-//                           zeroed = cold) while the database stays open for
-//                           writing; removed when it closes.
+//   "<db>-journal"          rollback journal, one per database file. Opened
+//                           (made when missing) by each commit under the
+//                           writer's lock and closed when it ends; kept on
+//                           disk between commits with its header zeroed
+//                           (cold); removed by the last writer to close the
+//                           database (file_locks.h, invariant 6).
 //   "<db>-super-<hex>"      super-journal of a commit over several files,
 //                           beside the first file; lives only during that
 //                           commit.
@@ -262,8 +264,12 @@ void write_records(FileCommit& fc, const std::string& pending_super) {
   std::unique_ptr<File>& jf = p.journal_file();
   const std::string jpath = journal_path(p.file_name());
   if (!jf) {
-    jf = p.env().open_file(jpath, OpenMode::kCreate);
-    fc.created = true;
+    // Opened for each commit, under the writer's lock: between commits no
+    // handle keeps it open, so removing it (recovery, the last user's
+    // close) never leaves another writer writing into a removed file.
+    const bool existed = p.env().file_exists(jpath);
+    jf = p.env().open_file(jpath, OpenMode::kOpenAlways);
+    fc.created = !existed;
   }
   fc.header.nonce = new_nonce();
   fc.header.original_size = p.file().size();
@@ -516,7 +522,9 @@ void commit_units(const std::vector<Pager*>& pagers) {
     files.push_back(FileCommit{p, p->dirty_pages(), {}, false, false});
   }
   auto end_all = [&](bool committed) {
+    for (FileCommit& fc : files) fc.pager->end_file_writes();
     for (Pager* p : pagers) {
+      p->journal_file().reset();
       if (committed) {
         p->mark_committed();
       } else {
@@ -535,6 +543,8 @@ void commit_units(const std::vector<Pager*>& pagers) {
     if (multi) super_path = new_super_path(files);
     for (FileCommit& fc : files) write_records(fc, super_path);
     if (multi) write_super_journal(files, super_path);
+    // The committer's locks: no reader reads a file while it is written.
+    for (FileCommit& fc : files) fc.pager->begin_file_writes();
     for (FileCommit& fc : files) {
       fc.header.super_path = super_path;
       write_header(fc);
@@ -568,16 +578,18 @@ void commit_units(const std::vector<Pager*>& pagers) {
   end_all(true);
 }
 
-void close_journal(Pager& pager) noexcept {
-  std::unique_ptr<File>& jf = pager.journal_file();
-  if (!jf) return;
-  if (!pager.broken().empty()) {
-    jf.reset();  // hot: the next open plays it back
-    return;
+void close_journal(Pager& pager, bool others_open) noexcept {
+  pager.journal_file().reset();
+  if (!pager.writable() || !pager.broken().empty()) return;  // broken: hot, the next open plays it back
+  try {
+    const std::string path = journal_path(pager.file_name());
+    if (!pager.env().file_exists(path)) return;
+    // Only under the writer's lock, and only by the last user: the journal
+    // then is cold unless a crash left it hot, which recovery needs.
+    if (pager.shared() && (!pager.try_writer_lock() || others_open)) return;
+    if (!journal_is_hot(pager.env(), pager.file_name())) remove_quietly(pager.env(), path);
+  } catch (...) {
   }
-  std::string path = jf->path();
-  jf.reset();
-  remove_quietly(pager.env(), path);
 }
 
 bool journal_is_hot(Env& env, const std::string& db_path) {

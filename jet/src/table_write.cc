@@ -237,7 +237,10 @@ struct Table::Writer {
   }
 };
 
-uint32_t Table::row_count() { return le32(impl_->pages.page(def_.tdef_page) + kTdefOffRowCount); }
+uint32_t Table::row_count() {
+  ReadOperation reading(db_.pager());
+  return le32(impl_->pages.page(def_.tdef_page) + kTdefOffRowCount);
+}
 
 RowId Table::insert(const Row& row, Row* stored) {
   WriteScope scope(db_.pager());

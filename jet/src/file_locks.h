@@ -1,0 +1,78 @@
+// Internal: how handles in several processes (or several handles in one
+// process) share one database file: the lock protocol between readers, the
+// writer and the committer, and how a handle learns that its cached pages
+// are stale. The journal's own protocol (journal.cc) sits inside it: a
+// commit runs entirely under the locks below.
+//
+// LOCKS (POSIX open-file-description record locks on the .mdb, held per
+// open handle, so two handles in one process exclude each other as two
+// processes do; all bytes lie past Jet's own lock regions, 0x10000001 ..
+// 0x6FF800FF, so a Jet on Windows sharing the file never meets them)
+//
+//   W  byte 0x7FFFFF00  exclusive: the writer. Taken when a write unit
+//                       begins (a Transaction, or one statement outside
+//                       one), released when it commits or rolls back.
+//   P  byte 0x7FFFFF01  pending: a committer takes it exclusive before it
+//                       waits for R, so that new readers wait behind it
+//                       and a reader in a loop cannot starve it; readers
+//                       take it shared only for the moment they take R.
+//   R  byte 0x7FFFFF02  shared: a reader for one read operation (a scan, a
+//                       row read, an index search, a definition read);
+//                       exclusive: a committer while it writes pages into
+//                       the database file (journal states JOURNAL_HOT to
+//                       COMMITTED).
+//
+// The commit counter lives in the Jet lock file (lock_file.h).
+//
+// INVARIANTS
+//
+//   1. Only a holder of W changes the database file, its journal, or the
+//      commit counter; only a holder of W judges and plays back a journal
+//      (recovery at open takes W without waiting, and leaves a journal
+//      alone when a live writer holds it).
+//   2. The database file is written only under R exclusive (so under W and
+//      P too); no reader holds R meanwhile, so no read operation ever sees
+//      a page of a half-written commit.
+//   3. A committer changes the commit counter before it writes the first
+//      page, under R exclusive. A commit that fails afterwards and is played
+//      back leaves it changed: readers reload for nothing, never miss one.
+//   4. A handle compares the counter with the value it last saw when it
+//      takes R shared for a read operation (with no operation of its own
+//      running) and when it takes W; a different value drops every cached
+//      page and reloads the catalog and every open table's definition
+//      before any page is read. Its own commits update the value it saw.
+//   5. Every wait (W, P, R) polls with a time limit (OpenOptions::
+//      lock_timeout) and ends in kLocked naming the file and the other
+//      users the lock file lists; nothing is changed by a wait that fails.
+//   6. A journal file is removed at close only by a handle holding W that
+//      finds no other user in the lock file, so no other writer ever keeps
+//      an open journal whose file was removed under it.
+//   7. A handle inside its own write unit (holding W) reads without taking
+//      R: no one else can commit meanwhile.
+//
+// What Windows Jet locks (from the public notes on Jet's locking), and what
+// this engine takes of it, is written down in the engine's notes
+// (jet/README.md, "Sharing a file").
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "jet/env.h"
+
+namespace jet::file_locks {
+
+inline constexpr uint64_t kWriterByte = 0x7FFFFF00;
+inline constexpr uint64_t kPendingByte = 0x7FFFFF01;
+inline constexpr uint64_t kReaderByte = 0x7FFFFF02;
+
+// Takes the lock on byte `offset` of `file`, polling until `timeout`;
+// false when it did not get it in time.
+bool lock_waiting(File& file, uint64_t offset, LockKind kind, std::chrono::milliseconds timeout);
+
+// Takes R shared the way readers must (P shared around it); false at
+// timeout.
+bool lock_reader_waiting(File& file, std::chrono::milliseconds timeout);
+
+}  // namespace jet::file_locks
