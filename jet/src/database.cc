@@ -1,5 +1,6 @@
 #include "jet/database.h"
 
+#include <algorithm>
 #include <map>
 
 #include <chrono>
@@ -196,6 +197,7 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
     sharing.recover = [env, path, self, timeout](bool holding_writer) {
       recover_shared(*env, path, *self->impl_->pager, holding_writer, timeout);
     };
+    sharing.journal_hot = [env, path] { return journal::journal_is_hot(*env, path); };
     sharing.other_users = [env, path, own_slot] {
       std::string out;
       for (const std::string& u : LockFile::users(*env, path, own_slot)) out += (out.empty() ? "" : ", ") + u;
@@ -272,7 +274,7 @@ void Database::reload_after_other_commit() {
       // Dropped or damaged: reading it again reports that.
     }
   }
-  load_catalog();
+  if (d.open_tables.count("msysobjects")) load_catalog();  // not while opening
 }
 
 std::vector<TableEntry> Database::tables(bool include_system) const {
@@ -303,6 +305,42 @@ Table& Database::table(std::string_view name) {
     return *impl_->open_tables.emplace(key, std::move(table)).first->second;
   }
   throw Error(ErrorCategory::kNotFound, impl_->path + ": no table named '" + std::string(name) + "'");
+}
+
+void Database::drop_table(std::string_view name) {
+  Table& t = table(name);
+  if (t.def().system) {
+    throw Error(ErrorCategory::kInvalidArgument, impl_->path + ": '" + t.name() + "' is a system table and cannot be dropped");
+  }
+  const std::string real_name = t.name();
+  const uint32_t id = t.def().tdef_page;
+  {
+    WriteScope scope(*impl_->pager);
+    t.free_storage();
+    // Its catalog row and the permissions granted on it.
+    auto remove_rows = [&](const char* table_name, const char* id_column) {
+      if (!has_table(table_name)) return;
+      Table& sys = table(table_name);
+      const int c = sys.def().find_column(id_column);
+      if (c < 0) return;
+      std::vector<RowId> gone;
+      for (RowCursor cur = sys.scan(); cur.next();) {
+        if (as_integer(cur.row()[c]) == int64_t(int32_t(id)) && (std::string(table_name) != "MSysObjects" ||
+                                                                 as_integer(cur.row()[sys.def().find_column("Type")]) ==
+                                                                     kObjectTypeTable)) {
+          gone.push_back(cur.id());
+        }
+      }
+      for (RowId r : gone) sys.remove(r);
+    };
+    remove_rows("MSysObjects", "Id");
+    remove_rows("MSysACEs", "ObjectId");
+    scope.commit();
+  }
+  forget_table(real_name);
+  auto& cat = impl_->catalog;
+  cat.erase(std::remove_if(cat.begin(), cat.end(), [&](const TableEntry& e) { return names_equal(e.name, real_name); }),
+            cat.end());
 }
 
 void Database::catalog_add(const TableEntry& entry) { impl_->catalog.push_back(entry); }

@@ -17,38 +17,13 @@
 //                       and a reader in a loop cannot starve it; readers
 //                       take it shared only for the moment they take R.
 //   R  byte 0x7FFFFF02  shared: a reader for one read operation (a scan, a
-//                       row read, an index search, a definition read);
-//                       exclusive: a committer while it writes pages into
-//                       the database file (journal states JOURNAL_HOT to
-//                       COMMITTED).
+//                       row read, an index search, a definition read, a
+//                       ReadSnapshot); exclusive: a committer from just
+//                       before its journal turns hot until the commit ends.
 //
-// The commit counter lives in the Jet lock file (lock_file.h).
-//
-// INVARIANTS
-//
-//   1. Only a holder of W changes the database file, its journal, or the
-//      commit counter; only a holder of W judges and plays back a journal
-//      (recovery at open takes W without waiting, and leaves a journal
-//      alone when a live writer holds it).
-//   2. The database file is written only under R exclusive (so under W and
-//      P too); no reader holds R meanwhile, so no read operation ever sees
-//      a page of a half-written commit.
-//   3. A committer changes the commit counter before it writes the first
-//      page, under R exclusive. A commit that fails afterwards and is played
-//      back leaves it changed: readers reload for nothing, never miss one.
-//   4. A handle compares the counter with the value it last saw when it
-//      takes R shared for a read operation (with no operation of its own
-//      running) and when it takes W; a different value drops every cached
-//      page and reloads the catalog and every open table's definition
-//      before any page is read. Its own commits update the value it saw.
-//   5. Every wait (W, P, R) polls with a time limit (OpenOptions::
-//      lock_timeout) and ends in kLocked naming the file and the other
-//      users the lock file lists; nothing is changed by a wait that fails.
-//   6. A journal file is removed at close only by a handle holding W that
-//      finds no other user in the lock file, so no other writer ever keeps
-//      an open journal whose file was removed under it.
-//   7. A handle inside its own write unit (holding W) reads without taking
-//      R: no one else can commit meanwhile.
+// The commit counter lives in the Jet lock file (lock_file.h). The
+// protocol's invariants are written down beside the journal's, at the top
+// of journal.cc ("LOCKS BETWEEN HANDLES").
 //
 // What Windows Jet locks (from the public notes on Jet's locking), and what
 // this engine takes of it, is written down in the engine's notes

@@ -86,6 +86,43 @@
 //      all but keeps the order of writes, which the operating system keeps
 //      for a killed process.
 //
+// LOCKS BETWEEN HANDLES (several handles or processes on one file; the
+// bytes W, P, R are in file_locks.h, the commit counter in lock_file.h)
+//
+//   W = writer's lock, P = pending, R = readers' / committer's lock.
+//
+//   L1. Only a holder of W changes the database file, its journal, or the
+//       commit counter; only a holder of W judges and plays back a journal
+//       (recovery at open takes W without waiting, and leaves a journal
+//       alone when a live writer holds it).
+//   L2. The database file is written only under R exclusive (so under W and
+//       P too); no reader holds R meanwhile, so no read operation ever sees
+//       a page of a half-written commit.
+//   L3. A committer changes the commit counter before it writes the first
+//       page, under R exclusive. A commit that fails afterwards and is played
+//       back leaves it changed: readers reload for nothing, never miss one.
+//   L4. A handle compares the counter with the value it last saw when it
+//       takes R shared for a read operation (with no operation of its own
+//       running) and when it takes W; a different value drops every cached
+//       page and reloads the catalog and every open table's definition
+//       before any page is read. Its own commits update the value it saw.
+//       A changed counter with a hot journal means a committer died after
+//       L3: the handle plays the journal back first, under W, P and R
+//       exclusive (a reader lets go of R and takes them on a second,
+//       read-write handle).
+//   L5. Every wait (W, P, R) polls with a time limit (OpenOptions::
+//       lock_timeout) and ends in kLocked naming the file and the other
+//       users the lock file lists; nothing is changed by a wait that fails.
+//   L6. A commit opens the journal file under W and closes it before W is
+//       released; no handle keeps it open between commits. It is removed
+//       only under W: by recovery, or at close by the last user in the lock
+//       file. So no writer ever writes into a journal removed under it.
+//   L8. A committer takes its locks (P, then R) before the journal's header
+//       is written: a hot journal is always held by a live committer that
+//       keeps readers out, or was left by a dead one.
+//   L7. A handle inside its own write unit (holding W) reads without taking
+//       R: no one else can commit meanwhile.
+//
 // STATES OF ONE COMMIT (commit_units) AND THE FUNCTION BEHIND EACH STEP
 //
 //        OPEN  (unit open, dirty pages pinned in memory)
@@ -93,6 +130,8 @@
 //          v
 //        RECORDS_SYNCED
 //          |  write_super_journal(): several files only         (sync, dir sync)
+//          |  Pager::begin_file_writes(): P, R exclusive; the commit counter
+//          |  changes (L3, L8); released when the commit ends
 //          v
 //        SUPER_DURABLE
 //          |  write_header(): each journal's header             (sync, dir sync

@@ -57,7 +57,9 @@ uint64_t random_counter() {
 }  // namespace
 
 void LockFile::bump_commit_counter() {
-  uint64_t v = counter_at(*file_) + 1;
+  // The first commit of a lock file's life starts the counter at random.
+  const uint64_t old = counter_at(*file_);
+  uint64_t v = old == 0 ? random_counter() : old + 1;
   put_counter(*file_, v == 0 ? 1 : v);
 }
 
@@ -136,7 +138,6 @@ LockFile::LockFile(Env& env, const std::string& db_path, const std::string& comp
   put_name(entry + kNameSize, user_name);
   try {
     file_->write_at(uint64_t(slot_) * kEntrySize, kEntrySize, entry);
-    if (counter_at(*file_) == 0) put_counter(*file_, random_counter());
   } catch (const Error& e) {
     file_.reset();
     throw Error(ErrorCategory::kIo, db_path + ": cannot write the lock file " + path_ + " (" + e.what() + ")");

@@ -32,7 +32,10 @@ Pager::~Pager() {
 
 void Pager::set_sharing(Sharing sharing) {
   sharing_ = std::move(sharing);
-  if (shared()) seen_counter_ = sharing_.commit_counter();
+  // Not known yet: the first read operation or write unit reads the file's
+  // size afresh under its lock, whatever another handle was doing while
+  // this one opened.
+  seen_counter_ = kUnknownCounter;
 }
 
 void Pager::throw_locked(const std::string& what) {
@@ -48,7 +51,9 @@ void Pager::revalidate() {
   if (now == seen_counter_) return;
   // Another handle committed, or began to and crashed: then its journal is
   // hot and the file must be played back before anyone reads it.
-  if (sharing_.recover) {
+  if (sharing_.recover && sharing_.journal_hot && sharing_.journal_hot()) {
+    // Hot while this handle holds the writer's or a reader's lock: no live
+    // committer owns it (invariant 2); a crashed one left it.
     if (writer_locked_) {
       sharing_.recover(true);
     } else if (reader_locked_) {

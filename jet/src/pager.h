@@ -60,6 +60,8 @@ struct Sharing {
   // (called when the commit counter moved); `holding_writer`: this pager
   // holds the writer's lock.
   std::function<void(bool holding_writer)> recover;
+  // Whether the file's journal is hot.
+  std::function<bool()> journal_hot;
   // Other users of the file for messages ("PC1/Admin, PC2/Admin").
   std::function<std::string()> other_users;
   std::chrono::milliseconds lock_timeout{10000};
@@ -216,6 +218,7 @@ class Pager final : public PageSource {
   std::unique_ptr<File> journal_file_;
 
   // Sharing state.
+  static constexpr uint64_t kUnknownCounter = ~uint64_t(0);
   Sharing sharing_;
   uint64_t seen_counter_ = 0;
   int read_depth_ = 0;

@@ -401,4 +401,71 @@ void Table::remove(RowId id) {
   impl_->owned_loaded = false;
 }
 
+void Table::free_storage() {
+  Pager& pager = db_.pager();
+  WriteScope scope(pager);
+  Writer w(*this);
+  // Long values first: they are found through the rows.
+  std::vector<RowId> ids;
+  for (RowCursor c = scan(); c.next();) ids.push_back(c.id());
+  for (RowId id : ids) w.free_long_values(w.locate(id).bytes);
+  // The pages its maps name that hold its rows or its index nodes (Access's
+  // maps may name other pages too), the reference maps' own pages, then the
+  // definition's pages.
+  std::vector<uint32_t> pages;
+  auto ours = [&](uint32_t p) {
+    const uint8_t* pg = pager.page(p);
+    const bool node = pg[0] == kPageTypeData || pg[0] == 0x03 || pg[0] == 0x04;
+    return node && le32(pg + 4) == def_.tdef_page;
+  };
+  auto add_map = [&](uint32_t map_row, const std::string& what) {
+    for (uint32_t p : read_usage_map(pager, map_row, what))
+      if (ours(p)) pages.push_back(p);
+    const uint8_t* mp = pager.page(row_pointer_page(map_row));
+    auto row = data_page::row_bytes(mp, row_pointer_row(map_row));
+    if (!row.empty() && row[0] == kMapTypeReference) {
+      for (std::size_t i = 0; 1 + 4 * i + 4 <= row.size(); ++i) {
+        const uint32_t ref = le32(row.data() + 1 + 4 * i);
+        if (names_map_page(ref) && ref < pager.page_count()) pages.push_back(ref);
+      }
+    }
+  };
+  add_map(def_.usage_map, w.what);
+  add_map(def_.free_space_map, "free space of " + w.what);
+  std::vector<uint32_t> seen_real;
+  std::vector<uint32_t> map_rows{def_.usage_map, def_.free_space_map};
+  for (const IndexDef& ix : def_.indexes) {
+    if (std::find(seen_real.begin(), seen_real.end(), ix.real_index) != seen_real.end()) continue;
+    seen_real.push_back(ix.real_index);
+    add_map(ix.usage_map, "index '" + ix.name + "' of " + w.what);
+    if (ix.first_page < pager.page_count() && ours(ix.first_page)) pages.push_back(ix.first_page);
+    map_rows.push_back(ix.usage_map);
+  }
+  for (uint32_t p = def_.tdef_page, hops = 0; p != 0 && p < pager.page_count() && hops < 64; ++hops) {
+    const uint8_t* tp = pager.page(p);
+    if (tp[0] != kPageTypeTdef) break;
+    pages.push_back(p);
+    p = le32(tp + 4);
+  }
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  // The map rows go too: their slots stay, deleted, as Access leaves
+  // deleted rows (other rows on those pages keep their numbers).
+  std::sort(map_rows.begin(), map_rows.end());
+  map_rows.erase(std::unique(map_rows.begin(), map_rows.end()), map_rows.end());
+  for (uint32_t r : map_rows) {
+    const uint32_t mp = row_pointer_page(r);
+    if (std::binary_search(pages.begin(), pages.end(), mp)) continue;
+    data_page::replace_row(pager.page_for_write(mp), row_pointer_row(r), {}, kRowDeleted | kRowLookup);
+  }
+  for (uint32_t p : pages) {
+    if (p < 3) continue;  // page map, catalog: never a table's
+    std::memset(pager.page_for_write(p), 0, kPageSize);
+    w.alloc.free_page(p);
+  }
+  scope.commit();
+  impl_->owned_loaded = false;
+  impl_->insert_page = 0;
+}
+
 }  // namespace jet

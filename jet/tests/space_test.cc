@@ -253,6 +253,49 @@ TEST_F(SpaceTest, LongValuePagesAndIndexPagesAreFreedWithTheirRows) {
   test::expect_independent_readers_agree(file, "");
 }
 
+TEST_F(SpaceTest, ADroppedTablesPagesHoldTheNextTable) {
+  const std::string file = path("drop.mdb");
+  TableSpec spec = staging_spec();
+  spec.columns.push_back(ColumnSpec{.name = "Picture", .type = ColumnType::kOle});
+  auto fill = [&](Database& db, const std::string& name) {
+    spec.name = name;
+    Table& t = db.create_table(spec);
+    Transaction tx(db);
+    for (int i = 0; i < 3000; ++i) {
+      Row r = staging_row(i);
+      r.push_back(i % 5 == 0 ? Value{Bytes{std::vector<uint8_t>(2500, uint8_t(i))}} : Value{});
+      t.insert(r);
+    }
+    tx.commit();
+  };
+  {
+    CreateOptions o;
+    o.durability = Durability::kFast;
+    auto db = Database::create(file, o);
+    fill(*db, "Staging1");
+  }
+  const uint64_t first = size_of(file);
+  for (int round = 2; round <= 4; ++round) {
+    auto db = open_rw(file);
+    db->drop_table("Staging" + std::to_string(round - 1));
+    EXPECT_FALSE(db->has_table("Staging" + std::to_string(round - 1)));
+    fill(*db, "Staging" + std::to_string(round));
+  }
+  EXPECT_LE(double(size_of(file)), double(first) * 1.05);
+  {
+    auto db = Database::open(file);
+    EXPECT_EQ(db->tables().size(), 1u);
+    CheckReport r = check_database(*db);
+    EXPECT_TRUE(r.ok()) << joined(r);
+  }
+  {
+    auto db = open_rw(file);
+    EXPECT_EQ(test::error_of([&] { db->drop_table("MSysACEs"); }).category(), ErrorCategory::kInvalidArgument);
+    EXPECT_EQ(test::error_of([&] { db->drop_table("Nothing"); }).category(), ErrorCategory::kNotFound);
+  }
+  test::expect_independent_readers_agree(file, "");
+}
+
 // ---- reference-form maps ----
 
 TEST_F(SpaceTest, ReferenceFormPageMapOfTheFixtureIsWrittenAndChecked) {

@@ -181,6 +181,13 @@ class Database {
   // not the only one; kConstraint when a table of that name exists.
   Table& create_table(const TableSpec& spec);
 
+  // Drops table `name` (one statement: all or nothing): its catalog row and
+  // permissions go, and every page it used (rows, long values, indexes,
+  // maps, its definition) becomes free for new data. References to that
+  // Table obtained before must not be used again. Throws kNotFound for an
+  // unknown table, kInvalidArgument for a system table.
+  void drop_table(std::string_view name);
+
   // Adds a column at the end of table `table`'s columns; rows already
   // stored read it as Null. Throws kNotFound for an unknown table,
   // kConstraint when the column exists, kInvalidArgument for a bad spec.

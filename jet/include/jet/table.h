@@ -153,6 +153,9 @@ class Table {
   void check_row_page(uint32_t page_number);
   // A new definition read after another handle's commit.
   void reload(TableDef def);
+  // Frees every page of the table (Database::drop_table): rows' long
+  // values, data, index and map pages, its definition.
+  void free_storage();
 
   Database& db_;
   TableDef def_;
