@@ -1,20 +1,26 @@
 // Several handles on one file: in one process (a handle notices another
-// handle's commits: new rows, new counts, new tables) and in three processes
+// handle's commits: new rows, new counts, new tables), a writer process
+// killed mid-commit while others keep the file open, and three processes
 // at once (a poster committing groups, an updater committing single
 // updates, a reader checking in a loop that it never sees half a group),
 // ending with every change of both writers present and every index sound.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <random>
+#include <thread>
 
 #include "check.h"
 #include "jet/database.h"
+#include "jet/env.h"
 #include "jet/transaction.h"
+#include "journal.h"
 #include "test_util.h"
 
 namespace jet {
@@ -143,6 +149,50 @@ TEST_F(SharingTest, ASnapshotHoldsOtherCommitsBackUntilItEnds) {
   }
   writer->table("Items").insert(Row{code(10), int32_t(0), Value{}});
   EXPECT_EQ(reader->table("Items").read_all().size(), 11u);
+}
+
+// Runs `body` in a child process; returns its exit status (0: all well).
+template <typename F>
+pid_t spawn(F&& body);
+int wait_for(pid_t pid);
+
+TEST_F(SharingTest, AWriterKilledMidCommitIsRolledBackByTheHandlesStillOpen) {
+  make_shop(300);
+  auto reader = Database::open(file_);
+  auto writer = Database::open(file_, rw("Survivor"));
+  std::mt19937 rng(4242);
+  uint32_t committed = 0;
+  int interrupted = 0, hot = 0;
+  for (int round = 0; round < 16; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    EXPECT_EQ(reader->table("Posted").read_all().size(), committed);  // pages cached before the kill
+    pid_t pid = spawn([&] {
+      OpenOptions o = rw("Doomed");
+      o.durability = Durability::kDurable;  // a slower commit: more moments to die in
+      auto db = Database::open(file_, o);
+      Table& posted = db->table("Posted");
+      Transaction tx(*db);
+      for (int i = 0; i < 3000; ++i) posted.insert(Row{Value{}, code(i % 300), int32_t(i)});
+      tx.commit();
+      return 0;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + rng() % 700));
+    ::kill(pid, SIGKILL);
+    const bool finished = wait_for(pid) == 0;
+    if (finished) committed += 3000;
+    else ++interrupted;
+    if (journal::journal_is_hot(*Env::posix(), file_)) ++hot;
+    // Whatever the moment, both handles see the old rows or all the new ones,
+    // and the survivor writes on.
+    const auto seen = reader->table("Posted").read_all().size();
+    EXPECT_TRUE(seen == committed || seen == committed + 3000) << seen;
+    committed = uint32_t(seen);
+    writer->table("Items").insert(Row{code(1000 + round), int32_t(0), Value{}});
+    EXPECT_EQ(writer->table("Posted").read_all().size(), committed);
+  }
+  CheckReport r = check_database(*reader);
+  EXPECT_TRUE(r.ok()) << joined(r);
+  std::printf("writers killed mid-way: %d of 16, %d of them mid-commit (hot journal)\n", interrupted, hot);
 }
 
 // Runs `body` in a child process; returns its exit status (0: all well).
