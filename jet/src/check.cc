@@ -71,10 +71,12 @@ class Checker {
       }
     }
     if (count > 0) {
-      problem("the file's page map marks " + std::to_string(count) + " pages past the end of the file in use (from page " +
+      problem("the file's page map marks " + pages_text(count) + " past the end of the file in use (from page " +
               std::to_string(first) + "; the file has " + std::to_string(n) + " pages): the file looks cut short");
     }
   }
+
+  static std::string pages_text(std::size_t n) { return std::to_string(n) + (n == 1 ? " page" : " pages"); }
 
   void check_file_size() {
     const uint64_t size = db_.pager().file().size();
@@ -89,7 +91,7 @@ class Checker {
     try {
       auto past = usage_map_pages_past_end(pages_, map_row, what);
       if (!past.empty()) {
-        problem(what + ": its usage map lists " + std::to_string(past.size()) + " pages past the end of the file (from page " +
+        problem(what + ": its usage map lists " + pages_text(past.size()) + " past the end of the file (from page " +
                 std::to_string(past.front()) + "; the file has " + std::to_string(pages_.page_count()) +
                 " pages): the file looks cut short");
       }

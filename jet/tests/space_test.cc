@@ -140,6 +140,9 @@ TEST_F(SpaceTest, RestagingTheSameRowsKeepsTheFileSize) {
     db.reset();
     sizes.push_back(size_of(file));
   }
+  std::printf("file size after each staging of 20,000 rows: %llu, %llu, %llu, %llu bytes\n",
+              (unsigned long long)sizes[0], (unsigned long long)sizes[1], (unsigned long long)sizes[2],
+              (unsigned long long)sizes[3]);
   for (std::size_t i = 1; i < sizes.size(); ++i) {
     EXPECT_LE(double(sizes[i]), double(sizes[0]) * 1.10) << "staging " << i + 1 << ": " << sizes[i] << " bytes against "
                                                           << sizes[0] << " after the first";
