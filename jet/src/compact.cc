@@ -4,7 +4,8 @@
 // The copy is a new file made by Database::create (the system tables Jet
 // creates, the same password, the General sort order and code page 1252,
 // the only ones this engine writes) into which every user table is created
-// again from its definition and its rows inserted, counters and GUIDs as
+// again from its definition and its rows inserted (in primary-key order,
+// as Access compacts them), counters and GUIDs as
 // stored; every index is built anew by the index writer, in the layout
 // Access gives its indexes. The last counter value of each table is kept,
 // so numbers of deleted rows are not handed out again.
@@ -192,9 +193,23 @@ CompactResult Database::compact(const std::string& path, const std::string& out_
       Table& from = src->table(e.name);
       Table& to = dst->create_table(spec_of(from.def()));
       Transaction tx(*dst);
-      for (RowCursor c = from.scan(); c.next();) {
-        to.insert(c.row());
-        ++result.rows;
+      // Rows go in primary-key order when there is a primary key, as Access
+      // compacts them (the key's index then only ever grows at its end).
+      const auto pk = std::find_if(from.def().indexes.begin(), from.def().indexes.end(),
+                                   [](const IndexDef& ix) { return ix.primary_key; });
+      if (pk != from.def().indexes.end()) {
+        ReadSnapshot snapshot(*src);
+        Row row;
+        for (RowId id : from.scan_index(pk->name)) {
+          from.read_row(id, row);
+          to.insert(row);
+          ++result.rows;
+        }
+      } else {
+        for (RowCursor c = from.scan(); c.next();) {
+          to.insert(c.row());
+          ++result.rows;
+        }
       }
       // Keep the last counter value handed out.
       Pager& pager = dst->pager();
