@@ -1,7 +1,11 @@
 #include "jet/database.h"
 
+#include <algorithm>
 #include <map>
 
+#include <chrono>
+
+#include "file_locks.h"
 #include "header.h"
 #include "jet/env.h"
 #include "jet/error.h"
@@ -77,28 +81,31 @@ const std::string& Database::path() const { return impl_->path; }
 const DatabaseInfo& Database::info() const { return impl_->info; }
 PageSource& Database::pages() { return *impl_->pager; }
 Pager& Database::pager() { return *impl_->pager; }
+ReadSnapshot::ReadSnapshot(Database& db) : db_(db) { db_.pager().begin_read(); }
+ReadSnapshot::~ReadSnapshot() { db_.pager().end_read(); }
+
+int Database::lock_file_slot() const { return impl_->lock_file ? impl_->lock_file->slot() : -1; }
 
 namespace {
 
-// Takes the writer's lock on a file opened read-write, or says who holds it.
-void lock_for_writing(File& file, const std::string& path) {
-  if (!file.try_lock(LockKind::kExclusive)) {
-    throw Error(ErrorCategory::kLocked,
-                path + ": the database is already open for writing by another program or connection; "
-                       "it can be opened read-only, or for writing once that one closes it");
-  }
-}
-
-// A journal beside the file is hot when no live writer owns it. A writer
-// (holding the lock) judges it itself; a reader takes the writer's lock on
-// a second, read-write handle for as long as recovery runs, and leaves the
-// journal alone when a live writer holds that lock (the writer is
-// mid-commit, or keeps its cold journal while open). A reader that cannot
-// write the file fails only when the journal is hot.
+// A journal beside the file is hot when no live writer owns it: only a
+// holder of the writer's lock (file_locks.h) judges it. A read-write opener
+// takes that lock on its own handle for as long as recovery runs; a reader
+// takes it on a second, read-write handle. When a live writer holds the
+// lock the journal is that writer's business (it is mid-commit, or it
+// recovers the file itself when it next takes the lock). A reader that
+// cannot write the file fails only when the journal is hot.
 void recover_if_needed(Env& env, const std::string& path, File* writer_file) {
   if (!journal::journal_exists(env, path)) return;
   if (writer_file) {
-    journal::recover(env, path, *writer_file);
+    if (!writer_file->try_lock_range(file_locks::kWriterByte, 1, LockKind::kExclusive)) return;
+    try {
+      journal::recover(env, path, *writer_file);
+    } catch (...) {
+      writer_file->unlock_range(file_locks::kWriterByte, 1);
+      throw;
+    }
+    writer_file->unlock_range(file_locks::kWriterByte, 1);
     return;
   }
   std::unique_ptr<File> rw;
@@ -110,9 +117,52 @@ void recover_if_needed(Env& env, const std::string& path, File* writer_file) {
                                         ") that must be rolled back, but the file cannot be opened for writing (" +
                                         e.what() + ")");
   }
-  if (!rw->try_lock(LockKind::kExclusive)) return;
+  if (!rw->try_lock_range(file_locks::kWriterByte, 1, LockKind::kExclusive)) return;
   journal::recover(env, path, *rw);
-  rw->unlock();
+  rw->unlock_range(file_locks::kWriterByte, 1);
+}
+
+// Recovery while the file is open (file_locks.h): another handle's commit
+// was cut short by a crash. `pager_holds_writer`: this handle holds the
+// writer's lock and its file is read-write; otherwise a second handle takes
+// the locks. Readers are kept out while the file is played back.
+void recover_shared(Env& env, const std::string& path, Pager& pager, bool pager_holds_writer,
+                    std::chrono::milliseconds timeout) {
+  if (!journal::journal_is_hot(env, path)) return;
+  auto locked = [&](const char* what) {
+    return Error(ErrorCategory::kLocked, path + ": locked: " + what + "; gave up after " +
+                                             std::to_string(timeout.count()) + " ms, try again later");
+  };
+  std::unique_ptr<File> own;
+  File* f = &pager.file();
+  if (!pager_holds_writer) {
+    try {
+      own = env.open_file(path, OpenMode::kReadWrite);
+    } catch (const Error& e) {
+      throw Error(ErrorCategory::kIo, path + ": another program's commit was cut short (" + journal::journal_path(path) +
+                                          ") and must be rolled back, but the file cannot be opened for writing (" +
+                                          e.what() + ")");
+    }
+    f = own.get();
+    if (!file_locks::lock_waiting(*f, file_locks::kWriterByte, LockKind::kExclusive, timeout)) {
+      throw locked("another program or connection is changing the database");
+    }
+  }
+  bool pending = false, reader = false;
+  try {
+    pending = file_locks::lock_waiting(*f, file_locks::kPendingByte, LockKind::kExclusive, timeout);
+    reader = pending && file_locks::lock_waiting(*f, file_locks::kReaderByte, LockKind::kExclusive, timeout);
+    if (!reader) throw locked("other programs or connections keep reading the database");
+    if (journal::journal_is_hot(env, path)) journal::recover(env, path, *f);
+  } catch (...) {
+    if (reader) f->unlock_range(file_locks::kReaderByte, 1);
+    if (pending) f->unlock_range(file_locks::kPendingByte, 1);
+    if (own) f->unlock_range(file_locks::kWriterByte, 1);
+    throw;
+  }
+  f->unlock_range(file_locks::kReaderByte, 1);
+  f->unlock_range(file_locks::kPendingByte, 1);
+  if (own) f->unlock_range(file_locks::kWriterByte, 1);
 }
 
 }  // namespace
@@ -124,13 +174,39 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   d.path = path;
   auto file = env->open_file(path, options.read_write ? OpenMode::kReadWrite : OpenMode::kReadOnly);
   if (options.read_write) {
-    lock_for_writing(*file, path);
     d.lock_file = std::make_unique<LockFile>(*env, path, env->computer_name(), options.user_name);
   }
   recover_if_needed(*env, path, options.read_write ? file.get() : nullptr);
   d.pager = std::make_unique<Pager>(std::move(file), options.cache_pages, env, options.read_write);
   d.pager->set_durability(options.durability);
   Pager& pager = *d.pager;
+  {
+    // Sharing the file with other handles (file_locks.h).
+    Database* self = db.get();
+    const int own_slot = d.lock_file ? d.lock_file->slot() : -1;
+    const auto timeout = std::chrono::milliseconds(options.lock_timeout_ms);
+    Sharing sharing;
+    sharing.commit_counter = [env, path] { return LockFile::read_commit_counter(*env, path); };
+    sharing.bump_commit_counter = [self] {
+      if (!self->impl_->lock_file) {
+        throw Error(ErrorCategory::kInvalidArgument, self->impl_->path + ": the database is open read-only");
+      }
+      self->impl_->lock_file->bump_commit_counter();
+    };
+    sharing.reload = [self] { self->reload_after_other_commit(); };
+    sharing.recover = [env, path, self, timeout](bool holding_writer) {
+      recover_shared(*env, path, *self->impl_->pager, holding_writer, timeout);
+    };
+    sharing.journal_hot = [env, path] { return journal::journal_is_hot(*env, path); };
+    sharing.other_users = [env, path, own_slot] {
+      std::string out;
+      for (const std::string& u : LockFile::users(*env, path, own_slot)) out += (out.empty() ? "" : ", ") + u;
+      return out;
+    };
+    sharing.lock_timeout = timeout;
+    pager.set_sharing(std::move(sharing));
+  }
+  ReadOperation reading(pager);
   if (pager.page_count() == 0) {
     uint64_t size = pager.file().size();
     throw Error(ErrorCategory::kCorruption, path + ": not a Jet database: the file is " + std::to_string(size) +
@@ -153,16 +229,23 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
   }
 
   // The catalog is a table like any other; open it under its own name.
-  Table& catalog = *d.open_tables
-                        .emplace("msysobjects", std::unique_ptr<Table>(new Table(
-                                                    *db, read_table_def(pager, kCatalogTdefPage, "MSysObjects"))))
-                        .first->second;
+  d.open_tables.emplace("msysobjects", std::unique_ptr<Table>(new Table(
+                                           *db, read_table_def(pager, kCatalogTdefPage, "MSysObjects"))));
+  db->load_catalog();
+  return db;
+}
+
+void Database::load_catalog() {
+  Impl& d = *impl_;
+  const std::string& path = d.path;
+  Table& catalog = *d.open_tables.at("msysobjects");
   const TableDef& cdef = catalog.def();
   int c_id = cdef.find_column("Id"), c_name = cdef.find_column("Name"), c_type = cdef.find_column("Type"),
       c_flags = cdef.find_column("Flags");
   if (c_id < 0 || c_name < 0 || c_type < 0) {
     throw Error(ErrorCategory::kCorruption, path + ": the catalog (MSysObjects, page 2) lacks its Id, Name or Type column");
   }
+  std::vector<TableEntry> catalog_rows;
   for (RowCursor c = catalog.scan(); c.next();) {
     const Row& r = c.row();
     if (as_integer(r[c_type]) != kObjectTypeTable) continue;
@@ -173,9 +256,25 @@ std::unique_ptr<Database> Database::open(const std::string& path, const OpenOpti
     e.tdef_page = static_cast<uint32_t>(as_integer(r[c_id])) & 0x00FFFFFF;
     e.flags = c_flags >= 0 ? static_cast<uint32_t>(as_integer(r[c_flags])) : 0;
     e.system = (e.flags & kSystemObjectFlags) != 0 || e.name.rfind("MSys", 0) == 0;
-    d.catalog.push_back(std::move(e));
+    catalog_rows.push_back(std::move(e));
   }
-  return db;
+  d.catalog = std::move(catalog_rows);
+}
+
+void Database::reload_after_other_commit() {
+  // Another handle committed: every open table's definition may have
+  // changed (row counts, counters, index roots), tables may have come.
+  Impl& d = *impl_;
+  for (auto& [key, table] : d.open_tables) {
+    try {
+      TableDef def = read_table_def(*d.pager, table->def_.tdef_page, table->def_.name);
+      def.system = def.system || table->def_.system;
+      table->reload(std::move(def));
+    } catch (const Error&) {
+      // Dropped or damaged: reading it again reports that.
+    }
+  }
+  if (d.open_tables.count("msysobjects")) load_catalog();  // not while opening
 }
 
 std::vector<TableEntry> Database::tables(bool include_system) const {
@@ -197,6 +296,7 @@ Table& Database::table(std::string_view name) {
   std::string key = lower_ascii(name);
   auto it = impl_->open_tables.find(key);
   if (it != impl_->open_tables.end()) return *it->second;
+  ReadOperation reading(*impl_->pager);
   for (const TableEntry& e : impl_->catalog) {
     if (!names_equal(e.name, name)) continue;
     TableDef def = read_table_def(*impl_->pager, e.tdef_page, e.name);
@@ -205,6 +305,42 @@ Table& Database::table(std::string_view name) {
     return *impl_->open_tables.emplace(key, std::move(table)).first->second;
   }
   throw Error(ErrorCategory::kNotFound, impl_->path + ": no table named '" + std::string(name) + "'");
+}
+
+void Database::drop_table(std::string_view name) {
+  Table& t = table(name);
+  if (t.def().system) {
+    throw Error(ErrorCategory::kInvalidArgument, impl_->path + ": '" + t.name() + "' is a system table and cannot be dropped");
+  }
+  const std::string real_name = t.name();
+  const uint32_t id = t.def().tdef_page;
+  {
+    WriteScope scope(*impl_->pager);
+    t.free_storage();
+    // Its catalog row and the permissions granted on it.
+    auto remove_rows = [&](const char* table_name, const char* id_column) {
+      if (!has_table(table_name)) return;
+      Table& sys = table(table_name);
+      const int c = sys.def().find_column(id_column);
+      if (c < 0) return;
+      std::vector<RowId> gone;
+      for (RowCursor cur = sys.scan(); cur.next();) {
+        if (as_integer(cur.row()[c]) == int64_t(int32_t(id)) && (std::string(table_name) != "MSysObjects" ||
+                                                                 as_integer(cur.row()[sys.def().find_column("Type")]) ==
+                                                                     kObjectTypeTable)) {
+          gone.push_back(cur.id());
+        }
+      }
+      for (RowId r : gone) sys.remove(r);
+    };
+    remove_rows("MSysObjects", "Id");
+    remove_rows("MSysACEs", "ObjectId");
+    scope.commit();
+  }
+  forget_table(real_name);
+  auto& cat = impl_->catalog;
+  cat.erase(std::remove_if(cat.begin(), cat.end(), [&](const TableEntry& e) { return names_equal(e.name, real_name); }),
+            cat.end());
 }
 
 void Database::catalog_add(const TableEntry& entry) { impl_->catalog.push_back(entry); }

@@ -25,6 +25,18 @@ int32_t date_mask_value(double date) {
   return static_cast<int32_t>(date);
 }
 
+// The Access release behind an ACE version byte (H: 2 = ACE 12 ... 6).
+std::string ace_version_name(uint32_t v) {
+  switch (v) {
+    case 2: return "Access 2007 (ACE 12, version 2)";
+    case 3: return "Access 2010 (ACE 14, version 3)";
+    case 4: return "Access 2013 (ACE 15, version 4)";
+    case 5: return "Access 2016 (ACE 16, version 5)";
+    case 6: return "Access 2019 (ACE 17, version 6)";
+    default: return "Access 2007 or later (ACE version " + std::to_string(v) + ")";
+  }
+}
+
 }  // namespace
 
 DatabaseHeader parse_header(const uint8_t* raw, std::size_t size, const std::string& file_name) {
@@ -40,15 +52,16 @@ DatabaseHeader parse_header(const uint8_t* raw, std::size_t size, const std::str
                 file_name + ": not a Jet database: page 0 lacks the \"Standard Jet DB\" signature");
   }
   DatabaseHeader h;
-  h.jet_version = le32(raw + kHeaderOffsetVersion);
+  // The version is the byte at 0x14; the bytes after it are not part of it
+  // (Access 2010 and later files hold 0x01 at 0x15).
+  h.jet_version = raw[kHeaderOffsetVersion];
   if (h.jet_version == 0) {
     throw Error(ErrorCategory::kUnsupported,
                 file_name + ": Jet 3 (Access 97) databases are not supported; only Jet 4 (Access 2000/2002/2003)");
   }
   if (h.jet_version != 1) {
-    throw Error(ErrorCategory::kUnsupported, file_name + ": Access 2007 or later (ACE version " +
-                                                 std::to_string(h.jet_version) +
-                                                 ") databases are not supported; only Jet 4");
+    throw Error(ErrorCategory::kUnsupported, file_name + ": " + ace_version_name(h.jet_version) +
+                                                 " databases are not supported; only Jet 4 (Access 2000/2002/2003)");
   }
   uint8_t page[kHeaderMaskOffset + kHeaderMaskLength];
   std::memcpy(page, raw, sizeof page);

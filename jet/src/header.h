@@ -8,7 +8,9 @@
 //   offset size  field                                          known from
 //   0x00   1     page type, 0x00                                H, F
 //   0x04   16    "Standard Jet DB\0" ("Standard ACE DB\0" = ACE) F
-//   0x14   4     Jet version: 0 = Jet 3, 1 = Jet 4, 2+ = ACE    H, F
+//   0x14   1     Jet version: 0 = Jet 3, 1 = Jet 4, 2..6 = ACE  H, F
+//                (Access 2007 .. 2019); ACE files of Access 2010
+//                on hold 0x01 in the next byte
 //   0x18   128   RC4-masked region, key 0x6B39DAC7 (LE bytes    H (extent),
 //                C7 DA 39 6B); fields below lie inside it and    F (key)
 //                are read after unmasking

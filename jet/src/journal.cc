@@ -10,10 +10,12 @@
 //
 // FILES
 //
-//   "<db>-journal"          rollback journal, one per database file. Created
-//                           at the file's first commit and kept (header
-//                           zeroed = cold) while the database stays open for
-//                           writing; removed when it closes.
+//   "<db>-journal"          rollback journal, one per database file. Opened
+//                           (made when missing) by each commit under the
+//                           writer's lock and closed when it ends; kept on
+//                           disk between commits with its header zeroed
+//                           (cold); removed by the last writer to close the
+//                           database (file_locks.h, invariant 6).
 //   "<db>-super-<hex>"      super-journal of a commit over several files,
 //                           beside the first file; lives only during that
 //                           commit.
@@ -84,6 +86,43 @@
 //      all but keeps the order of writes, which the operating system keeps
 //      for a killed process.
 //
+// LOCKS BETWEEN HANDLES (several handles or processes on one file; the
+// bytes W, P, R are in file_locks.h, the commit counter in lock_file.h)
+//
+//   W = writer's lock, P = pending, R = readers' / committer's lock.
+//
+//   L1. Only a holder of W changes the database file, its journal, or the
+//       commit counter; only a holder of W judges and plays back a journal
+//       (recovery at open takes W without waiting, and leaves a journal
+//       alone when a live writer holds it).
+//   L2. The database file is written only under R exclusive (so under W and
+//       P too); no reader holds R meanwhile, so no read operation ever sees
+//       a page of a half-written commit.
+//   L3. A committer changes the commit counter before it writes the first
+//       page, under R exclusive. A commit that fails afterwards and is played
+//       back leaves it changed: readers reload for nothing, never miss one.
+//   L4. A handle compares the counter with the value it last saw when it
+//       takes R shared for a read operation (with no operation of its own
+//       running) and when it takes W; a different value drops every cached
+//       page and reloads the catalog and every open table's definition
+//       before any page is read. Its own commits update the value it saw.
+//       A changed counter with a hot journal means a committer died after
+//       L3: the handle plays the journal back first, under W, P and R
+//       exclusive (a reader lets go of R and takes them on a second,
+//       read-write handle).
+//   L5. Every wait (W, P, R) polls with a time limit (OpenOptions::
+//       lock_timeout) and ends in kLocked naming the file and the other
+//       users the lock file lists; nothing is changed by a wait that fails.
+//   L6. A commit opens the journal file under W and closes it before W is
+//       released; no handle keeps it open between commits. It is removed
+//       only under W: by recovery, or at close by the last user in the lock
+//       file. So no writer ever writes into a journal removed under it.
+//   L8. A committer takes its locks (P, then R) before the journal's header
+//       is written: a hot journal is always held by a live committer that
+//       keeps readers out, or was left by a dead one.
+//   L7. A handle inside its own write unit (holding W) reads without taking
+//       R: no one else can commit meanwhile.
+//
 // STATES OF ONE COMMIT (commit_units) AND THE FUNCTION BEHIND EACH STEP
 //
 //        OPEN  (unit open, dirty pages pinned in memory)
@@ -91,6 +130,8 @@
 //          v
 //        RECORDS_SYNCED
 //          |  write_super_journal(): several files only         (sync, dir sync)
+//          |  Pager::begin_file_writes(): P, R exclusive; the commit counter
+//          |  changes (L3, L8); released when the commit ends
 //          v
 //        SUPER_DURABLE
 //          |  write_header(): each journal's header             (sync, dir sync
@@ -263,8 +304,12 @@ void write_records(FileCommit& fc, const std::string& pending_super) {
   std::unique_ptr<File>& jf = p.journal_file();
   const std::string jpath = journal_path(p.file_name());
   if (!jf) {
-    jf = p.env().open_file(jpath, OpenMode::kCreate);
-    fc.created = true;
+    // Opened for each commit, under the writer's lock: between commits no
+    // handle keeps it open, so removing it (recovery, the last user's
+    // close) never leaves another writer writing into a removed file.
+    const bool existed = p.env().file_exists(jpath);
+    jf = p.env().open_file(jpath, OpenMode::kOpenAlways);
+    fc.created = !existed;
   }
   fc.header.nonce = new_nonce();
   fc.header.original_size = p.file().size();
@@ -521,7 +566,9 @@ void commit_units(const std::vector<Pager*>& pagers) {
     files.push_back(FileCommit{p, p->dirty_pages(), {}, false, false});
   }
   auto end_all = [&](bool committed) {
+    for (FileCommit& fc : files) fc.pager->end_file_writes();
     for (Pager* p : pagers) {
+      p->journal_file().reset();
       if (committed) {
         p->mark_committed();
       } else {
@@ -540,6 +587,8 @@ void commit_units(const std::vector<Pager*>& pagers) {
     if (multi) super_path = new_super_path(files);
     for (FileCommit& fc : files) write_records(fc, super_path);
     if (multi) write_super_journal(files, super_path);
+    // The committer's locks: no reader reads a file while it is written.
+    for (FileCommit& fc : files) fc.pager->begin_file_writes();
     for (FileCommit& fc : files) {
       fc.header.super_path = super_path;
       write_header(fc);
@@ -576,16 +625,18 @@ void commit_units(const std::vector<Pager*>& pagers) {
   }
 }
 
-void close_journal(Pager& pager) noexcept {
-  std::unique_ptr<File>& jf = pager.journal_file();
-  if (!jf) return;
-  if (!pager.broken().empty()) {
-    jf.reset();  // hot: the next open plays it back
-    return;
+void close_journal(Pager& pager, bool others_open) noexcept {
+  pager.journal_file().reset();
+  if (!pager.writable() || !pager.broken().empty()) return;  // broken: hot, the next open plays it back
+  try {
+    const std::string path = journal_path(pager.file_name());
+    if (!pager.env().file_exists(path)) return;
+    // Only under the writer's lock, and only by the last user: the journal
+    // then is cold unless a crash left it hot, which recovery needs.
+    if (pager.shared() && (!pager.try_writer_lock() || others_open)) return;
+    if (!journal_is_hot(pager.env(), pager.file_name())) remove_quietly(pager.env(), path);
+  } catch (...) {
   }
-  std::string path = jf->path();
-  jf.reset();
-  remove_quietly(pager.env(), path);
 }
 
 bool journal_is_hot(Env& env, const std::string& db_path) {

@@ -18,7 +18,8 @@ namespace journal {
 std::string journal_path(const std::string& db_path);
 
 // Commits the open write units of `pagers` (one or several files, each
-// once) as one atomic unit: after a crash at any moment, every file is
+// once) as one atomic unit, under each file's committer locks
+// (Pager::begin_file_writes, file_locks.h): after a crash at any moment, every file is
 // either as before or as after the commit once recover() has run on it.
 // Pagers without dirty pages just end their unit. The durability of the
 // first pager decides whether the steps are fsync'ed.
@@ -37,9 +38,11 @@ bool journal_exists(Env& env, const std::string& db_path);
 // the journal exists but cannot be read.
 bool journal_is_hot(Env& env, const std::string& db_path);
 
-// At close of a read-write database: removes its (cold) journal. Leaves a
-// journal that a failed commit left hot, for the next open to play back.
-void close_journal(Pager& pager) noexcept;
+// At close of a read-write database: removes the (cold) journal when no
+// other user has the file open (`others_open`) and, for a shared file, the
+// writer's lock could be taken. Leaves a journal that a failed commit left
+// hot, for the next open to play back.
+void close_journal(Pager& pager, bool others_open) noexcept;
 
 // Recovery at open. `db` is `db_path` opened read-write, and the caller
 // holds the writer's lock on it (so no live writer owns the journal). A hot

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "jet/env.h"
@@ -26,7 +27,72 @@ void put_name(uint8_t* out, const std::string& name) {
   }
 }
 
+std::string get_name(const uint8_t* in) {
+  std::size_t n = 0;
+  while (n < LockFile::kNameSize && in[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(in), n);
+}
+
+uint64_t counter_at(File& f) {
+  uint8_t b[8] = {};
+  if (f.read_at(LockFile::kCommitCounterOffset, 8, b) != 8) return 0;
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | b[i];
+  return v;
+}
+
+void put_counter(File& f, uint64_t v) {
+  uint8_t b[8];
+  for (int i = 0; i < 8; ++i) b[i] = uint8_t(v >> (8 * i));
+  f.write_at(LockFile::kCommitCounterOffset, 8, b);
+}
+
+uint64_t random_counter() {
+  std::random_device rd;
+  uint64_t v = (uint64_t(rd()) << 32) ^ rd() ^
+               uint64_t(std::chrono::steady_clock::now().time_since_epoch().count());
+  return v == 0 ? 1 : v;
+}
+
 }  // namespace
+
+void LockFile::bump_commit_counter() {
+  // The first commit of a lock file's life starts the counter at random.
+  const uint64_t old = counter_at(*file_);
+  uint64_t v = old == 0 ? random_counter() : old + 1;
+  put_counter(*file_, v == 0 ? 1 : v);
+}
+
+uint64_t LockFile::read_commit_counter(Env& env, const std::string& db_path) {
+  const std::string path = path_for(db_path);
+  std::unique_ptr<File> f;
+  try {
+    f = env.open_file(path, OpenMode::kReadOnly);
+  } catch (const Error& e) {
+    if (e.category() == ErrorCategory::kNotFound) return 0;
+    throw;
+  }
+  return counter_at(*f);
+}
+
+std::vector<std::string> LockFile::users(Env& env, const std::string& db_path, int own_slot) {
+  std::vector<std::string> out;
+  try {
+    auto f = env.open_file(path_for(db_path), OpenMode::kReadOnly);
+    for (int i = 0; i < kMaxUsers; ++i) {
+      if (i == own_slot) continue;
+      if (f->try_lock_range(kSlotLockBase + i, 1, LockKind::kShared)) {
+        f->unlock_range(kSlotLockBase + i, 1);
+        continue;
+      }
+      uint8_t entry[kEntrySize] = {};
+      f->read_at(uint64_t(i) * kEntrySize, kEntrySize, entry);
+      out.push_back(get_name(entry) + "/" + get_name(entry + kNameSize));
+    }
+  } catch (...) {
+  }
+  return out;
+}
 
 std::string LockFile::path_for(const std::string& db_path) {
   std::size_t slash = db_path.find_last_of('/');

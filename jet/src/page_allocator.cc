@@ -6,6 +6,7 @@
 #include "binary.h"
 #include "data_page.h"
 #include "jet/error.h"
+#include "usage_map.h"
 
 namespace jet {
 namespace data_page {
@@ -109,10 +110,12 @@ void replace_row(uint8_t* page, uint8_t row, std::span<const uint8_t> bytes, uin
 
 namespace {
 
-constexpr std::size_t kMapPageBitmapOffset = 4;
-constexpr uint32_t kPagesPerMapPage = (kPageSize - kMapPageBitmapOffset) * 8;
 // Access grows the global map's bitmap in steps of this many bytes.
 constexpr std::size_t kGlobalMapStep = 32;
+// A reference-form map row: the type byte and 17 pointers, enough for the
+// largest Jet 4 file (2 GB = 524288 pages), and the length of Access's own
+// map rows (5 + 64 bytes).
+constexpr std::size_t kReferenceRowSize = 1 + 4 * 17;
 
 bool get_bit(const uint8_t* bits, uint32_t k) { return (bits[k / 8] >> (k % 8)) & 1; }
 void put_bit(uint8_t* bits, uint32_t k, bool on) {
@@ -120,51 +123,205 @@ void put_bit(uint8_t* bits, uint32_t k, bool on) {
   else bits[k / 8] &= uint8_t(~(1u << (k % 8)));
 }
 
+// The first set bit among `n` bitmap bytes, or -1.
+int64_t first_set_bit(const uint8_t* bits, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, bits + i, 8);
+    if (w != 0) break;
+  }
+  for (; i < n; ++i) {
+    if (bits[i] != 0) return int64_t(i) * 8 + __builtin_ctz(bits[i]);
+  }
+  return -1;
+}
+
+void format_map_page(uint8_t* page) {
+  std::memset(page, 0, kPageSize);
+  page[0] = kPageTypeUsageMap;
+  page[1] = 0x01;
+}
+
+// In a map page of the file's page map for range `range`: pages at or past
+// `page_count` read free, as the inline form has them.
+void mark_past_end_free(uint8_t* page, std::size_t range, uint32_t page_count) {
+  const uint64_t first = uint64_t(range) * kPagesPerMapPage;
+  for (uint32_t k = 0; k < kPagesPerMapPage; ++k) {
+    if (first + k >= page_count) put_bit(page + kMapPageBitmapOffset, k, true);
+  }
+}
+
 }  // namespace
 
 uint32_t PageAllocator::new_page() {
+  if (uint32_t p = take_free_page(); p != 0) {
+    std::memset(pager_.page_for_write(p), 0, kPageSize);
+    return p;
+  }
   uint32_t p = pager_.append_page();
-  if (pager_.page_count() > 1 && p > 1) set_inline_global(p, false);
+  if (pager_.page_count() > 1 && p > 1) set_global(p, false);
   return p;
 }
 
-void PageAllocator::free_page(uint32_t page) { set_inline_global(page, true); }
+void PageAllocator::free_page(uint32_t page) { set_global(page, true); }
 
-void PageAllocator::set_inline_global(uint32_t page, bool free) {
+std::vector<uint8_t> PageAllocator::global_row() {
   const uint8_t* ro = pager_.page(1);
   if (ro[0] != kPageTypeData || data_page::row_count(ro) < 1) {
     throw Error(ErrorCategory::kCorruption, pager_.file_name() + ": page 1 does not hold the file's page map");
   }
   auto row = data_page::row_bytes(ro, 0);
-  if (row.size() < 5 || row[0] != 0x00) {
-    throw Error(ErrorCategory::kUnsupported, pager_.file_name() + ": the file's page map (page 1) has a form this "
-                                                                  "engine does not write");
+  if (row.size() < 5 || (row[0] != kMapTypeInline && row[0] != kMapTypeReference)) {
+    throw Error(ErrorCategory::kCorruption, pager_.file_name() + ": the file's page map (page 1) has an unknown form");
   }
-  std::vector<uint8_t> map(row.begin(), row.end());
+  return std::vector<uint8_t>(row.begin(), row.end());
+}
+
+void PageAllocator::put_global_row(const std::vector<uint8_t>& row) {
+  uint8_t* w = pager_.page_for_write(1);
+  const std::size_t old = data_page::row_bytes(w, 0).size();
+  if (row.size() > old && row.size() - old > data_page::gap(w)) {
+    throw Error(ErrorCategory::kInvalidArgument, "internal: the file's page map does not fit page 1");
+  }
+  data_page::replace_row(w, 0, row, data_page::row_flags(w, 0));
+}
+
+uint32_t PageAllocator::take_free_page() {
+  const uint32_t count = pager_.page_count();
+  if (count < 3) return 0;
+  std::vector<uint8_t> map = global_row();
+  uint32_t found = 0;
+  if (map[0] == kMapTypeInline) {
+    // Set bits rise with the page; the first one at or past the end of the
+    // file ends the search (pages past the end are "free" but not there).
+    // Pages 0 and 1 are never free, whatever their bits say.
+    const uint32_t start = le32(map.data() + 1);
+    uint8_t* bits = map.data() + 5;
+    const std::size_t n = map.size() - 5;
+    for (uint32_t p = start; p < 2 && p - start < n * 8; ++p) put_bit(bits, p - start, false);
+    int64_t k = first_set_bit(bits, n);
+    if (k >= 0 && uint64_t(start) + uint64_t(k) < count) found = start + uint32_t(k);
+  } else {
+    for (std::size_t i = 0; 1 + 4 * i + 4 <= map.size() && found == 0; ++i) {
+      if (uint64_t(i) * kPagesPerMapPage >= count) break;
+      const uint32_t mp = le32(map.data() + 1 + 4 * i);
+      if (!names_map_page(mp)) continue;
+      if (mp >= count || pager_.page(mp)[0] != kPageTypeUsageMap) {
+        throw Error(ErrorCategory::kCorruption, pager_.file_name() + ": the file's page map names page " +
+                                                    std::to_string(mp) + ", which is not a usage-map page");
+      }
+      const uint8_t* bits = pager_.page(mp) + kMapPageBitmapOffset;
+      const std::size_t n = kPageSize - kMapPageBitmapOffset;
+      for (std::size_t from = 0; from < n;) {
+        int64_t k = first_set_bit(bits + from, n - from);
+        if (k < 0) break;
+        uint64_t bit = from * 8 + uint64_t(k);
+        uint64_t page = uint64_t(i) * kPagesPerMapPage + bit;
+        if (page >= count) break;
+        if (page >= 2) {
+          found = uint32_t(page);
+          break;
+        }
+        // Pages 0 and 1: clear their stray bits and look again.
+        put_bit(pager_.page_for_write(mp) + kMapPageBitmapOffset, uint32_t(bit), false);
+        bits = pager_.page(mp) + kMapPageBitmapOffset;
+      }
+    }
+  }
+  if (found != 0) set_global(found, false);
+  return found;
+}
+
+void PageAllocator::set_global(uint32_t page, bool free) {
+  std::vector<uint8_t> map = global_row();
+  if (map[0] == kMapTypeReference) {
+    set_reference_global(map, page, free);
+    return;
+  }
   uint32_t start = le32(map.data() + 1);
   uint64_t bits = uint64_t(map.size() - 5) * 8;
   if (page < start) return;  // before the map: counted in use already
   if (page - start >= bits) {
-    if (!free) {
-      // Grow the bitmap; new bits past the file's end read "free".
-      std::size_t need = (page - start) / 8 + 1;
-      std::size_t bytes = map.size() - 5;
-      while (bytes < need) bytes += kGlobalMapStep;
-      std::size_t old = map.size();
-      map.resize(5 + bytes, 0);
-      for (std::size_t k = (old - 5) * 8; k < bytes * 8; ++k) {
-        if (start + k >= pager_.page_count()) put_bit(map.data() + 5, uint32_t(k), true);
-      }
-    } else {
-      return;  // past the map's end: free already
+    if (free) return;  // past the map's end: free already
+    // Grow the bitmap; new bits past the file's end read "free".
+    std::size_t need = (page - start) / 8 + 1;
+    std::size_t bytes = map.size() - 5;
+    while (bytes < need) bytes += kGlobalMapStep;
+    const uint8_t* w = pager_.page(1);
+    if (5 + bytes - data_page::row_bytes(w, 0).size() > data_page::gap(w)) {
+      // Page 1 is full: the map takes the reference form, as Access's
+      // large files have it.
+      global_to_reference(map);
+      set_global(page, free);
+      return;
+    }
+    std::size_t old = map.size();
+    map.resize(5 + bytes, 0);
+    for (std::size_t k = (old - 5) * 8; k < bytes * 8; ++k) {
+      if (start + k >= pager_.page_count()) put_bit(map.data() + 5, uint32_t(k), true);
     }
   }
   put_bit(map.data() + 5, page - start, free);
-  uint8_t* w = pager_.page_for_write(1);
-  if (map.size() != row.size() && map.size() - row.size() > data_page::gap(w)) {
-    throw Error(ErrorCategory::kUnsupported, pager_.file_name() + ": the file's page map (page 1) cannot grow further");
+  put_global_row(map);
+}
+
+void PageAllocator::set_reference_global(std::vector<uint8_t>& map, uint32_t page, bool free) {
+  const std::size_t i = page / kPagesPerMapPage;
+  const std::size_t slots = (map.size() - 1) / 4;
+  if (i >= slots) {
+    if (!free) {
+      throw Error(ErrorCategory::kUnsupported, pager_.file_name() + ": the file's page map cannot describe page " +
+                                                   std::to_string(page) + ": the file is too large");
+    }
+    return;  // a page it cannot describe is not reused
   }
-  data_page::replace_row(w, 0, map, data_page::row_flags(w, 0));
+  uint32_t mp = le32(map.data() + 1 + 4 * i);
+  if (!names_map_page(mp)) {
+    if (!free) return;  // no map page: the range is in use
+    // A map page for the range, taken from the end of the file (reusing a
+    // free page would need this very map).
+    mp = pager_.append_page();
+    format_map_page(pager_.page_for_write(mp));
+    mark_past_end_free(pager_.page_for_write(mp), i, pager_.page_count());
+    put_le32(map.data() + 1 + 4 * i, mp);
+    put_global_row(map);
+    set_global(mp, false);
+  } else if (mp >= pager_.page_count() || pager_.page(mp)[0] != kPageTypeUsageMap) {
+    throw Error(ErrorCategory::kCorruption, pager_.file_name() + ": the file's page map names page " +
+                                                std::to_string(mp) + ", which is not a usage-map page");
+  }
+  put_bit(pager_.page_for_write(mp) + kMapPageBitmapOffset, page % kPagesPerMapPage, free);
+}
+
+void PageAllocator::global_to_reference(const std::vector<uint8_t>& inline_map) {
+  const uint32_t start = le32(inline_map.data() + 1);
+  const uint64_t bits = uint64_t(inline_map.size() - 5) * 8;
+  const uint32_t count = pager_.page_count();
+  std::vector<uint32_t> free_pages;
+  for (uint32_t p = std::max<uint32_t>(start, 2); p < count; ++p) {
+    uint64_t k = p - start;
+    if (k >= bits || get_bit(inline_map.data() + 5, uint32_t(k))) free_pages.push_back(p);
+  }
+  std::vector<uint8_t> ref(kReferenceRowSize, 0);
+  ref[0] = kMapTypeReference;
+  // Ranges without free pages need no map page (their pages are in use).
+  for (uint32_t p : free_pages) {
+    const std::size_t i = p / kPagesPerMapPage;
+    uint32_t mp = le32(ref.data() + 1 + 4 * i);
+    if (mp == 0) {
+      mp = pager_.append_page();
+      format_map_page(pager_.page_for_write(mp));
+      put_le32(ref.data() + 1 + 4 * i, mp);
+    }
+    put_bit(pager_.page_for_write(mp) + kMapPageBitmapOffset, p % kPagesPerMapPage, true);
+  }
+  for (std::size_t i = 0; 1 + 4 * i + 4 <= ref.size(); ++i) {
+    if (uint32_t mp = le32(ref.data() + 1 + 4 * i); mp != 0) {
+      mark_past_end_free(pager_.page_for_write(mp), i, pager_.page_count());
+    }
+  }
+  put_global_row(ref);
 }
 
 void PageAllocator::set_bit(uint32_t map_row, uint32_t page, bool on, const std::string& what) {
@@ -213,9 +370,7 @@ void PageAllocator::set_bit(uint32_t map_row, uint32_t page, bool on, const std:
           uint32_t bp = le32(ref.data() + 1 + 4 * i);
           if (bp == 0) {
             bp = new_page();
-            uint8_t* b = pager_.page_for_write(bp);
-            b[0] = kPageTypeUsageMap;
-            b[1] = 0x01;
+            format_map_page(pager_.page_for_write(bp));
             put_le32(ref.data() + 1 + 4 * i, bp);
           }
           put_bit(pager_.page_for_write(bp) + kMapPageBitmapOffset, p % kPagesPerMapPage, true);
@@ -231,12 +386,10 @@ void PageAllocator::set_bit(uint32_t map_row, uint32_t page, bool on, const std:
       throw Error(ErrorCategory::kUnsupported, where + ": the file is too large for this map");
     }
     uint32_t bp = le32(map.data() + 1 + 4 * i);
-    if (bp == 0) {
+    if (!names_map_page(bp)) {
       if (!on) return;
       bp = new_page();
-      uint8_t* b = pager_.page_for_write(bp);
-      b[0] = kPageTypeUsageMap;
-      b[1] = 0x01;
+      format_map_page(pager_.page_for_write(bp));
       put_le32(map.data() + 1 + 4 * i, bp);
     } else if (bp >= pager_.page_count() || pager_.page(bp)[0] != kPageTypeUsageMap) {
       throw Error(ErrorCategory::kCorruption, where + ": page " + std::to_string(bp) + " is not a usage-map page");
@@ -291,8 +444,20 @@ void PageAllocator::delete_long_value(std::span<const uint8_t> field) {
     auto b = data_page::row_bytes(ro, r);
     uint32_t next = chain && b.size() >= 4 ? le32(b.data()) : 0;
     data_page::replace_row(pager_.page_for_write(pg), r, {}, kRowDeleted | kRowLookup);
+    free_if_empty_long_value_page(pg);
     ptr = next;
   }
+}
+
+void PageAllocator::free_if_empty_long_value_page(uint32_t page) {
+  const uint8_t* ro = pager_.page(page);
+  const uint16_t n = data_page::row_count(ro);
+  for (uint16_t r = 0; r < n; ++r) {
+    if ((data_page::row_flags(ro, uint8_t(r)) & (kRowDeleted | kRowLookup)) != (kRowDeleted | kRowLookup)) return;
+  }
+  std::memset(pager_.page_for_write(page), 0, kPageSize);
+  free_page(page);
+  if (lval_page_ == page) lval_page_ = 0;
 }
 
 uint32_t PageAllocator::allocate_index_page(const index::IndexLayout& layout) {

@@ -20,9 +20,12 @@
 // reference map when they do not. Map rows keep their length (other rows
 // share their page), except the global map, which grows as Access grows it.
 //
-// New pages always come from the end of the file; freed pages are marked
-// free in the global map (Access may reuse them) but this engine does not
-// reuse them itself.
+// New pages are the lowest page the global map marks free inside the file
+// (pages Access or this engine freed: emptied data, LVAL and index pages,
+// dropped tables), zeroed; only when there is none does the file grow. The
+// global map itself takes the reference form when page 1 has no room left
+// for its inline bitmap; map pages of a reference-form global map come
+// from the end of the file.
 //
 // All changes go through the pager's write unit (Pager::page_for_write,
 // append_page); the caller holds a WriteScope.
@@ -68,8 +71,8 @@ class PageAllocator final : public index::IndexPageAllocator {
  public:
   explicit PageAllocator(Pager& pager) : pager_(pager) {}
 
-  // A new zeroed page at the end of the file, marked in use in the global
-  // map. The caller formats it.
+  // A zeroed page marked in use in the global map: a free page of the file
+  // when there is one, else a new page at its end. The caller formats it.
   uint32_t new_page();
   // Marks `page` free in the global map (it belongs to nobody any more).
   void free_page(uint32_t page);
@@ -85,7 +88,8 @@ class PageAllocator final : public index::IndexPageAllocator {
   // or a new one); returns the row pointer.
   uint32_t add_long_value_row(std::span<const uint8_t> bytes);
   // Marks the LVAL rows of the long value whose row field is `field`
-  // deleted (their bytes go, as Access compacts a page on delete).
+  // deleted (their bytes go, as Access compacts a page on delete); an LVAL
+  // page left without live rows becomes a free page.
   void delete_long_value(std::span<const uint8_t> field);
 
   // index::IndexPageAllocator
@@ -99,7 +103,15 @@ class PageAllocator final : public index::IndexPageAllocator {
   Pager& pager() { return pager_; }
 
  private:
-  void set_inline_global(uint32_t page, bool free);
+  // The global map's row (page 1, row 0), checked for a known form.
+  std::vector<uint8_t> global_row();
+  void put_global_row(const std::vector<uint8_t>& row);
+  // A free page inside the file, now marked in use; 0 when there is none.
+  uint32_t take_free_page();
+  void set_global(uint32_t page, bool free);
+  void set_reference_global(std::vector<uint8_t>& map, uint32_t page, bool free);
+  void global_to_reference(const std::vector<uint8_t>& inline_map);
+  void free_if_empty_long_value_page(uint32_t page);
   void set_bit(uint32_t map_row, uint32_t page, bool on, const std::string& what);
 
   Pager& pager_;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debug_check.h"
+#include "file_locks.h"
 #include "jet/error.h"
 #include "journal.h"
 #include "rc4.h"
@@ -23,7 +24,129 @@ Pager::Pager(std::unique_ptr<File> file, std::size_t cache_pages, Env* env, bool
 
 Pager::~Pager() {
   if (in_unit_) rollback();
-  journal::close_journal(*this);
+  journal::close_journal(*this, sharing_.other_users && !sharing_.other_users().empty());
+  release_writer_lock();
+  if (reader_locked_) file_->unlock_range(file_locks::kReaderByte, 1);
+}
+
+// ---- sharing ----
+
+void Pager::set_sharing(Sharing sharing) {
+  sharing_ = std::move(sharing);
+  // Not known yet: the first read operation or write unit reads the file's
+  // size afresh under its lock, whatever another handle was doing while
+  // this one opened.
+  seen_counter_ = kUnknownCounter;
+}
+
+void Pager::throw_locked(const std::string& what) {
+  std::string users = sharing_.other_users ? sharing_.other_users() : std::string();
+  throw Error(ErrorCategory::kLocked, file_name() + ": locked: " + what +
+                                          (users.empty() ? std::string() : " (it is open on " + users + ")") +
+                                          "; gave up after " + std::to_string(sharing_.lock_timeout.count()) +
+                                          " ms, try again later");
+}
+
+void Pager::revalidate() {
+  uint64_t now = sharing_.commit_counter();
+  if (now == seen_counter_) return;
+  // Another handle committed, or began to and crashed: then its journal is
+  // hot and the file must be played back before anyone reads it.
+  if (sharing_.recover && sharing_.journal_hot && sharing_.journal_hot()) {
+    // Hot while this handle holds the writer's or a reader's lock: no live
+    // committer owns it (invariant 2); a crashed one left it.
+    if (writer_locked_) {
+      sharing_.recover(true);
+    } else if (reader_locked_) {
+      file_->unlock_range(file_locks::kReaderByte, 1);
+      reader_locked_ = false;
+      sharing_.recover(false);
+      if (!file_locks::lock_reader_waiting(*file_, sharing_.lock_timeout)) {
+        throw_locked("another program or connection is writing its changes into the database");
+      }
+      reader_locked_ = true;
+      now = sharing_.commit_counter();
+    }
+  }
+  seen_counter_ = now;
+  invalidate();
+  if (sharing_.reload) sharing_.reload();
+}
+
+void Pager::begin_read() {
+  ++read_depth_;
+  if (read_depth_ > 1 || !shared() || in_unit_) return;
+  if (!file_locks::lock_reader_waiting(*file_, sharing_.lock_timeout)) {
+    --read_depth_;
+    throw_locked("another program or connection is writing its changes into the database");
+  }
+  reader_locked_ = true;
+  try {
+    revalidate();
+  } catch (...) {
+    end_read();
+    throw;
+  }
+}
+
+void Pager::end_read() noexcept {
+  if (read_depth_ == 0) return;
+  if (--read_depth_ > 0) return;
+  if (reader_locked_ && !committing_) {
+    file_->unlock_range(file_locks::kReaderByte, 1);
+    reader_locked_ = false;
+  }
+}
+
+void Pager::begin_file_writes() {
+  if (!shared()) return;
+  if (!file_locks::lock_waiting(*file_, file_locks::kPendingByte, LockKind::kExclusive, sharing_.lock_timeout)) {
+    throw_locked("another program or connection keeps writing its changes into the database");
+  }
+  if (!file_locks::lock_waiting(*file_, file_locks::kReaderByte, LockKind::kExclusive, sharing_.lock_timeout)) {
+    file_->unlock_range(file_locks::kPendingByte, 1);
+    throw_locked("other programs or connections keep reading the database");
+  }
+  committing_ = true;
+  try {
+    sharing_.bump_commit_counter();
+    seen_counter_ = sharing_.commit_counter();
+  } catch (...) {
+    end_file_writes();
+    throw;
+  }
+}
+
+void Pager::end_file_writes() noexcept {
+  if (!committing_) return;
+  committing_ = false;
+  try {
+    if (reader_locked_ && read_depth_ > 0) {
+      // A read operation of ours is still running: back to a reader's lock.
+      file_->try_lock_range(file_locks::kReaderByte, 1, LockKind::kShared);
+    } else {
+      file_->unlock_range(file_locks::kReaderByte, 1);
+      reader_locked_ = false;
+    }
+    file_->unlock_range(file_locks::kPendingByte, 1);
+  } catch (...) {
+  }
+}
+
+bool Pager::try_writer_lock() {
+  if (writer_locked_) return true;
+  if (!file_->try_lock_range(file_locks::kWriterByte, 1, LockKind::kExclusive)) return false;
+  writer_locked_ = true;
+  return true;
+}
+
+void Pager::release_writer_lock() noexcept {
+  if (!writer_locked_) return;
+  try {
+    file_->unlock_range(file_locks::kWriterByte, 1);
+  } catch (...) {
+  }
+  writer_locked_ = false;
 }
 
 void Pager::invalidate() {
@@ -155,6 +278,18 @@ void Pager::begin(bool explicit_transaction) {
   if (!broken_.empty()) throw Error(ErrorCategory::kIo, file_name() + ": " + broken_);
   if (in_unit_) {
     throw Error(ErrorCategory::kInvalidArgument, file_name() + ": a transaction is already open on this database");
+  }
+  if (shared()) {
+    if (!file_locks::lock_waiting(*file_, file_locks::kWriterByte, LockKind::kExclusive, sharing_.lock_timeout)) {
+      throw_locked("another program or connection is changing the database");
+    }
+    writer_locked_ = true;
+    try {
+      revalidate();
+    } catch (...) {
+      release_writer_lock();
+      throw;
+    }
   }
   in_unit_ = true;
   explicit_ = explicit_transaction;
@@ -312,6 +447,7 @@ void Pager::mark_committed() {
   in_unit_ = false;
   explicit_ = false;
   JET_DEBUG_CHECK(count_dirty_frames() == 0, "every dirty page is listed in the unit's dirty list");
+  release_writer_lock();
 }
 
 void Pager::rollback() noexcept {
@@ -334,6 +470,7 @@ void Pager::rollback() noexcept {
   last_page_ = kNoPage;
   last_data_ = nullptr;
   JET_DEBUG_CHECK(count_dirty_frames() == 0, "a rolled-back unit leaves no dirty page in the cache");
+  release_writer_lock();
 }
 
 std::size_t Pager::count_dirty_frames() const {

@@ -29,7 +29,9 @@
 // their way to the file; the journal stores pages as the file holds them.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -42,6 +44,28 @@
 namespace jet {
 
 class Env;
+
+// How a pager shares its file with other handles (file_locks.h has the
+// protocol); Database::open fills it in. Without it (new files being built,
+// tests over the in-memory Env) the pager takes no locks.
+struct Sharing {
+  // The file's commit counter as it is now.
+  std::function<uint64_t()> commit_counter;
+  // Changes the commit counter (a commit is about to write the file).
+  std::function<void()> bump_commit_counter;
+  // Called after cached pages were dropped because another handle
+  // committed: the owner reloads what it keeps (catalog, table definitions).
+  std::function<void()> reload;
+  // Plays back a journal that another handle's crashed commit left hot
+  // (called when the commit counter moved); `holding_writer`: this pager
+  // holds the writer's lock.
+  std::function<void(bool holding_writer)> recover;
+  // Whether the file's journal is hot.
+  std::function<bool()> journal_hot;
+  // Other users of the file for messages ("PC1/Admin, PC2/Admin").
+  std::function<std::string()> other_users;
+  std::chrono::milliseconds lock_timeout{10000};
+};
 
 // A point inside a write unit to which the unit can be rolled back.
 struct Savepoint {
@@ -73,6 +97,24 @@ class Pager final : public PageSource {
   // Forgets every cached page (after writes by someone else). Not allowed
   // inside a write unit.
   void invalidate();
+
+  // ---- sharing the file (file_locks.h) ----
+  void set_sharing(Sharing sharing);
+  bool shared() const { return static_cast<bool>(sharing_.commit_counter); }
+  // One read operation: the reader's lock, and stale pages dropped first.
+  // Nested calls count. Throws kLocked when a commit keeps the lock past
+  // the time limit.
+  void begin_read();
+  void end_read() noexcept;
+  // For the journal: the committer's locks around writing the file.
+  void begin_file_writes();
+  void end_file_writes() noexcept;
+  // Whether this handle holds the writer's lock (inside a write unit).
+  bool holds_writer_lock() const { return writer_locked_; }
+  // Takes the writer's lock without waiting (recovery, close); false when
+  // another handle holds it.
+  bool try_writer_lock();
+  void release_writer_lock() noexcept;
 
   // ---- write units ----
   // Starts a write unit. `explicit_transaction`: it belongs to a
@@ -125,8 +167,7 @@ class Pager final : public PageSource {
   // playback); every later write unit is refused until the file is opened
   // again, which recovers it.
   void set_broken(const std::string& why) { broken_ = why; }
-  // The open journal file; created by the first commit, kept (cold)
-  // between commits, removed when the pager closes.
+  // The journal file while a commit runs (journal.cc opens and closes it).
   std::unique_ptr<File>& journal_file() { return journal_file_; }
   const std::string& broken() const { return broken_; }
 
@@ -146,6 +187,9 @@ class Pager final : public PageSource {
   void require_unit(const char* what) const;
   // Frames holding a dirty page (debug checks compare it with dirty_count_).
   std::size_t count_dirty_frames() const;
+  // Drops stale pages when the commit counter moved; then reloads.
+  void revalidate();
+  [[noreturn]] void throw_locked(const std::string& what);
 
   std::unique_ptr<File> file_;
   Env* env_;
@@ -175,6 +219,15 @@ class Pager final : public PageSource {
   std::string broken_;
   std::unique_ptr<File> journal_file_;
 
+  // Sharing state.
+  static constexpr uint64_t kUnknownCounter = ~uint64_t(0);
+  Sharing sharing_;
+  uint64_t seen_counter_ = 0;
+  int read_depth_ = 0;
+  bool reader_locked_ = false;
+  bool writer_locked_ = false;
+  bool committing_ = false;
+
   // Savepoint undo log: the image of a page the first time it changes under
   // each savepoint, restored newest first by rollback_to().
   struct Undo {
@@ -186,6 +239,18 @@ class Pager final : public PageSource {
   std::vector<uint8_t> undo_bytes_;
   std::vector<Savepoint> savepoints_;
   uint64_t next_savepoint_id_ = 1;
+};
+
+// One read operation (Pager::begin_read / end_read) for as long as it lives.
+class ReadOperation {
+ public:
+  explicit ReadOperation(Pager& pager) : pager_(pager) { pager_.begin_read(); }
+  ~ReadOperation() { pager_.end_read(); }
+  ReadOperation(const ReadOperation&) = delete;
+  ReadOperation& operator=(const ReadOperation&) = delete;
+
+ private:
+  Pager& pager_;
 };
 
 // One statement or record update. Outside an explicit transaction it opens

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "data_page.h"
+#include "pager.h"
 #include "jet/database.h"
 #include "jet/error.h"
 #include "row_decoder.h"
@@ -34,12 +35,30 @@ void Table::decode_at(uint32_t page_number, const uint8_t* page, uint32_t row, R
   impl_->decoder.decode(bytes, size, out, page_number, row);
 }
 
+void Table::reload(TableDef def) {
+  def_ = std::move(def);
+  impl_ = std::make_unique<Impl>(db_.pages(), def_);
+  impl_->layouts.reserve(def_.indexes.size());
+  for (const IndexDef& ix : def_.indexes) impl_->layouts.push_back(make_index_layout(def_, ix));
+}
+
+namespace {
+// The read operation a cursor holds until it has read its last row.
+std::shared_ptr<void> read_lease(Pager& pager) {
+  pager.begin_read();
+  return std::shared_ptr<void>(nullptr, [&pager](void*) { pager.end_read(); });
+}
+}  // namespace
+
 RowCursor Table::scan() {
+  auto lease = read_lease(db_.pager());
   if (!impl_->owned_loaded) {
     impl_->owned_pages = read_usage_map(impl_->pages, def_.usage_map, "table '" + def_.name + "'");
     impl_->owned_loaded = true;
   }
-  return RowCursor(*this);
+  RowCursor c(*this);
+  c.reading_ = std::move(lease);
+  return c;
 }
 
 std::vector<Row> Table::read_all() {
@@ -51,6 +70,7 @@ std::vector<Row> Table::read_all() {
 }
 
 void Table::read_row(RowId id, Row& out) {
+  ReadOperation reading(db_.pager());
   PageSource& pages = impl_->pages;
   uint32_t pg = id.page;
   uint32_t row = id.row;
@@ -128,12 +148,14 @@ std::vector<RowId> to_row_ids(const std::vector<index::RowPointer>& ptrs) {
 }  // namespace
 
 std::vector<RowId> Table::scan_index(std::string_view index_name) {
+  ReadOperation reading(db_.pager());
   const auto& layout = layout_for(def_, impl_->layouts, index_name, impl_->pages.file_name());
   index::IndexReader reader(impl_->pages, layout);
   return to_row_ids(reader.scan());
 }
 
 std::vector<RowId> Table::seek(std::string_view index_name, std::span<const Value> key) {
+  ReadOperation reading(db_.pager());
   const auto& layout = layout_for(def_, impl_->layouts, index_name, impl_->pages.file_name());
   index::IndexReader reader(impl_->pages, layout);
   return to_row_ids(reader.find(key));
@@ -165,7 +187,10 @@ std::vector<RowId> Table::row_ids() {
 bool RowCursor::next() {
   PageSource& pages = table_->impl_->pages;
   for (;;) {
-    if (page_index_ >= pages_.size()) return false;
+    if (page_index_ >= pages_.size()) {
+      reading_.reset();  // the last row was read: the read operation ends
+      return false;
+    }
     const uint32_t pg = pages_[page_index_];
     const uint8_t* page = pages.page(pg);
     if (!page_loaded_) {

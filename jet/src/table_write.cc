@@ -137,7 +137,8 @@ struct Table::Writer {
 
   // A data page of this table with room for `size` bytes (and a slot),
   // other than `not_page`: the page that took the last row, else the last
-  // page the usage map lists, else a new page.
+  // page the usage map lists, else a page the free-space map lists, else a
+  // new page. Pages found too full for the row leave the free-space map.
   uint32_t page_with_room(std::size_t size, uint32_t not_page = 0) {
     uint32_t& cur = t.impl_->insert_page;
     if (cur == 0) {
@@ -154,6 +155,14 @@ struct Table::Writer {
       // Full for rows like this one: no longer a page with free space.
       alloc.map_remove(t.def_.free_space_map, cur, "free space of " + what);
     }
+    for (uint32_t p : read_usage_map(pager, t.def_.free_space_map, "free space of " + what)) {
+      if (p == not_page || p == cur) continue;
+      if (is_our_data_page(p) && data_page::fits(pager.page(p), size)) {
+        cur = p;
+        return p;
+      }
+      alloc.map_remove(t.def_.free_space_map, p, "free space of " + what);
+    }
     uint32_t p = alloc.new_page();
     data_page::init(pager.page_for_write(p), t.def_.tdef_page);
     alloc.map_add(t.def_.usage_map, p, what);
@@ -161,6 +170,26 @@ struct Table::Writer {
     cur = p;
     t.impl_->owned_loaded = false;
     return p;
+  }
+
+  // After a row of data page `pg` was deleted: a page left without live
+  // rows leaves the table and becomes free for any use; a page that still
+  // holds rows is listed as having free space again.
+  void row_gone_from(uint32_t pg) {
+    const uint8_t* p = pager.page(pg);
+    const uint16_t n = data_page::row_count(p);
+    for (uint16_t r = 0; r < n; ++r) {
+      if ((data_page::row_flags(p, uint8_t(r)) & (kRowDeleted | kRowLookup)) != (kRowDeleted | kRowLookup)) {
+        alloc.map_add(t.def_.free_space_map, pg, "free space of " + what);
+        return;
+      }
+    }
+    alloc.map_remove(t.def_.usage_map, pg, what);
+    alloc.map_remove(t.def_.free_space_map, pg, "free space of " + what);
+    std::memset(pager.page_for_write(pg), 0, kPageSize);
+    alloc.free_page(pg);
+    if (t.impl_->insert_page == pg) t.impl_->insert_page = 0;
+    t.impl_->owned_loaded = false;
   }
 
   // Raw bytes of the data of the row whose header slot is `id`, and where
@@ -208,7 +237,10 @@ struct Table::Writer {
   }
 };
 
-uint32_t Table::row_count() { return le32(impl_->pages.page(def_.tdef_page) + kTdefOffRowCount); }
+uint32_t Table::row_count() {
+  ReadOperation reading(db_.pager());
+  return le32(impl_->pages.page(def_.tdef_page) + kTdefOffRowCount);
+}
 
 RowId Table::insert(const Row& row, Row* stored) {
   WriteScope scope(db_.pager());
@@ -320,6 +352,7 @@ void Table::update(RowId id, const Row& row) {
     data_page::replace_row(pager.page_for_write(loc.page), loc.row, bytes, kRowDeleted);
   } else {
     data_page::replace_row(pager.page_for_write(loc.page), loc.row, {}, kRowDeleted | kRowLookup);
+    if (loc.page != id.page) w.row_gone_from(loc.page);
     auto header = data_page::row_bytes(pager.page(id.page), id.row);
     if (grows_by(header.size()) <= data_page::gap(pager.page(id.page))) {
       data_page::replace_row(pager.page_for_write(id.page), id.row, bytes, 0);
@@ -359,11 +392,80 @@ void Table::remove(RowId id) {
   Pager& pager = db_.pager();
   if (loc.moved) data_page::replace_row(pager.page_for_write(loc.page), loc.row, {}, kRowDeleted | kRowLookup);
   data_page::replace_row(pager.page_for_write(id.page), id.row, {}, kRowDeleted | kRowLookup);
+  if (loc.moved && loc.page != id.page) w.row_gone_from(loc.page);
+  w.row_gone_from(id.page);
   uint32_t count = w.tdef_word(kTdefOffRowCount);
   if (count > 0) w.set_row_count(count - 1);
   scope.commit();
   def_.row_count = row_count();
   impl_->owned_loaded = false;
+}
+
+void Table::free_storage() {
+  Pager& pager = db_.pager();
+  WriteScope scope(pager);
+  Writer w(*this);
+  // Long values first: they are found through the rows.
+  std::vector<RowId> ids;
+  for (RowCursor c = scan(); c.next();) ids.push_back(c.id());
+  for (RowId id : ids) w.free_long_values(w.locate(id).bytes);
+  // The pages its maps name that hold its rows or its index nodes (Access's
+  // maps may name other pages too), the reference maps' own pages, then the
+  // definition's pages.
+  std::vector<uint32_t> pages;
+  auto ours = [&](uint32_t p) {
+    const uint8_t* pg = pager.page(p);
+    const bool node = pg[0] == kPageTypeData || pg[0] == 0x03 || pg[0] == 0x04;
+    return node && le32(pg + 4) == def_.tdef_page;
+  };
+  auto add_map = [&](uint32_t map_row, const std::string& what) {
+    for (uint32_t p : read_usage_map(pager, map_row, what))
+      if (ours(p)) pages.push_back(p);
+    const uint8_t* mp = pager.page(row_pointer_page(map_row));
+    auto row = data_page::row_bytes(mp, row_pointer_row(map_row));
+    if (!row.empty() && row[0] == kMapTypeReference) {
+      for (std::size_t i = 0; 1 + 4 * i + 4 <= row.size(); ++i) {
+        const uint32_t ref = le32(row.data() + 1 + 4 * i);
+        if (names_map_page(ref) && ref < pager.page_count()) pages.push_back(ref);
+      }
+    }
+  };
+  add_map(def_.usage_map, w.what);
+  add_map(def_.free_space_map, "free space of " + w.what);
+  std::vector<uint32_t> seen_real;
+  std::vector<uint32_t> map_rows{def_.usage_map, def_.free_space_map};
+  for (const IndexDef& ix : def_.indexes) {
+    if (std::find(seen_real.begin(), seen_real.end(), ix.real_index) != seen_real.end()) continue;
+    seen_real.push_back(ix.real_index);
+    add_map(ix.usage_map, "index '" + ix.name + "' of " + w.what);
+    if (ix.first_page < pager.page_count() && ours(ix.first_page)) pages.push_back(ix.first_page);
+    map_rows.push_back(ix.usage_map);
+  }
+  for (uint32_t p = def_.tdef_page, hops = 0; p != 0 && p < pager.page_count() && hops < 64; ++hops) {
+    const uint8_t* tp = pager.page(p);
+    if (tp[0] != kPageTypeTdef) break;
+    pages.push_back(p);
+    p = le32(tp + 4);
+  }
+  std::sort(pages.begin(), pages.end());
+  pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+  // The map rows go too: their slots stay, deleted, as Access leaves
+  // deleted rows (other rows on those pages keep their numbers).
+  std::sort(map_rows.begin(), map_rows.end());
+  map_rows.erase(std::unique(map_rows.begin(), map_rows.end()), map_rows.end());
+  for (uint32_t r : map_rows) {
+    const uint32_t mp = row_pointer_page(r);
+    if (std::binary_search(pages.begin(), pages.end(), mp)) continue;
+    data_page::replace_row(pager.page_for_write(mp), row_pointer_row(r), {}, kRowDeleted | kRowLookup);
+  }
+  for (uint32_t p : pages) {
+    if (p < 3) continue;  // page map, catalog: never a table's
+    std::memset(pager.page_for_write(p), 0, kPageSize);
+    w.alloc.free_page(p);
+  }
+  scope.commit();
+  impl_->owned_loaded = false;
+  impl_->insert_page = 0;
 }
 
 }  // namespace jet

@@ -1,4 +1,4 @@
-// Faults on real files: a read-only file, a file another writer holds, a
+// Faults on real files: a read-only file, a file another writer changes, a
 // full file system, a damaged file. Each must fail with a clear error and
 // leave the file as it was. Also the Jet lock file (.ldb) beside a file
 // open for writing.
@@ -110,7 +110,7 @@ TEST(FaultTest, AReadOnlyFileRefusesWritingClearlyAndStaysAsItWas) {
   EXPECT_EQ(dir.names(), std::vector<std::string>{"ro.mdb"}) << "no lock file or journal left behind";
 }
 
-TEST(FaultTest, AFileAnotherWriterHoldsIsLockedForWritersAndOpenForReaders) {
+TEST(FaultTest, AWriteTransactionOfAnotherProcessLocksWritersForItsLengthOnly) {
   ScratchDir dir;
   const std::string path = dir.copy_fixture("held.mdb");
   int ready[2], release[2];
@@ -127,6 +127,9 @@ TEST(FaultTest, AFileAnotherWriterHoldsIsLockedForWritersAndOpenForReaders) {
       auto db = Database::open(path, o);
       Table& t = db->table("Table1");
       t.insert(Row{Value(int32_t(4)), Value(std::string("Four"))});
+      // A transaction held open: the writer's lock, nothing in the file yet.
+      Transaction tx(*db);
+      t.insert(Row{Value(int32_t(5)), Value(std::string("Five"))});
       char c = 1;
       if (::write(ready[1], &c, 1) != 1) code = 3;
       ::read(release[0], &c, 1);  // until the parent closes its end
@@ -141,11 +144,17 @@ TEST(FaultTest, AFileAnotherWriterHoldsIsLockedForWritersAndOpenForReaders) {
   ASSERT_EQ(::read(ready[0], &c, 1), 1) << "the other writer did not start";
   const Bytes before = test::read_file(path);
 
-  Error e = error_of([&] { Database::open(path, writer_options()); });
+  // A second writer opens the file; its change waits for the other one's
+  // transaction, up to its time limit, and names the file and who has it.
+  OpenOptions o = writer_options();
+  o.lock_timeout_ms = 200;
+  auto second = Database::open(path, o);
+  Error e = error_of([&] { second->table("Table1").insert(Row{Value(int32_t(6)), Value(std::string("Six"))}); });
   EXPECT_EQ(e.category(), ErrorCategory::kLocked);
   EXPECT_TRUE(contains(e.what(), path)) << e.what();
-  EXPECT_TRUE(contains(e.what(), "already open for writing")) << e.what();
-  EXPECT_EQ(rows_of(path), 4u) << "readers open it and see the other writer's commits";
+  EXPECT_TRUE(contains(e.what(), "locked")) << e.what();
+  EXPECT_TRUE(contains(e.what(), "/Clerk")) << e.what();
+  EXPECT_EQ(rows_of(path), 4u) << "readers open it and see the other writer's commits, not its open transaction";
   EXPECT_EQ(test::read_file(path), before);
 
   // The other writer is in the Jet lock file.
@@ -157,6 +166,10 @@ TEST(FaultTest, AFileAnotherWriterHoldsIsLockedForWritersAndOpenForReaders) {
   int status = 0;
   ::waitpid(child, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  // Its transaction ended with it: the second writer goes on.
+  second->table("Table1").insert(Row{Value(int32_t(6)), Value(std::string("Six"))});
+  EXPECT_EQ(second->table("Table1").read_all().size(), 5u);
+  second.reset();
   EXPECT_FALSE(fs::exists(LockFile::path_for(path))) << "the last user out removes the lock file";
   EXPECT_NO_THROW(Database::open(path, writer_options())) << "free again once the other writer closed";
 }

@@ -18,6 +18,14 @@ std::vector<std::string> fixture_files() {
   for (const auto& e : std::filesystem::directory_iterator(TALLIMO_FIXTURES)) {
     if (e.path().extension() == ".mdb") out.push_back(e.path().filename().string());
   }
+  // Files with reference-form page maps live in a folder of their own
+  // beside the others; they are named relative to the fixtures folder.
+  const std::filesystem::path refs = std::filesystem::path(TALLIMO_FIXTURES) / ".." / kReferenceMapFolder;
+  if (std::filesystem::is_directory(refs)) {
+    for (const auto& e : std::filesystem::directory_iterator(refs)) {
+      if (e.path().extension() == ".mdb") out.push_back("../" + std::string(kReferenceMapFolder) + "/" + e.path().filename().string());
+    }
+  }
   std::sort(out.begin(), out.end());
   return out;
 }

@@ -14,7 +14,12 @@ namespace jet::test {
 // Path of a fixture file by name ("testV2000.mdb").
 std::string fixture(const std::string& name);
 
-// Every *.mdb file in the fixtures folder, sorted by name.
+// The folder beside the fixtures folder that holds files with
+// reference-form page maps.
+inline constexpr const char* kReferenceMapFolder = "jet4-reference-maps";
+
+// Every *.mdb file in the fixtures folder and in the reference-map folder
+// ("../jet4-reference-maps/name.mdb"), sorted by name.
 std::vector<std::string> fixture_files();
 
 // The password a fixture opens with (empty for unprotected files).

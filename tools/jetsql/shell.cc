@@ -136,7 +136,9 @@ void append_csv_field(const std::string& text, bool quote, std::string& out) {
 bool wants_shell(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--tables" || a == "--tables-all" || a == "--schema" || a == "--export" || a == "--check") return false;
+    if (a == "--tables" || a == "--tables-all" || a == "--schema" || a == "--export" || a == "--check" ||
+        a == "--compact" || a == "--import")
+      return false;
   }
   return true;
 }

@@ -7,8 +7,12 @@
 //     page map marks it free; data pages have a sane slot table, rows
 //     inside the page and a free-space field equal to the gap between the
 //     slot table and the lowest row (as on every Access-written page);
-//   - the file's page map (page 1) marks no page free that a table or an
-//     index owns;
+//   - the file's page map (page 1, inline or reference form) marks no page
+//     free that a table or an index owns;
+//   - a cut file: a partial last page; the page map marking pages past the
+//     end of the file in use; a table's or an index's maps listing pages
+//     past the end; a system table recording more rows than it holds
+//     (Access lets their counts fall behind, never run ahead);
 //   - per table: the definition reads; every data page naming the table is
 //     in its usage map, and no page of its map holds another table's rows;
 //     every row decodes; every lookup row points to moved data of the same

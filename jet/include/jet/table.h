@@ -62,6 +62,7 @@ class RowCursor {
   bool page_loaded_ = false;
   Row row_;
   RowId id_;
+  std::shared_ptr<void> reading_;  // the read operation, until the last row
 };
 
 class Table {
@@ -154,6 +155,11 @@ class Table {
   void follow_lookup(uint32_t page_number, uint32_t row, Row& out);
   // Throws unless `page_number` is a data page of this table.
   void check_row_page(uint32_t page_number);
+  // A new definition read after another handle's commit.
+  void reload(TableDef def);
+  // Frees every page of the table (Database::drop_table): rows' long
+  // values, data, index and map pages, its definition.
+  void free_storage();
 
   Database& db_;
   TableDef def_;
