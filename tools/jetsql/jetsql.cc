@@ -43,7 +43,7 @@ void print_schema(jet::Table& t) {
     if (c.type == jet::ColumnType::kNumeric)
       type += " (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
     if (c.auto_number) type = "Counter";
-    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.type == jet::ColumnType::kBoolean ? " NOT NULL" : "");
+    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.type == jet::ColumnType::kBoolean || c.required ? " NOT NULL" : "");
   }
   for (const auto& ix : t.indexes()) {
     std::string cols;
@@ -77,6 +77,7 @@ void export_csv(jet::Table& t) {
       if (jet::is_null(row[i])) continue;
       text.clear();
       jet::append_value_text(row[i], text);
+      if (text == "-0") text = "0";  // a negative zero is shown as 0
       jetsql::append_csv_field(text, is_texty(cols[i].type), out);
     }
     out.push_back('\n');

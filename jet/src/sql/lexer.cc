@@ -107,7 +107,11 @@ std::vector<Token> tokenize(std::string_view sql) {
         t.text = std::string(1, c);
         ++i;
       } else if (c == '#') {
-        fail(sql, i, "date literals (#...#) are not supported");
+        std::size_t close = sql.find('#', i + 1);
+        if (close == std::string_view::npos) fail(sql, i, "the date literal starting with # is not closed by '#'");
+        t.kind = TokenKind::kDate;
+        t.text = std::string(sql.substr(i + 1, close - i - 1));
+        i = close + 1;
       } else {
         unsigned char u = static_cast<unsigned char>(c);
         char buf[8];

@@ -96,6 +96,178 @@ const char* type_label(const ColumnDef& c) {
 
 }  // namespace
 
+void overflow(const std::string& what) { throw Error(ErrorCategory::kConstraint, "Overflow: " + what); }
+
+double checked_number(double d, const char* operation) {
+  if (std::isnan(d)) overflow(std::string("the result of ") + operation + " is not a number");
+  if (std::isinf(d)) overflow(std::string("the result of ") + operation + " is too large for a number");
+  return d;
+}
+
+bool valid_date(double days) { return days >= kFirstDate && days < kEndOfDates; }
+
+DateTime checked_date(double days) {
+  if (!valid_date(days)) {
+    if (std::isfinite(days))
+      overflow("the date value " + number_text(days) + " lies outside the years 100 to 9999");
+    overflow("the date value is not a finite number");
+  }
+  return DateTime{days};
+}
+
+namespace {
+
+int days_in_month(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) return 29;
+  return kDays[month - 1];
+}
+
+// Reads an unsigned whole number of 1..max_digits digits at s[i].
+bool read_number(const std::string& s, std::size_t& i, int max_digits, int& out) {
+  std::size_t start = i;
+  long v = 0;
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) && static_cast<int>(i - start) < max_digits) {
+    v = v * 10 + (s[i] - '0');
+    ++i;
+  }
+  if (i == start || (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+void skip_blanks(const std::string& s, std::size_t& i) {
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+}
+
+}  // namespace
+
+bool parse_date_text(const std::string& text, DateTime& out) {
+  const std::string& s = text;
+  std::size_t i = 0;
+  skip_blanks(s, i);
+  CivilTime c{1899, 12, 30, 0, 0, 0};
+  bool have_date = false, have_time = false;
+  // A date part: three numbers split by '-' or '/'.
+  {
+    std::size_t j = i;
+    int a, b, d;
+    if (read_number(s, j, 5, a) && j < s.size() && (s[j] == '-' || s[j] == '/')) {
+      char sep = s[j++];
+      if (!read_number(s, j, 2, b) || j >= s.size() || s[j] != sep) return false;
+      ++j;
+      if (!read_number(s, j, 5, d)) return false;
+      std::size_t first_len = 0;
+      for (std::size_t k = i; k < s.size() && std::isdigit(static_cast<unsigned char>(s[k])); ++k) ++first_len;
+      if (first_len >= 3) {  // yyyy-mm-dd or yyyy/mm/dd
+        c.year = a;
+        c.month = b;
+        c.day = d;
+      } else {  // m/d/yyyy or m-d-yyyy
+        c.month = a;
+        c.day = b;
+        c.year = d;
+        std::size_t year_len = 0;
+        for (std::size_t k = j; k > 0 && std::isdigit(static_cast<unsigned char>(s[k - 1])); --k) ++year_len;
+        if (year_len < 3) return false;  // two-digit years are ambiguous: refuse them
+      }
+      if (c.month < 1 || c.month > 12) return false;
+      if (c.year < 100 || c.year > 9999)
+        overflow("the year " + std::to_string(c.year) + " lies outside the years 100 to 9999");
+      if (c.day < 1 || c.day > days_in_month(c.year, c.month)) return false;
+      have_date = true;
+      i = j;
+    }
+  }
+  skip_blanks(s, i);
+  if (i < s.size()) {
+    int h, m, sec = 0;
+    if (!read_number(s, i, 2, h) || i >= s.size() || s[i] != ':') return false;
+    ++i;
+    if (!read_number(s, i, 2, m)) return false;
+    if (i < s.size() && s[i] == ':') {
+      ++i;
+      if (!read_number(s, i, 2, sec)) return false;
+    }
+    skip_blanks(s, i);
+    if (i < s.size()) {
+      std::string rest = s.substr(i);
+      while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();
+      bool pm = names_equal(rest, "PM"), am = names_equal(rest, "AM");
+      if (!pm && !am) return false;
+      if (h < 1 || h > 12) return false;
+      if (h == 12) h = 0;
+      if (pm) h += 12;
+      i = s.size();
+    }
+    if (h > 23 || m > 59 || sec > 59) return false;
+    c.hour = h;
+    c.minute = m;
+    c.second = sec;
+    have_time = true;
+  }
+  skip_blanks(s, i);
+  if (i != s.size() || (!have_date && !have_time)) return false;
+  out = from_civil(c);
+  return true;
+}
+
+bool parse_currency_text(const std::string& text, Currency& out) {
+  double probe;
+  if (!parse_number(text, probe)) return false;
+  // Exact: digits into a 128-bit integer of ten-thousandths.
+  std::size_t i = 0, n = text.size();
+  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+  while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
+  bool negative = false;
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::string digits;
+  int point = -1;
+  for (; i < n && text[i] != 'e' && text[i] != 'E'; ++i) {
+    if (text[i] == '.') {
+      point = static_cast<int>(digits.size());
+    } else {
+      digits.push_back(text[i]);
+    }
+  }
+  long exponent = 0;
+  if (i < n) exponent = std::strtol(text.c_str() + i + 1, nullptr, 10);
+  long int_digits = (point < 0 ? static_cast<long>(digits.size()) : point) + exponent;
+  // Value = 0.digits * 10^int_digits; ten-thousandths keep int_digits + 4 digits.
+  const long keep = int_digits + 4;
+  std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) {
+    out = Currency{0};
+    return true;
+  }
+  if (keep - static_cast<long>(first) > 20) overflow("the number " + text + " is outside the currency range");
+  unsigned __int128 v = 0;
+  for (long k = 0; k < keep; ++k) {
+    v = v * 10 + (k < static_cast<long>(digits.size()) && k >= 0 ? digits[k] - '0' : 0);
+  }
+  if (keep < 0) v = 0;
+  // Half to even on the digits beyond the fourth decimal.
+  if (keep >= 0 && keep < static_cast<long>(digits.size())) {
+    char next = digits[keep];
+    bool rest_nonzero = digits.find_first_not_of('0', keep + 1) != std::string::npos;
+    if (next > '5' || (next == '5' && (rest_nonzero || (v & 1)))) ++v;
+  } else if (keep < 0) {
+    v = 0;
+  }
+  const unsigned __int128 max_positive = static_cast<unsigned __int128>(INT64_MAX);
+  if (v > max_positive + (negative ? 1 : 0)) overflow("the number " + text + " is outside the currency range");
+  out = Currency{negative ? static_cast<int64_t>(-static_cast<__int128>(v)) : static_cast<int64_t>(v)};
+  return true;
+}
+
+Currency currency_of(double d) {
+  if (!std::isfinite(d)) overflow("an infinite or undefined number cannot be a currency value");
+  long double scaled = std::nearbyint(static_cast<long double>(d) * 10000.0L);
+  if (scaled < -9223372036854775808.0L || scaled > 9223372036854775807.0L)
+    overflow("the number " + number_text(d) + " is outside the currency range");
+  return Currency{static_cast<int64_t>(scaled)};
+}
+
 std::string text_key(const std::string& text) {
   static const index::KeyColumn kColumn = [] {
     index::KeyColumn c;
@@ -216,7 +388,11 @@ Value negate(const Value& v) {
     if (x >= INT32_MIN && x <= INT32_MAX) return static_cast<int32_t>(x);
     return static_cast<double>(x);
   }
-  if (const auto* c = std::get_if<Currency>(&v)) return Currency{-c->ten_thousandths};
+  if (const auto* c = std::get_if<Currency>(&v)) {
+    if (c->ten_thousandths == INT64_MIN) overflow("the negated currency value is outside the currency range");
+    return Currency{-c->ten_thousandths};
+  }
+  if (const auto* t = std::get_if<DateTime>(&v)) return checked_date(-t->days);
   double d;
   if (!to_number(v, d)) throw Error(ErrorCategory::kConstraint, "type mismatch: cannot negate " + describe_value(v));
   return -d;
@@ -255,13 +431,15 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
       if (ints) return fit(integral(a) + sign * integral(b));
       if (money) {
         int64_t r;
-        if (__builtin_add_overflow(as_money(a), sign * as_money(b), &r))
-          throw Error(ErrorCategory::kConstraint, "overflow: the sum leaves the currency range");
+        bool over = op == BinaryOp::kAdd ? __builtin_add_overflow(as_money(a), as_money(b), &r)
+                                         : __builtin_sub_overflow(as_money(a), as_money(b), &r);
+        if (over) overflow(std::string("the ") + (op == BinaryOp::kAdd ? "sum" : "difference") +
+                           " leaves the currency range");
         return Currency{r};
       }
-      double r = op == BinaryOp::kAdd ? x + y : x - y;
+      double r = checked_number(op == BinaryOp::kAdd ? x + y : x - y, binary_op_text(op));
       if (date && !(op == BinaryOp::kSub && std::holds_alternative<DateTime>(a) && std::holds_alternative<DateTime>(b)))
-        return DateTime{r};
+        return checked_date(r);
       return r;
     }
     case BinaryOp::kMul:
@@ -271,21 +449,21 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
         return static_cast<double>(r);
       }
       if (money && (std::holds_alternative<Currency>(a) != std::holds_alternative<Currency>(b))) {
-        long double r = static_cast<long double>(x) * y * 10000.0L;
-        if (!(r > -9.2e18L && r < 9.2e18L))
-          throw Error(ErrorCategory::kConstraint, "overflow: the product leaves the currency range");
-        return Currency{static_cast<int64_t>(std::llround(r))};
+        long double r = std::nearbyint(static_cast<long double>(x) * y * 10000.0L);
+        if (!(r >= -9223372036854775808.0L && r <= 9223372036854775807.0L))
+          overflow("the product leaves the currency range");
+        return Currency{static_cast<int64_t>(r)};
       }
-      return x * y;
+      return checked_number(x * y, "*");
     case BinaryOp::kDiv:
       if (y == 0) throw Error(ErrorCategory::kInvalidArgument, "division by zero: " + describe_value(a) + " / 0");
-      return x / y;
+      return checked_number(x / y, "/");
     case BinaryOp::kIntDiv:
     case BinaryOp::kMod: {
       // Both operands are rounded to Long integers first, as Jet does.
       if (!(std::fabs(x) <= 2147483647.0) || !(std::fabs(y) <= 2147483647.0))
-        throw Error(ErrorCategory::kConstraint, std::string("overflow: '") + binary_op_text(op) + "' takes numbers within "
-                                                    "the Long range, not " + describe_value(std::fabs(x) > 2147483647.0 ? a : b));
+        overflow(std::string("'") + binary_op_text(op) + "' takes numbers within the Long range, not " +
+                 describe_value(std::fabs(x) > 2147483647.0 ? a : b));
       int64_t p = round_half_even(x), q = round_half_even(y);
       if (q == 0) throw Error(ErrorCategory::kInvalidArgument, "division by zero: " + describe_value(a) + " by 0");
       return fit(op == BinaryOp::kIntDiv ? p / q : p % q);
@@ -329,59 +507,118 @@ std::u32string utf32(const std::string& s) {
   return out;
 }
 
-bool like_at(const std::u32string& t, std::size_t ti, const std::u32string& p, std::size_t pi, int depth) {
-  if (depth > 10000) return false;
-  while (pi < p.size()) {
-    char32_t c = p[pi];
-    if (c == '*') {
-      while (pi < p.size() && p[pi] == '*') ++pi;
-      if (pi == p.size()) return true;
-      for (std::size_t k = ti; k <= t.size(); ++k) {
-        if (like_at(t, k, p, pi, depth + 1)) return true;
-      }
-      return false;
-    }
-    if (ti >= t.size()) return false;
-    if (c == '?') {
-      ++ti;
-      ++pi;
-    } else if (c == '#') {
-      if (t[ti] < '0' || t[ti] > '9') return false;
-      ++ti;
-      ++pi;
-    } else if (c == '[') {
-      std::size_t close = p.find(']', pi + 1);
-      if (close == std::u32string::npos) {
-        throw Error(ErrorCategory::kSyntax, "LIKE pattern: '[' without ']'");
-      }
-      std::size_t k = pi + 1;
-      bool negate_set = k < close && p[k] == '!';
-      if (negate_set) ++k;
+// A LIKE pattern compiled into runs of one-character matchers separated by
+// "*". Every matcher takes exactly one character, so the runs have fixed
+// lengths and a greedy leftmost placement of each run between the stars is
+// exact: matching takes time proportional to the text times the pattern
+// length at worst, never exponential time however many stars there are.
+struct LikeElement {
+  enum Kind : uint8_t { kChar, kAny, kDigit, kSet } kind = kChar;
+  bool negated = false;   // kSet: [!...]
+  char32_t c = 0;         // kChar (folded)
+  std::u32string ranges;  // kSet: pairs of first and last character (folded)
+};
+using LikeRun = std::vector<LikeElement>;
+
+bool element_matches(const LikeElement& e, char32_t ch) {
+  switch (e.kind) {
+    case LikeElement::kChar: return ch == e.c;
+    case LikeElement::kAny: return true;
+    case LikeElement::kDigit: return ch >= '0' && ch <= '9';
+    case LikeElement::kSet: {
       bool hit = false;
-      for (; k < close; ++k) {
-        if (k + 2 < close && p[k + 1] == '-') {
-          if (t[ti] >= p[k] && t[ti] <= p[k + 2]) hit = true;
-          k += 2;
-        } else if (t[ti] == p[k]) {
-          hit = true;
-        }
-      }
-      if (hit == negate_set) return false;
-      ++ti;
-      pi = close + 1;
-    } else {
-      if (t[ti] != c) return false;
-      ++ti;
-      ++pi;
+      for (std::size_t k = 0; k + 1 < e.ranges.size() && !hit; k += 2) hit = ch >= e.ranges[k] && ch <= e.ranges[k + 1];
+      return hit != e.negated;
     }
   }
-  return ti == t.size();
+  return false;
+}
+
+// The pattern's runs: runs[0] before the first star, runs.back() after the
+// last; one run when the pattern has no star.
+std::vector<LikeRun> compile_like(const std::u32string& p) {
+  std::vector<LikeRun> runs(1);
+  for (std::size_t i = 0; i < p.size();) {
+    char32_t c = p[i];
+    if (c == '*') {
+      if (!runs.back().empty() || runs.size() == 1) runs.emplace_back();
+      ++i;
+      continue;
+    }
+    LikeElement e;
+    if (c == '?') {
+      e.kind = LikeElement::kAny;
+      ++i;
+    } else if (c == '#') {
+      e.kind = LikeElement::kDigit;
+      ++i;
+    } else if (c == '[') {
+      std::size_t close = p.find(']', i + 1);
+      if (close == std::u32string::npos) throw Error(ErrorCategory::kSyntax, "LIKE pattern: '[' without ']'");
+      e.kind = LikeElement::kSet;
+      std::size_t k = i + 1;
+      if (k < close && p[k] == '!') {
+        e.negated = true;
+        ++k;
+      }
+      for (; k < close; ++k) {
+        if (k + 2 < close && p[k + 1] == '-') {
+          if (p[k + 2] < p[k])
+            throw Error(ErrorCategory::kSyntax, "LIKE pattern: the range in '[...]' runs backwards");
+          e.ranges.push_back(p[k]);
+          e.ranges.push_back(p[k + 2]);
+          k += 2;
+        } else {
+          e.ranges.push_back(p[k]);
+          e.ranges.push_back(p[k]);
+        }
+      }
+      i = close + 1;
+    } else {
+      e.c = c;
+      ++i;
+    }
+    runs.back().push_back(std::move(e));
+  }
+  return runs;
+}
+
+bool run_matches_at(const LikeRun& run, const std::u32string& t, std::size_t at) {
+  if (at + run.size() > t.size()) return false;
+  for (std::size_t k = 0; k < run.size(); ++k) {
+    if (!element_matches(run[k], t[at + k])) return false;
+  }
+  return true;
+}
+
+bool like_runs(const std::vector<LikeRun>& runs, const std::u32string& t) {
+  if (runs.size() == 1) return runs[0].size() == t.size() && run_matches_at(runs[0], t, 0);
+  const LikeRun& first = runs.front();
+  const LikeRun& last = runs.back();
+  if (first.size() + last.size() > t.size()) return false;
+  if (!run_matches_at(first, t, 0)) return false;
+  const std::size_t tail = t.size() - last.size();
+  if (!run_matches_at(last, t, tail)) return false;
+  std::size_t pos = first.size();
+  for (std::size_t r = 1; r + 1 < runs.size(); ++r) {
+    const LikeRun& run = runs[r];
+    bool placed = false;
+    for (; pos + run.size() <= tail; ++pos) {
+      if (run_matches_at(run, t, pos)) {
+        placed = true;
+        break;
+      }
+    }
+    if (!placed) return false;
+    pos += run.size();
+  }
+  return true;
 }
 
 }  // namespace
 
 bool like_match(const std::string& text, const std::string& pattern) {
-  return like_at(utf32(text), 0, utf32(pattern), 0, 0);
+  return like_runs(compile_like(utf32(pattern)), utf32(text));
 }
 
 Value convert_for_column(const Value& v, const ColumnDef& column, const std::string& table) {
@@ -421,12 +658,12 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     case ColumnType::kInteger:
     case ColumnType::kLong: {
       if (!numeric) return fail("type mismatch");
-      if (!std::isfinite(d)) return fail("not a finite number");
       double r = std::nearbyint(d);
       int64_t lo = column.type == ColumnType::kByte ? 0 : column.type == ColumnType::kInteger ? INT16_MIN : INT32_MIN;
       int64_t hi = column.type == ColumnType::kByte ? 255 : column.type == ColumnType::kInteger ? INT16_MAX : INT32_MAX;
-      if (r < static_cast<double>(lo) || r > static_cast<double>(hi))
-        return fail("out of range " + std::to_string(lo) + " to " + std::to_string(hi));
+      if (!std::isfinite(d) || r < static_cast<double>(lo) || r > static_cast<double>(hi))
+        overflow(describe_value(v) + " is outside " + std::to_string(lo) + " to " + std::to_string(hi) +
+                 " of column '" + column.name + "' (" + type_label(column) + ") of table '" + table + "'");
       auto i = static_cast<int64_t>(r);
       if (column.type == ColumnType::kByte) return static_cast<uint8_t>(i);
       if (column.type == ColumnType::kInteger) return static_cast<int16_t>(i);
@@ -435,33 +672,45 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     case ColumnType::kCurrency: {
       if (const auto* c = std::get_if<Currency>(&v)) return *c;
       if (!numeric) return fail("type mismatch");
-      long double scaled = static_cast<long double>(d) * 10000.0L;
-      if (!(scaled > -9.2e18L && scaled < 9.2e18L)) return fail("out of the currency range");
-      return Currency{static_cast<int64_t>(std::llround(scaled))};
+      try {
+        Currency c;
+        if (const auto* s = std::get_if<std::string>(&v); s && parse_currency_text(*s, c)) return c;
+        return currency_of(d);
+      } catch (const Error&) {
+        overflow(describe_value(v) + " is outside the currency range of column '" + column.name + "' of table '" +
+                 table + "'");
+      }
     }
     case ColumnType::kSingle:
       if (!numeric) return fail("type mismatch");
-      if (std::fabs(d) > std::numeric_limits<float>::max()) return fail("out of the single range");
+      if (!std::isfinite(d) || std::fabs(d) > std::numeric_limits<float>::max())
+        overflow(describe_value(v) + " does not fit column '" + column.name + "' (Single) of table '" + table + "'");
       return static_cast<float>(d);
     case ColumnType::kDouble:
       if (!numeric) return fail("type mismatch");
+      if (!std::isfinite(d))
+        overflow(describe_value(v) + " does not fit column '" + column.name + "' (Double) of table '" + table + "'");
       return d;
     case ColumnType::kDateTime: {
-      if (const auto* t = std::get_if<DateTime>(&v)) return *t;
-      if (const auto* s = std::get_if<std::string>(&v)) {
-        CivilTime c{};
-        int n = std::sscanf(s->c_str(), "%d-%d-%d %d:%d:%d", &c.year, &c.month, &c.day, &c.hour, &c.minute,
-                            &c.second);
-        if ((n == 3 || n == 6) && c.month >= 1 && c.month <= 12 && c.day >= 1 && c.day <= 31 && c.hour >= 0 &&
-            c.hour < 24 && c.minute >= 0 && c.minute < 60 && c.second >= 0 && c.second < 60)
-          return from_civil(c);
-        return fail("type mismatch (dates are written YYYY-MM-DD [HH:MM:SS])");
+      try {
+        if (const auto* t = std::get_if<DateTime>(&v)) return checked_date(t->days);
+        if (const auto* s = std::get_if<std::string>(&v)) {
+          DateTime t;
+          if (parse_date_text(*s, t)) return t;
+          return fail("type mismatch (not a date that exists, written yyyy-mm-dd or m/d/yyyy [h:nn:ss])");
+        }
+        if (!numeric) return fail("type mismatch");
+        return checked_date(d);
+      } catch (const Error& e) {
+        if (e.category() != ErrorCategory::kConstraint || std::string(e.what()).rfind("Overflow", 0) != 0) throw;
+        overflow(describe_value(v) + " is not a date Jet can hold (years 100 to 9999) for column '" + column.name +
+                 "' of table '" + table + "'");
       }
-      if (!numeric) return fail("type mismatch");
-      return DateTime{d};
     }
     case ColumnType::kNumeric: {
       if (!numeric) return fail("type mismatch");
+      if (!std::isfinite(d))
+        overflow(describe_value(v) + " does not fit column '" + column.name + "' (Decimal) of table '" + table + "'");
       Decimal out;
       out.precision = column.precision ? column.precision : 18;
       out.scale = column.scale;
