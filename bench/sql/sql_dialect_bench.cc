@@ -12,7 +12,12 @@
 //    4 indexes (goal: under 0.1 s), beside mdb-export reading the same table.
 //
 //   jet_sql_dialect_bench [FOLDER]     (default: the system's temporary folder)
-#include <chrono>
+//
+// Times are processor seconds (see Clock).
+#include <sys/resource.h>
+#include <time.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,8 +32,25 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+// Figures are processor time of this process (and, for the peer program,
+// of its child): the machine these run on is shared, and wall time there
+// measures the neighbours as much as the work.
+struct Clock {
+  using time_point = double;
+  static double now() {
+    timespec ts;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  }
+};
+double seconds_since(double t) { return Clock::now() - t; }
+
+double children_seconds() {
+  rusage u;
+  getrusage(RUSAGE_CHILDREN, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
 
 const char* const kScannerData =
     "CREATE TABLE [Scanner_Data] ([Scanner_Data_ID] Counter Constraint PrimaryKey Primary Key, [Qty] double, "
@@ -179,9 +201,9 @@ int run(const std::filesystem::path& folder) {
   const std::string cmd = "mdb-export '" + products_path + "' PRODUCT1 > /dev/null 2>&1";
   bool have_export = true;
   for (int k = 0; k < 3 && have_export; ++k) {
-    auto t0 = Clock::now();
+    double t0 = children_seconds();
     if (std::system(cmd.c_str()) != 0) have_export = false;
-    export_time = std::min(export_time, seconds_since(t0));
+    export_time = std::min(export_time, children_seconds() - t0);
   }
 
   std::printf("staging %zu INSERT statements through SQL, one transaction: %.3f s (%.1f us each)  goal < 1.5 s\n",
