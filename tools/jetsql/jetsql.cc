@@ -4,8 +4,11 @@
 //   jetsql FILE [--password P] --schema TABLE    columns and indexes
 //   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
 //   jetsql --check FILE [--password P]           consistency check: one line
-//                                                per problem on stdout
-//   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
+//                                                per problem on stdout (pages,
+//                                                rows, indexes, and the catalog:
+//                                                tables and pages no catalog row
+//                                                reaches)
+//   jetsql [--create] FILE [--password P] [--csv] [--null TEXT] [STATEMENT ...]
 //                                                SQL shell (shell.cc)
 //
 // --check exits 0 when the file is consistent, 3 when it found problems.

@@ -343,6 +343,9 @@ int compare_values(const Value& a, const Value& b) {
   }
   double x, y;
   if (!to_number(a, x) || !to_number(b, y)) mismatch(a, b);
+  // A NaN a file may hold (statements never store one) equals only itself
+  // and sorts after every number, rather than comparing equal to all.
+  if (std::isnan(x) || std::isnan(y)) return std::isnan(x) && std::isnan(y) ? 0 : std::isnan(x) ? 1 : -1;
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
