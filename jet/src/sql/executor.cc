@@ -195,7 +195,7 @@ struct AggState {
         return static_cast<double>(whole);
       }
       if (money_sum) {
-        if (sum_units < INT64_MIN || sum_units > INT64_MAX) overflow("the sum leaves the currency range");
+        if (sum_units < INT64_MIN || sum_units > INT64_MAX) throw_overflow("the sum leaves the currency range");
         return Currency{static_cast<int64_t>(sum_units)};
       }
       return checked_number(static_cast<double>(sum), "Sum");

@@ -10,6 +10,7 @@
 
 #include "jet/error.h"
 #include "jet/schema.h"
+#include "jet/value_conversions.h"
 #include "jet/value_text.h"
 #include "sql/values.h"
 
@@ -62,7 +63,7 @@ double number_arg(const std::string& fn, const Value& v) {
 int64_t whole_arg(const std::string& fn, const Value& v) {
   double d = number_arg(fn, v);
   double r = std::nearbyint(d);
-  if (!(r >= -2147483648.0 && r <= 2147483647.0)) overflow(fn + "() takes a count within the Long range");
+  if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw_overflow(fn + "() takes a count within the Long range");
   return static_cast<int64_t>(r);
 }
 
@@ -228,7 +229,7 @@ DateTime date_arg(const std::string& fn, const Value& v) {
   }
   double d;
   if (!to_number(v, d) || std::holds_alternative<bool>(v)) mismatch(fn, v);
-  return checked_date(d);
+  return to_date(d);
 }
 
 // Seconds since 1899-12-30 00:00 on a straight time line (Jet stores times
@@ -246,7 +247,7 @@ DateTime from_seconds(int64_t secs) {
   double frac = static_cast<double>(rest) / 86400.0;
   double days = day >= 0 ? static_cast<double>(day) + frac : static_cast<double>(day) - frac;
   if (day < 0 && rest == 0) days = static_cast<double>(day);
-  return checked_date(days);
+  return to_date(days);
 }
 
 int64_t floor_div(int64_t a, int64_t b) {
@@ -270,14 +271,14 @@ DateTime add_months(DateTime t, int64_t months) {
   CivilTime c = to_civil(t);
   int64_t m = static_cast<int64_t>(c.year) * 12 + (c.month - 1) + months;
   int64_t year = floor_div(m, 12);
-  if (year < 100 || year > 9999) overflow("DateAdd() leaves the years 100 to 9999");
+  if (year < 100 || year > 9999) throw_overflow("DateAdd() leaves the years 100 to 9999");
   c.year = static_cast<int>(year);
   c.month = static_cast<int>(m - year * 12) + 1;
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   int last = kDays[c.month - 1];
   if (c.month == 2 && ((c.year % 4 == 0 && c.year % 100 != 0) || c.year % 400 == 0)) last = 29;
   c.day = std::min(c.day, last);  // 31 January + 1 month = 28/29 February, as Jet
-  return checked_date(from_civil(c).days);
+  return to_date(from_civil(c).days);
 }
 
 Value date_add(const std::string& interval, int64_t n, DateTime t) {
@@ -300,8 +301,9 @@ Value date_add(const std::string& interval, int64_t n, DateTime t) {
     invalid_call("DATEADD", "unknown interval '" + interval + "' (yyyy q m y d w ww h n s)");
   }
   __int128 secs = static_cast<__int128>(seconds_of(t)) + static_cast<__int128>(n) * unit;
-  if (secs < static_cast<__int128>(kFirstDate) * 86400 || secs >= static_cast<__int128>(kEndOfDates) * 86400)
-    overflow("DateAdd() leaves the years 100 to 9999");
+  // Jet's dates: 100-01-01 (day -657434) up to 10000-01-01 (day 2958466).
+  if (secs < static_cast<__int128>(-657434) * 86400 || secs >= static_cast<__int128>(2958466) * 86400)
+    throw_overflow("DateAdd() leaves the years 100 to 9999");
   return from_seconds(static_cast<int64_t>(secs));
 }
 
@@ -343,33 +345,11 @@ const char* const kMonthNames[] = {"January", "February", "March",     "April", 
                                    "July",    "August",   "September", "October", "November", "December"};
 const char* const kDayNames[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
-// The text form Jet's CStr gives a date: "m/d/yyyy h:nn:ss AM/PM", the time
-// left out at midnight and the date left out on day 0.
-std::string date_text(DateTime t) {
-  CivilTime c = to_civil(t);
-  char buf[64];
-  const bool has_date = !(c.year == 1899 && c.month == 12 && c.day == 30);
-  const bool has_time = c.hour || c.minute || c.second;
-  std::string out;
-  if (has_date || !has_time) {
-    std::snprintf(buf, sizeof buf, "%d/%d/%d", c.month, c.day, c.year);
-    out = buf;
-  }
-  if (has_time) {
-    int h12 = c.hour % 12 == 0 ? 12 : c.hour % 12;
-    std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h12, c.minute, c.second, c.hour < 12 ? "AM" : "PM");
-    if (!out.empty()) out.push_back(' ');
-    out += buf;
-  }
-  return out;
-}
+// CStr: the values module's one text form per type ("-0" as "0", dates as
+// "m/d/yyyy h:nn:ss AM/PM" without a midnight time or a day-0 date).
+std::string cstr(const Value& v) { return value_to_text(v); }
 
-std::string cstr(const Value& v) {
-  if (const auto* t = std::get_if<DateTime>(&v)) return date_text(*t);
-  std::string s = value_as_text(v);
-  if (s == "-0") s = "0";
-  return s;
-}
+std::string date_text(DateTime t) { return date_to_text(t); }
 
 // ---- Format ------------------------------------------------------------
 
@@ -575,7 +555,7 @@ Value format(const Value& v, const std::string& pattern) {
   bool percent = !body.empty() && body.back() == '%';
   if (percent) body.pop_back();
   if (is_number_pattern(body)) return number_pattern(percent ? d * 100 : d, body) + (percent ? "%" : "");
-  if (t || numeric) return date_pattern(t ? *t : checked_date(d), pattern);
+  if (t || numeric) return date_pattern(t ? *t : to_date(d), pattern);
   return value_as_text(v);
 }
 
@@ -651,20 +631,20 @@ Value call_function(const std::string& fn, const std::vector<Value>& a) {
       if (const auto* c = std::get_if<Currency>(&v)) return *c;
       if (const auto* s = std::get_if<std::string>(&v)) {
         Currency c;
-        if (parse_currency_text(*s, c)) return c;
+        if (parse_currency(*s, c)) return c;
         mismatch(fn, v);
       }
-      return currency_of(number_arg(fn, v));
+      return currency_from_double(number_arg(fn, v));
     }
     double d = number_arg(fn, v);
     if (fn == "CDBL") return checked_number(d, "CDbl");
     // CInt and CLng round half to even and refuse what their type cannot hold.
     double r = std::nearbyint(d);
     if (fn == "CINT") {
-      if (!(r >= -32768.0 && r <= 32767.0)) overflow("CInt() of " + describe_value(v) + " leaves the Integer range");
+      if (!(r >= -32768.0 && r <= 32767.0)) throw_overflow("CInt() of " + describe_value(v) + " leaves the Integer range");
       return static_cast<int16_t>(r);
     }
-    if (!(r >= -2147483648.0 && r <= 2147483647.0)) overflow("CLng() of " + describe_value(v) + " leaves the Long range");
+    if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw_overflow("CLng() of " + describe_value(v) + " leaves the Long range");
     return static_cast<int32_t>(r);
   }
   // ---- everything else: Null in, Null out ----
@@ -750,7 +730,7 @@ Value call_function(const std::string& fn, const std::vector<Value>& a) {
   if (fn == "ABS") {
     const Value& v = a[0];
     if (const auto* c = std::get_if<Currency>(&v)) {
-      if (c->ten_thousandths == INT64_MIN) overflow("Abs() of the smallest currency value");
+      if (c->ten_thousandths == INT64_MIN) throw_overflow("Abs() of the smallest currency value");
       return Currency{c->ten_thousandths < 0 ? -c->ten_thousandths : c->ten_thousandths};
     }
     if (const auto* i = std::get_if<int32_t>(&v)) {
@@ -801,7 +781,7 @@ Value call_function(const std::string& fn, const std::vector<Value>& a) {
     int64_t y = whole_arg(fn, a[0]), m = whole_arg(fn, a[1]), d = whole_arg(fn, a[2]);
     if (y >= 0 && y < 30) y += 2000;  // Jet's two-digit years: 0-29 are 2000-2029
     else if (y >= 30 && y < 100) y += 1900;
-    if (y < 100 || y > 9999) overflow("DateSerial() year " + std::to_string(y) + " lies outside 100 to 9999");
+    if (y < 100 || y > 9999) throw_overflow("DateSerial() year " + std::to_string(y) + " lies outside 100 to 9999");
     DateTime first = from_civil(CivilTime{static_cast<int>(y), 1, 1, 0, 0, 0});
     DateTime month = add_months(first, m - 1);
     return date_add("d", d - 1, month);

@@ -9,6 +9,7 @@
 
 #include "index/key_encoding.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "jet/value_text.h"
 #include "sql/ast.h"
 
@@ -96,23 +97,10 @@ const char* type_label(const ColumnDef& c) {
 
 }  // namespace
 
-void overflow(const std::string& what) { throw Error(ErrorCategory::kConstraint, "Overflow: " + what); }
-
 double checked_number(double d, const char* operation) {
-  if (std::isnan(d)) overflow(std::string("the result of ") + operation + " is not a number");
-  if (std::isinf(d)) overflow(std::string("the result of ") + operation + " is too large for a number");
+  if (std::isnan(d)) throw_overflow(std::string("the result of ") + operation + " is not a number");
+  if (std::isinf(d)) throw_overflow(std::string("the result of ") + operation + " is too large for a number");
   return d;
-}
-
-bool valid_date(double days) { return days >= kFirstDate && days < kEndOfDates; }
-
-DateTime checked_date(double days) {
-  if (!valid_date(days)) {
-    if (std::isfinite(days))
-      overflow("the date value " + number_text(days) + " lies outside the years 100 to 9999");
-    overflow("the date value is not a finite number");
-  }
-  return DateTime{days};
 }
 
 namespace {
@@ -173,7 +161,7 @@ bool parse_date_text(const std::string& text, DateTime& out) {
       }
       if (c.month < 1 || c.month > 12) return false;
       if (c.year < 100 || c.year > 9999)
-        overflow("the year " + std::to_string(c.year) + " lies outside the years 100 to 9999");
+        throw_overflow("the year " + std::to_string(c.year) + " lies outside the years 100 to 9999");
       if (c.day < 1 || c.day > days_in_month(c.year, c.month)) return false;
       have_date = true;
       i = j;
@@ -210,62 +198,6 @@ bool parse_date_text(const std::string& text, DateTime& out) {
   if (i != s.size() || (!have_date && !have_time)) return false;
   out = from_civil(c);
   return true;
-}
-
-bool parse_currency_text(const std::string& text, Currency& out) {
-  double probe;
-  if (!parse_number(text, probe)) return false;
-  // Exact: digits into a 128-bit integer of ten-thousandths.
-  std::size_t i = 0, n = text.size();
-  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
-  while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t')) --n;
-  bool negative = false;
-  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  std::string digits;
-  int point = -1;
-  for (; i < n && text[i] != 'e' && text[i] != 'E'; ++i) {
-    if (text[i] == '.') {
-      point = static_cast<int>(digits.size());
-    } else {
-      digits.push_back(text[i]);
-    }
-  }
-  long exponent = 0;
-  if (i < n) exponent = std::strtol(text.c_str() + i + 1, nullptr, 10);
-  long int_digits = (point < 0 ? static_cast<long>(digits.size()) : point) + exponent;
-  // Value = 0.digits * 10^int_digits; ten-thousandths keep int_digits + 4 digits.
-  const long keep = int_digits + 4;
-  std::size_t first = digits.find_first_not_of('0');
-  if (first == std::string::npos) {
-    out = Currency{0};
-    return true;
-  }
-  if (keep - static_cast<long>(first) > 20) overflow("the number " + text + " is outside the currency range");
-  unsigned __int128 v = 0;
-  for (long k = 0; k < keep; ++k) {
-    v = v * 10 + (k < static_cast<long>(digits.size()) && k >= 0 ? digits[k] - '0' : 0);
-  }
-  if (keep < 0) v = 0;
-  // Half to even on the digits beyond the fourth decimal.
-  if (keep >= 0 && keep < static_cast<long>(digits.size())) {
-    char next = digits[keep];
-    bool rest_nonzero = digits.find_first_not_of('0', keep + 1) != std::string::npos;
-    if (next > '5' || (next == '5' && (rest_nonzero || (v & 1)))) ++v;
-  } else if (keep < 0) {
-    v = 0;
-  }
-  const unsigned __int128 max_positive = static_cast<unsigned __int128>(INT64_MAX);
-  if (v > max_positive + (negative ? 1 : 0)) overflow("the number " + text + " is outside the currency range");
-  out = Currency{negative ? static_cast<int64_t>(-static_cast<__int128>(v)) : static_cast<int64_t>(v)};
-  return true;
-}
-
-Currency currency_of(double d) {
-  if (!std::isfinite(d)) overflow("an infinite or undefined number cannot be a currency value");
-  long double scaled = std::nearbyint(static_cast<long double>(d) * 10000.0L);
-  if (scaled < -9223372036854775808.0L || scaled > 9223372036854775807.0L)
-    overflow("the number " + number_text(d) + " is outside the currency range");
-  return Currency{static_cast<int64_t>(scaled)};
 }
 
 std::string text_key(const std::string& text) {
@@ -392,10 +324,10 @@ Value negate(const Value& v) {
     return static_cast<double>(x);
   }
   if (const auto* c = std::get_if<Currency>(&v)) {
-    if (c->ten_thousandths == INT64_MIN) overflow("the negated currency value is outside the currency range");
+    if (c->ten_thousandths == INT64_MIN) throw_overflow("the negated currency value is outside the currency range");
     return Currency{-c->ten_thousandths};
   }
-  if (const auto* t = std::get_if<DateTime>(&v)) return checked_date(-t->days);
+  if (const auto* t = std::get_if<DateTime>(&v)) return to_date(-t->days);
   double d;
   if (!to_number(v, d)) throw Error(ErrorCategory::kConstraint, "type mismatch: cannot negate " + describe_value(v));
   return -d;
@@ -433,16 +365,12 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
       const int sign = op == BinaryOp::kAdd ? 1 : -1;
       if (ints) return fit(integral(a) + sign * integral(b));
       if (money) {
-        int64_t r;
-        bool over = op == BinaryOp::kAdd ? __builtin_add_overflow(as_money(a), as_money(b), &r)
-                                         : __builtin_sub_overflow(as_money(a), as_money(b), &r);
-        if (over) overflow(std::string("the ") + (op == BinaryOp::kAdd ? "sum" : "difference") +
-                           " leaves the currency range");
-        return Currency{r};
+        return sign > 0 ? currency_add(Currency{as_money(a)}, Currency{as_money(b)})
+                        : currency_sub(Currency{as_money(a)}, Currency{as_money(b)});
       }
       double r = checked_number(op == BinaryOp::kAdd ? x + y : x - y, binary_op_text(op));
       if (date && !(op == BinaryOp::kSub && std::holds_alternative<DateTime>(a) && std::holds_alternative<DateTime>(b)))
-        return checked_date(r);
+        return to_date(r);
       return r;
     }
     case BinaryOp::kMul:
@@ -452,10 +380,8 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
         return static_cast<double>(r);
       }
       if (money && (std::holds_alternative<Currency>(a) != std::holds_alternative<Currency>(b))) {
-        long double r = std::nearbyint(static_cast<long double>(x) * y * 10000.0L);
-        if (!(r >= -9223372036854775808.0L && r <= 9223372036854775807.0L))
-          overflow("the product leaves the currency range");
-        return Currency{static_cast<int64_t>(r)};
+        if (const auto* c = std::get_if<Currency>(&a)) return currency_mul(*c, y);
+        return currency_mul(std::get<Currency>(b), x);
       }
       return checked_number(x * y, "*");
     case BinaryOp::kDiv:
@@ -465,8 +391,8 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
     case BinaryOp::kMod: {
       // Both operands are rounded to Long integers first, as Jet does.
       if (!(std::fabs(x) <= 2147483647.0) || !(std::fabs(y) <= 2147483647.0))
-        overflow(std::string("'") + binary_op_text(op) + "' takes numbers within the Long range, not " +
-                 describe_value(std::fabs(x) > 2147483647.0 ? a : b));
+        throw_overflow(std::string("'") + binary_op_text(op) + "' takes numbers within the Long range, not " +
+                       describe_value(std::fabs(x) > 2147483647.0 ? a : b));
       int64_t p = round_half_even(x), q = round_half_even(y);
       if (q == 0) throw Error(ErrorCategory::kInvalidArgument, "division by zero: " + describe_value(a) + " by 0");
       return fit(op == BinaryOp::kIntDiv ? p / q : p % q);
@@ -630,6 +556,16 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     throw Error(ErrorCategory::kConstraint, "column '" + column.name + "' (" + type_label(column) + ") of table '" +
                                                 table + "' cannot take " + describe_value(v) + ": " + why);
   };
+  // Range errors of the value conversions, with the column and value named.
+  auto in_range = [&](auto convert) {
+    try {
+      return convert();
+    } catch (const Error& e) {
+      if (e.category() != ErrorCategory::kOverflow) throw;
+      throw_overflow("column '" + column.name + "' (" + type_label(column) + ") of table '" + table +
+                     "' cannot take " + describe_value(v) + ": out of range");
+    }
+  };
   double d = 0;
   const bool numeric = to_number(v, d);
   switch (column.type) {
@@ -661,59 +597,47 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     case ColumnType::kInteger:
     case ColumnType::kLong: {
       if (!numeric) return fail("type mismatch");
-      double r = std::nearbyint(d);
-      int64_t lo = column.type == ColumnType::kByte ? 0 : column.type == ColumnType::kInteger ? INT16_MIN : INT32_MIN;
-      int64_t hi = column.type == ColumnType::kByte ? 255 : column.type == ColumnType::kInteger ? INT16_MAX : INT32_MAX;
-      if (!std::isfinite(d) || r < static_cast<double>(lo) || r > static_cast<double>(hi))
-        overflow(describe_value(v) + " is outside " + std::to_string(lo) + " to " + std::to_string(hi) +
-                 " of column '" + column.name + "' (" + type_label(column) + ") of table '" + table + "'");
-      auto i = static_cast<int64_t>(r);
-      if (column.type == ColumnType::kByte) return static_cast<uint8_t>(i);
-      if (column.type == ColumnType::kInteger) return static_cast<int16_t>(i);
-      return static_cast<int32_t>(i);
+      if (column.type == ColumnType::kByte) return in_range([&] { return to_byte(d); });
+      if (column.type == ColumnType::kInteger) return in_range([&] { return to_integer(d); });
+      return in_range([&] { return to_long(d); });
     }
     case ColumnType::kCurrency: {
       if (const auto* c = std::get_if<Currency>(&v)) return *c;
       if (!numeric) return fail("type mismatch");
-      try {
+      if (const auto* s = std::get_if<std::string>(&v)) {
+        // Text is rounded exactly, not through a double.
         Currency c;
-        if (const auto* s = std::get_if<std::string>(&v); s && parse_currency_text(*s, c)) return c;
-        return currency_of(d);
-      } catch (const Error&) {
-        overflow(describe_value(v) + " is outside the currency range of column '" + column.name + "' of table '" +
-                 table + "'");
+        if (in_range([&] { return parse_currency(*s, c); })) return c;
       }
+      if (is_integral(v)) return Currency{integral(v) * 10000};
+      return in_range([&] { return currency_from_double(d); });
     }
     case ColumnType::kSingle:
       if (!numeric) return fail("type mismatch");
-      if (!std::isfinite(d) || std::fabs(d) > std::numeric_limits<float>::max())
-        overflow(describe_value(v) + " does not fit column '" + column.name + "' (Single) of table '" + table + "'");
-      return static_cast<float>(d);
+      return in_range([&] { return to_single(d); });
     case ColumnType::kDouble:
       if (!numeric) return fail("type mismatch");
-      if (!std::isfinite(d))
-        overflow(describe_value(v) + " does not fit column '" + column.name + "' (Double) of table '" + table + "'");
-      return d;
+      return in_range([&] { return checked_double(d); });
     case ColumnType::kDateTime: {
       try {
-        if (const auto* t = std::get_if<DateTime>(&v)) return checked_date(t->days);
+        if (const auto* t = std::get_if<DateTime>(&v)) return to_date(t->days);
         if (const auto* s = std::get_if<std::string>(&v)) {
           DateTime t;
           if (parse_date_text(*s, t)) return t;
           return fail("type mismatch (not a date that exists, written yyyy-mm-dd or m/d/yyyy [h:nn:ss])");
         }
         if (!numeric) return fail("type mismatch");
-        return checked_date(d);
+        return to_date(d);
       } catch (const Error& e) {
-        if (e.category() != ErrorCategory::kConstraint || std::string(e.what()).rfind("Overflow", 0) != 0) throw;
-        overflow(describe_value(v) + " is not a date Jet can hold (years 100 to 9999) for column '" + column.name +
-                 "' of table '" + table + "'");
+        if (e.category() != ErrorCategory::kOverflow) throw;
+        throw_overflow(describe_value(v) + " is not a date Jet can hold (years 100 to 9999) for column '" +
+                       column.name + "' of table '" + table + "'");
       }
     }
     case ColumnType::kNumeric: {
       if (!numeric) return fail("type mismatch");
       if (!std::isfinite(d))
-        overflow(describe_value(v) + " does not fit column '" + column.name + "' (Decimal) of table '" + table + "'");
+        throw_overflow(describe_value(v) + " does not fit column '" + column.name + "' (Decimal) of table '" + table + "'");
       Decimal out;
       out.precision = column.precision ? column.precision : 18;
       out.scale = column.scale;

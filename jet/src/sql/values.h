@@ -8,6 +8,7 @@
 
 #include "jet/schema.h"
 #include "jet/value.h"
+#include "jet/value_conversions.h"
 
 namespace jet::sql {
 
@@ -48,36 +49,17 @@ bool like_match(const std::string& text, const std::string& pattern);
 // the column's range, or a text longer than the column holds.
 Value convert_for_column(const Value& v, const ColumnDef& column, const std::string& table);
 
-// Jet's Overflow error (its error 6): a result that is infinite, not a
-// number, or outside the range of the type that must hold it.
-[[noreturn]] void overflow(const std::string& what);
-
-// A double result checked as Jet checks it: NaN and infinities are Overflow.
+// A double result checked as Jet checks it: NaN and infinities are
+// Overflow (jet::throw_overflow), naming the operation that made them.
 double checked_number(double d, const char* operation);
 
-// Jet's dates run from 1 January 100 to 31 December 9999.
-inline constexpr double kFirstDate = -657434.0;  // 100-01-01
-inline constexpr double kEndOfDates = 2958466.0;  // 10000-01-01, just past the last date
-bool valid_date(double days);
-// `days` as a date; throws Overflow outside Jet's range (NaN included).
-DateTime checked_date(double days);
-
-// Reads a date, a time or both from text: "yyyy-mm-dd", "m/d/yyyy" (and
-// "m/d/yy", "m/d" of no year: false), each optionally followed by a time
-// "h:nn[:ss]" with an optional AM/PM, or a time alone. False for text that
-// is not in one of these forms or names a day that does not exist (31
-// February, month 13, hour 24); throws Overflow for a year outside 100 to
-// 9999.
+// Reads a date, a time or both from text: "yyyy-mm-dd", "m/d/yyyy", each
+// optionally followed by a time "h:nn[:ss]" with an optional AM/PM, or a
+// time alone. False for text that is not in one of these forms (two-digit
+// years included: they are ambiguous) or names a day that does not exist
+// (31 February, month 13, hour 24); throws Overflow for a year outside 100
+// to 9999.
 bool parse_date_text(const std::string& text, DateTime& out);
-
-// Exact text-to-money conversion: digits with an optional sign, point and
-// exponent, rounded half to even at the fourth decimal. False when the text
-// is not a number; throws Overflow when it leaves the currency range.
-bool parse_currency_text(const std::string& text, Currency& out);
-
-// A double as money (half to even at the fourth decimal); Overflow outside
-// -922337203685477.5808 to 922337203685477.5807, and for NaN or infinity.
-Currency currency_of(double d);
 
 // Sort key of a value for ORDER BY and DISTINCT: Null first, then numbers
 // (and dates, truth values), then texts in General order, then bytes.
