@@ -67,8 +67,12 @@ const char* const kReserved[] = {
 };
 
 bool is_reserved(std::string_view word) {
+  // Every reserved word is 2 to 11 letters: most names are ruled out by
+  // their length or first letter before any comparison.
+  if (word.size() < 2 || word.size() > 11) return false;
+  const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
   for (const char* r : kReserved) {
-    if (names_equal(word, r)) return true;
+    if (r[0] == first && names_equal(word, r)) return true;
   }
   return false;
 }
