@@ -5,6 +5,7 @@
 #include <set>
 
 #include "binary.h"
+#include "check_catalog.h"
 #include "data_page.h"
 #include "index/index_reader.h"
 #include "index/key_encoding.h"
@@ -32,6 +33,7 @@ class Checker {
     read_free_map();
     scan_pages();
     for (const TableEntry& e : db_.tables(true)) check_table(e);
+    check_catalog(db_, [this](uint32_t p) { return is_free(p); }, report_);
     for (uint32_t p : in_use_) {
       if (is_free(p)) problem("page " + std::to_string(p) + " is in use but the file's page map (page 1) marks it free");
     }

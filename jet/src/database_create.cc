@@ -138,6 +138,8 @@ ColumnDef column_from_spec(const std::string& table, const ColumnSpec& spec, uin
     c.scale = spec.scale;
   }
   c.auto_number = spec.auto_number;
+  c.required = spec.required;
+  if (c.required) c.flags = 0;
   c.auto_guid = spec.auto_guid;
   c.hyperlink = spec.hyperlink;
   if (spec.type == ColumnType::kText || spec.type == ColumnType::kMemo) {

@@ -136,6 +136,7 @@ TableDef read_table_def(PageSource& pages, uint32_t tdef_page, const std::string
     col.auto_number = (col.flags & kColAutoLong) != 0;
     col.auto_guid = (col.flags & kColAutoGuid) != 0;
     col.hyperlink = (col.flags & kColHyperlink) != 0;
+    col.required = (col.flags & 0x02) == 0;
     col.compressed_unicode = (c[16] & 0x01) != 0;
     col.fixed_offset = le16(c + 21);
     col.length = le16(c + 23);
@@ -330,7 +331,7 @@ std::vector<uint8_t> build_table_def(const TableDef& t) {
     }
     b.push_back(0);
     b.push_back(c.sort_order_version);
-    uint8_t flags = uint8_t(c.flags | 0x02);
+    uint8_t flags = uint8_t(c.required ? (c.flags & ~0x02) : (c.flags | 0x02));
     if (c.fixed_length) flags |= 0x01;
     if (c.auto_number) flags |= 0x04;
     if (c.auto_guid) flags |= 0x40;

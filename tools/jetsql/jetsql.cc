@@ -4,14 +4,17 @@
 //   jetsql FILE [--password P] --schema TABLE    columns and indexes
 //   jetsql FILE [--password P] --export TABLE    rows as CSV (header first)
 //   jetsql --check FILE [--password P]           consistency check: one line
-//                                                per problem on stdout
+//                                                per problem on stdout (pages,
+//                                                rows, indexes, and the catalog:
+//                                                tables and pages no catalog row
+//                                                reaches)
 //   jetsql --compact FILE [OUT] [--password P]   compacted copy of FILE into
 //                                                OUT, or in place of FILE
 //   jetsql FILE [--password P] --import TABLE F.csv
 //                                                rows of a CSV file (header
 //                                                line = column names) added
 //                                                to TABLE in one transaction
-//   jetsql [--create] FILE [--password P] [--csv] [STATEMENT ...]
+//   jetsql [--create] FILE [--password P] [--csv] [--null TEXT] [STATEMENT ...]
 //                                                SQL shell (shell.cc)
 //
 // --check exits 0 when the file is consistent, 3 when it found problems.
@@ -60,7 +63,7 @@ void print_schema(jet::Table& t) {
     if (c.type == jet::ColumnType::kNumeric)
       type += " (" + std::to_string(c.precision) + ", " + std::to_string(c.scale) + ")";
     if (c.auto_number) type = "Counter";
-    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.type == jet::ColumnType::kBoolean ? " NOT NULL" : "");
+    std::printf("  [%s] %s%s\n", c.name.c_str(), type.c_str(), c.type == jet::ColumnType::kBoolean || c.required ? " NOT NULL" : "");
   }
   for (const auto& ix : t.indexes()) {
     std::string cols;
@@ -94,6 +97,7 @@ void export_csv(jet::Table& t) {
       if (jet::is_null(row[i])) continue;
       text.clear();
       jet::append_value_text(row[i], text);
+      if (text == "-0") text = "0";  // a negative zero is shown as 0
       jetsql::append_csv_field(text, is_texty(cols[i].type), out);
     }
     out.push_back('\n');

@@ -1,18 +1,24 @@
 // jetsql's statement shell.
 //
-//   jetsql FILE [--password P] [--csv] [STATEMENT ...]
-//   jetsql --create FILE [--password P] [--csv] [STATEMENT ...]
+//   jetsql FILE [--password P] [--csv] [--null TEXT] [STATEMENT ...]
+//   jetsql --create FILE [--password P] [--csv] [--null TEXT] [STATEMENT ...]
 //
 // Statements come from the command line or, when none is given there, from
 // standard input; each ends with ";" and may span lines (a last statement
 // without ";" runs at end of input). They run in order. A SELECT prints its
 // rows as aligned columns (Null shown as <Null>) or, with --csv, as CSV with
-// a header line (Null as an empty field); other statements print how many
-// rows they changed (aligned mode only). The first failing statement is
-// reported on stderr with its number and text, and the shell stops.
-// Exit status: 0 all ran, 1 a statement or the file failed, 2 bad usage.
+// a header line (Null as an empty field, an empty text as ""); --null TEXT
+// shows Null as TEXT in either form. Other statements print how many rows
+// they changed (aligned mode only). BEGIN TRANSACTION ... COMMIT runs the
+// statements between them as one unit, written to the file once at COMMIT.
+// The first failing statement is reported on stderr with its number and
+// text, and the shell stops; an open transaction is then rolled back, as it
+// is when the input ends before its COMMIT.
+// Exit status: 0 all ran, 1 a statement or the file failed (or a
+// transaction was left open), 2 bad usage.
 #include "shell.h"
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <iterator>
@@ -30,8 +36,8 @@ namespace {
 
 int usage() {
   std::fprintf(stderr,
-               "usage: jetsql FILE [--password P] [--csv] [STATEMENT ...]\n"
-               "       jetsql --create FILE [--password P] [--csv] [STATEMENT ...]\n"
+               "usage: jetsql FILE [--password P] [--csv] [--null TEXT] [STATEMENT ...]\n"
+               "       jetsql --create FILE [--password P] [--csv] [--null TEXT] [STATEMENT ...]\n"
                "       jetsql FILE [--password P] --tables | --schema TABLE | --export TABLE\n");
   return 2;
 }
@@ -42,26 +48,42 @@ std::size_t display_width(const std::string& s) {
   return n;
 }
 
-std::string cell_text(const jet::Value& v, bool csv) {
-  if (jet::is_null(v)) return csv ? "" : "<Null>";
+struct Style {
+  bool csv = false;
+  bool null_given = false;
+  std::string null_text;  // --null TEXT
+};
+
+std::string cell_text(const jet::Value& v) {
+  // A negative zero is shown as 0.
+  if (const auto* d = std::get_if<double>(&v); d && *d == 0) return "0";
+  if (const auto* f = std::get_if<float>(&v); f && *f == 0) return "0";
   return jet::value_text(v);
 }
 
-
-void print_rows(jet::dao::Recordset& rs, bool csv) {
+void print_rows(jet::dao::Recordset& rs, const Style& style) {
+  const bool csv = style.csv;
   const std::size_t n = rs.field_count();
   std::vector<std::vector<std::string>> cells;
+  std::vector<std::vector<bool>> nulls;
   std::vector<bool> texty(n, false);
   std::vector<std::string> header;
   for (std::size_t i = 0; i < n; ++i) header.push_back(rs.field_name(i));
   while (!rs.eof()) {
     std::vector<std::string> row;
+    std::vector<bool> null_row(n, false);
     for (std::size_t i = 0; i < n; ++i) {
       jet::Value v = rs.field(i);
       if (std::holds_alternative<std::string>(v)) texty[i] = true;
-      row.push_back(cell_text(v, csv));
+      if (jet::is_null(v)) {
+        null_row[i] = true;
+        row.push_back(style.null_given ? style.null_text : csv ? "" : "<Null>");
+      } else {
+        row.push_back(cell_text(v));
+      }
     }
     cells.push_back(std::move(row));
+    nulls.push_back(std::move(null_row));
     rs.move_next();
   }
   std::string out;
@@ -71,10 +93,16 @@ void print_rows(jet::dao::Recordset& rs, bool csv) {
       append_csv_field(header[i], false, out);
     }
     out.push_back('\n');
-    for (const auto& row : cells) {
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+      const auto& row = cells[r];
       for (std::size_t i = 0; i < n; ++i) {
         if (i) out.push_back(',');
-        if (!row[i].empty()) append_csv_field(row[i], texty[i], out);
+        if (nulls[r][i]) {
+          out += row[i];  // empty, or the --null text as given
+        } else {
+          // Texts are quoted, so an empty text ("") differs from Null ().
+          append_csv_field(row[i], texty[i], out);
+        }
       }
       out.push_back('\n');
     }
@@ -118,6 +146,15 @@ std::string one_line(const std::string& s) {
   return a == std::string::npos ? std::string() : t.substr(a);
 }
 
+// The statement's first word, upper-cased.
+std::string first_word(const std::string& st) {
+  std::size_t a = st.find_first_not_of(" \t\r\n");
+  std::string w;
+  while (a != std::string::npos && a < st.size() && std::isalpha(static_cast<unsigned char>(st[a])))
+    w.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(st[a++]))));
+  return w;
+}
+
 }  // namespace
 
 void append_csv_field(const std::string& text, bool quote, std::string& out) {
@@ -145,7 +182,8 @@ bool wants_shell(int argc, char** argv) {
 
 int shell_main(int argc, char** argv) {
   std::string file, password;
-  bool create = false, csv = false;
+  bool create = false;
+  Style style;
   std::vector<std::string> pieces;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -155,7 +193,11 @@ int shell_main(int argc, char** argv) {
       if (i + 1 >= argc) return usage();
       password = argv[++i];
     } else if (a == "--csv") {
-      csv = true;
+      style.csv = true;
+    } else if (a == "--null") {
+      if (i + 1 >= argc) return usage();
+      style.null_given = true;
+      style.null_text = argv[++i];
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       return usage();
     } else if (file.empty()) {
@@ -190,25 +232,40 @@ int shell_main(int argc, char** argv) {
   }
 
   std::vector<std::string> statements = jet::dao::split_statements(script);
+  std::size_t open_transaction = 0;  // the statement number of an uncommitted BEGIN
   for (std::size_t k = 0; k < statements.size(); ++k) {
     const std::string& st = statements[k];
     try {
-      std::size_t a = st.find_first_not_of(" \t\r\n");
-      bool is_select = a != std::string::npos && st.size() - a >= 6 && jet::names_equal(st.substr(a, 6), "SELECT");
-      if (is_select) {
+      const std::string word = first_word(st);
+      if (word == "SELECT") {
         auto rs = db->open_recordset(st);
-        print_rows(*rs, csv);
+        print_rows(*rs, style);
         rs->close();
       } else {
         db->execute(st);
-        if (!csv) std::printf("(%llu rows affected)\n", static_cast<unsigned long long>(db->records_affected()));
+        if (word == "BEGIN") {
+          open_transaction = k + 1;
+        } else if (word == "COMMIT" || word == "ROLLBACK") {
+          open_transaction = 0;
+        } else if (!style.csv) {
+          std::printf("(%llu rows affected)\n", static_cast<unsigned long long>(db->records_affected()));
+        }
       }
     } catch (const jet::Error& e) {
       std::fflush(stdout);
       std::fprintf(stderr, "jetsql: statement %zu failed (%s error): %s\n  statement: %s\n", k + 1,
                    std::string(jet::category_name(e.category())).c_str(), e.what(), one_line(st).c_str());
+      if (open_transaction)
+        std::fprintf(stderr, "jetsql: the transaction begun by statement %zu is rolled back\n", open_transaction);
       return 1;
     }
+  }
+  if (open_transaction) {
+    std::fflush(stdout);
+    std::fprintf(stderr,
+                 "jetsql: the input ended without COMMIT: the transaction begun by statement %zu is rolled back\n",
+                 open_transaction);
+    return 1;
   }
   return 0;
 }

@@ -22,15 +22,20 @@ struct ColumnDef {
   bool auto_guid = false;          // GUID autonumber
   bool hyperlink = false;          // memo holding a hyperlink
   bool compressed_unicode = false; // text may be stored compressed
+  // NOT NULL: the column's "may be Null" flag (0x02) is clear. Jet sets it
+  // on every column a table is created with unless the column is declared
+  // NOT NULL (mdb-reader reports the same bit as `nullable`).
+  bool required = false;
   uint16_t fixed_offset = 0;       // fixed columns: byte offset in the fixed area
   uint16_t variable_index = 0;     // variable columns: entry in the row's offset table
   uint16_t sort_order = 0;         // text/memo: 0x0409 = General
   uint8_t sort_order_version = 0;  // text/memo
   uint8_t precision = 0;           // numeric (decimal)
   uint8_t scale = 0;               // numeric (decimal)
-  // Raw column flags byte: 0x01 fixed, 0x04 autonumber, 0x40 auto GUID,
-  // 0x80 hyperlink; 0x02 is set on every column Access writes (not a
-  // "Required" flag: Access keeps that as a property in MSysObjects).
+  // Raw column flags byte: 0x01 fixed, 0x02 may be Null, 0x04 autonumber,
+  // 0x40 auto GUID, 0x80 hyperlink. Access's table designer keeps 0x02 set
+  // and records its "Required" as a property in MSysObjects; Jet's SQL
+  // NOT NULL clears 0x02.
   uint8_t flags = 0;
 };
 
@@ -92,6 +97,7 @@ struct ColumnSpec {
   // Text and memo: store compressed when that is shorter. Jet's SQL
   // CREATE TABLE leaves it off; Access's table designer turns it on.
   bool compressed_unicode = false;
+  bool required = false;   // NOT NULL (see ColumnDef::required)
   uint8_t precision = 18;  // decimal
   uint8_t scale = 0;       // decimal
 };

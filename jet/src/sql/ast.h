@@ -22,6 +22,8 @@ enum class ExprKind {
   kLike,      // a [NOT] LIKE b (negated)
   kInList,    // a [NOT] IN (list) (negated)
   kBetween,   // a [NOT] BETWEEN b AND c (negated)
+  kFunction,  // name(args): a built-in function (name upper-cased)
+  kAggregate, // COUNT/SUM/AVG/MIN/MAX/FIRST/LAST/STDEV/STDEVP/VAR/VARP(arg); COUNT(*) has no args
 };
 
 enum class BinaryOp {
@@ -37,12 +39,16 @@ struct Expr {
   ExprKind kind = ExprKind::kLiteral;
   std::size_t pos = 0;  // byte offset in the statement, for messages
   Value value;          // kLiteral
+  std::string number_text;  // kLiteral written as a number: its digits as written
   std::string qualifier;  // kColumn: table name or alias, may be empty
   std::string name;       // kColumn
   BinaryOp op = BinaryOp::kEq;
   bool negated = false;
   std::vector<std::unique_ptr<Expr>> args;  // operands in order
 
+  // Filled by the executor: a kAggregate's place among its query's
+  // aggregates.
+  mutable int slot = -1;
   // Filled by the executor when it binds the statement: which source and
   // which column of it a kColumn names.
   mutable int bound_source = -1;
@@ -58,6 +64,7 @@ struct TableRef {
   std::string name;
   std::string alias;    // empty: none
   std::string in_path;  // "IN 'path'": the table lives in another file
+  std::string in_password;  // IN '' [;PWD=...;DATABASE=path]: that file's password
   std::size_t pos = 0;
   const std::string& label() const { return alias.empty() ? name : alias; }
 };
@@ -94,6 +101,8 @@ struct SelectStmt {
   std::vector<SelectItem> items;
   FromClause from;
   ExprPtr where;
+  std::vector<ExprPtr> group_by;
+  ExprPtr having;
   std::vector<OrderItem> order_by;
 };
 
@@ -163,7 +172,10 @@ struct DropTableStmt {
   std::string table;
 };
 
-enum class StatementKind { kSelect, kInsert, kUpdate, kDelete, kCreateTable, kAlterTable, kDropTable };
+enum class StatementKind {
+  kSelect, kInsert, kUpdate, kDelete, kCreateTable, kAlterTable, kDropTable,
+  kBeginTransaction, kCommit, kRollback,
+};
 
 const char* statement_kind_name(StatementKind kind);
 

@@ -1,6 +1,7 @@
 #include "sql/executor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <map>
 #include <set>
@@ -8,6 +9,8 @@
 
 #include "jet/error.h"
 #include "jet/schema.h"
+#include "jet/transaction.h"
+#include "sql/functions.h"
 #include "sql/open_files.h"
 #include "sql/parser.h"
 #include "sql/values.h"
@@ -121,25 +124,177 @@ std::optional<std::string> join_key(const Value& v) {
 
 }  // namespace
 
+// The running value of one aggregate over one group's rows.
+struct AggState {
+  int64_t count = 0;          // rows counted (COUNT) or values seen
+  bool money_sum = true;      // every value so far was Currency or whole
+  bool int_sum = true;        // every value so far was a whole number type
+  __int128 sum_units = 0;     // exact sum in ten-thousandths while money_sum
+  long double sum = 0;        // the sum as a number
+  double mean = 0, m2 = 0;    // Welford's running mean and squared deviations
+  Value extreme;              // MIN/MAX so far; FIRST/LAST
+  bool has_value = false;
+
+  void add(const Expr& agg, const Value& v) {
+    const std::string& fn = agg.name;
+    if (fn == "FIRST") {
+      if (!has_value) extreme = v;
+      has_value = true;
+      return;
+    }
+    if (fn == "LAST") {
+      extreme = v;
+      has_value = true;
+      return;
+    }
+    if (is_null(v)) return;
+    ++count;
+    if (fn == "COUNT") return;
+    if (fn == "MIN" || fn == "MAX") {
+      if (!has_value) {
+        extreme = v;
+      } else {
+        int c = compare_values(v, extreme);
+        if (fn == "MIN" ? c < 0 : c > 0) extreme = v;
+      }
+      has_value = true;
+      return;
+    }
+    double d;
+    if (std::holds_alternative<std::string>(v) || !to_number(v, d))
+      throw Error(ErrorCategory::kConstraint, "type mismatch: " + fn + "() cannot add up " + describe_value(v));
+    has_value = true;
+    const bool whole = std::holds_alternative<uint8_t>(v) || std::holds_alternative<int16_t>(v) ||
+                       std::holds_alternative<int32_t>(v) || std::holds_alternative<bool>(v);
+    if (const auto* c = std::get_if<Currency>(&v)) {
+      sum_units += c->ten_thousandths;
+      int_sum = false;
+    } else if (whole) {
+      sum_units += static_cast<__int128>(static_cast<int64_t>(d)) * 10000;
+    } else {
+      money_sum = int_sum = false;
+    }
+    sum += d;
+    double delta = d - mean;
+    mean += delta / static_cast<double>(count);
+    m2 += delta * (d - mean);
+  }
+
+  // SUM of Currency is Currency, of whole numbers Long (Double beyond the
+  // Long range), of anything else Double; AVG of Currency is Currency;
+  // Null when no value was seen (COUNT gives 0).
+  Value result(const Expr& agg) const {
+    const std::string& fn = agg.name;
+    if (fn == "COUNT") return count <= INT32_MAX ? Value(static_cast<int32_t>(count)) : Value(static_cast<double>(count));
+    if (fn == "FIRST" || fn == "LAST" || fn == "MIN" || fn == "MAX") return has_value ? extreme : Value{};
+    if (!has_value) return Value{};
+    if (fn == "SUM") {
+      if (int_sum) {
+        __int128 whole = sum_units / 10000;
+        if (whole >= INT32_MIN && whole <= INT32_MAX) return static_cast<int32_t>(whole);
+        return static_cast<double>(whole);
+      }
+      if (money_sum) {
+        if (sum_units < INT64_MIN || sum_units > INT64_MAX) throw_overflow("the sum leaves the currency range");
+        return Currency{static_cast<int64_t>(sum_units)};
+      }
+      return checked_number(static_cast<double>(sum), "Sum");
+    }
+    if (fn == "AVG") {
+      if (money_sum && !int_sum) {
+        // Half to even at the fourth decimal, as the currency type rounds.
+        __int128 q = sum_units / count, r = sum_units % count;
+        __int128 twice = 2 * (r < 0 ? -r : r);
+        if (twice > count || (twice == count && (q % 2 != 0))) q += sum_units < 0 ? -1 : 1;
+        return Currency{static_cast<int64_t>(q)};
+      }
+      return checked_number(static_cast<double>(sum / count), "Avg");
+    }
+    // Sample (StDev, Var) and population (StDevP, VarP) forms.
+    const bool population = fn == "STDEVP" || fn == "VARP";
+    if (!population && count < 2) return Value{};
+    double var = m2 / static_cast<double>(population ? count : count - 1);
+    if (fn == "STDEV" || fn == "STDEVP") return std::sqrt(var);
+    return var;
+  }
+};
+
+bool same_expr(const Expr& a, const Expr& b) {
+  if (a.kind != b.kind || a.args.size() != b.args.size()) return false;
+  switch (a.kind) {
+    case ExprKind::kLiteral:
+      if (a.value != b.value) return false;
+      break;
+    case ExprKind::kColumn:
+      if (a.bound_source != b.bound_source || a.bound_column != b.bound_column) return false;
+      break;
+    case ExprKind::kBinary:
+      if (a.op != b.op) return false;
+      break;
+    case ExprKind::kFunction:
+    case ExprKind::kAggregate:
+      if (a.name != b.name) return false;
+      break;
+    default:
+      if (a.negated != b.negated) return false;
+  }
+  for (std::size_t i = 0; i < a.args.size(); ++i) {
+    if (!same_expr(*a.args[i], *b.args[i])) return false;
+  }
+  return true;
+}
+
+bool has_aggregate(const Expr* e) {
+  if (e == nullptr) return false;
+  if (e->kind == ExprKind::kAggregate) return true;
+  for (const auto& a : e->args) {
+    if (has_aggregate(a.get())) return true;
+  }
+  return false;
+}
+
+std::string expr_text(const Expr& e) {
+  switch (e.kind) {
+    case ExprKind::kColumn: return e.qualifier.empty() ? e.name : e.qualifier + "." + e.name;
+    case ExprKind::kLiteral: return value_as_text(e.value);
+    case ExprKind::kFunction:
+    case ExprKind::kAggregate: {
+      std::string s = e.name + "(";
+      for (std::size_t i = 0; i < e.args.size(); ++i) s += (i ? ", " : "") + expr_text(*e.args[i]);
+      if (e.args.empty() && e.kind == ExprKind::kAggregate) s += "*";
+      return s + ")";
+    }
+    case ExprKind::kBinary:
+      return expr_text(*e.args[0]) + " " + binary_op_text(e.op) + " " + expr_text(*e.args[1]);
+    default:
+      return e.args.empty() ? std::string("...") : expr_text(*e.args[0]);
+  }
+}
+
 struct Executor::Impl {
   Database& db;
   std::shared_ptr<OpenFiles> files;
   std::vector<std::shared_ptr<Database>> other_files;
   int expr_counter = 0;
+  // The aggregates of the group whose output row is being computed.
+  const std::vector<AggState>* current_aggs = nullptr;
+  // BEGIN TRANSACTION ... COMMIT/ROLLBACK.
+  std::unique_ptr<Transaction> user_tx;
 
   Impl(Database& d, std::shared_ptr<OpenFiles> f) : db(d), files(std::move(f)) {
     if (!files) files = std::make_shared<OpenFiles>();
   }
 
-  Database& open_other(const std::string& path, bool for_write) {
+  Database& open_other(const std::string& path, const std::string& password, bool for_write) {
     OpenOptions o;
     o.read_write = for_write;
+    o.password = password;
     other_files.push_back(files->open(path, o));
     return *other_files.back();
   }
 
   Table& table_of(const TableRef& ref, bool for_write) {
-    Database& d = ref.in_path.empty() ? db : open_other(ref.in_path, for_write);
+    Database& d = ref.in_path.empty() ? db : open_other(ref.in_path, ref.in_password, for_write);
     return d.table(ref.name);
   }
 
@@ -256,6 +411,21 @@ struct Executor::Impl {
         bool in = compare_values(a, lo) >= 0 && compare_values(a, hi) <= 0;
         return e.negated ? !in : in;
       }
+      case ExprKind::kFunction: {
+        if (e.name == "IIF") {  // only the branch chosen is evaluated
+          auto b = truth(eval(*e.args[0], t));
+          return eval(*e.args[b && *b ? 1 : 2], t);
+        }
+        std::vector<Value> args;
+        args.reserve(e.args.size());
+        for (const auto& a : e.args) args.push_back(eval(*a, t));
+        return call_function(e.name, args);
+      }
+      case ExprKind::kAggregate:
+        if (current_aggs == nullptr || e.slot < 0 || static_cast<std::size_t>(e.slot) >= current_aggs->size())
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "Cannot have aggregate function in this part of the statement (" + e.name + ")");
+        return (*current_aggs)[e.slot].result(e);
       case ExprKind::kBinary:
         break;
     }
@@ -509,6 +679,128 @@ struct Executor::Impl {
     t.rows[k] = nullptr;
   }
 
+  // ---- grouping ------------------------------------------------------
+
+  // The column type an aggregate gives, for a result with no row to show it.
+  ColumnType aggregate_type(const Expr& e, const Plan& p) {
+    if (e.name == "COUNT") return ColumnType::kLong;
+    if (e.name == "AVG" || e.name == "STDEV" || e.name == "STDEVP" || e.name == "VAR" || e.name == "VARP") {
+      if (e.name == "AVG" && e.args[0]->kind == ExprKind::kColumn &&
+          p.sources[e.args[0]->bound_source].table->columns()[e.args[0]->bound_column].type == ColumnType::kCurrency)
+        return ColumnType::kCurrency;
+      return ColumnType::kDouble;
+    }
+    if (e.args[0]->kind != ExprKind::kColumn) return ColumnType::kDouble;
+    ColumnType t = p.sources[e.args[0]->bound_source].table->columns()[e.args[0]->bound_column].type;
+    if (e.name == "SUM") {
+      if (t == ColumnType::kByte || t == ColumnType::kInteger || t == ColumnType::kLong || t == ColumnType::kBoolean)
+        return ColumnType::kLong;
+      if (t == ColumnType::kCurrency) return ColumnType::kCurrency;
+      return ColumnType::kDouble;
+    }
+    return t;
+  }
+
+  // Numbers the aggregates of a grouped query; refuses one inside another.
+  static void collect_aggregates(const Expr& e, bool inside, std::vector<const Expr*>& out) {
+    if (e.kind == ExprKind::kAggregate) {
+      if (inside)
+        throw Error(ErrorCategory::kInvalidArgument,
+                    "Cannot have aggregate function in expression (" + expr_text(e) + " inside another aggregate)");
+      e.slot = static_cast<int>(out.size());
+      out.push_back(&e);
+      for (const auto& a : e.args) collect_aggregates(*a, true, out);
+      return;
+    }
+    for (const auto& a : e.args) collect_aggregates(*a, inside, out);
+  }
+
+  // Every column a grouped query shows must be grouped on or aggregated.
+  static void check_grouped(const Expr& e, const SelectStmt& s) {
+    if (e.kind == ExprKind::kAggregate) return;
+    for (const ExprPtr& g : s.group_by) {
+      if (same_expr(e, *g)) return;
+    }
+    if (e.kind == ExprKind::kColumn)
+      throw Error(ErrorCategory::kInvalidArgument,
+                  "You tried to execute a query that does not include the specified expression '" + expr_text(e) +
+                      "' as part of an aggregate function (group on it or aggregate it)");
+    for (const auto& a : e.args) check_grouped(*a, s);
+  }
+
+  struct Group {
+    std::vector<std::string> keys;  // sort keys of the GROUP BY values
+    std::vector<Row> rows;          // the group's first combination of rows
+    Tuple first;
+    std::vector<AggState> aggs;
+  };
+
+  // Rows of a grouped query: one per group (one in all without GROUP BY,
+  // even over no rows), in the order of the GROUP BY values, after HAVING.
+  void produce_groups(Plan& p, const SelectStmt& s, const std::vector<const Expr*>& outputs, const Sink& emit) {
+    std::vector<const Expr*> aggs;
+    for (const Expr* e : outputs) collect_aggregates(*e, false, aggs);
+    if (s.having) collect_aggregates(*s.having, false, aggs);
+    for (const OrderItem& o : s.order_by) collect_aggregates(*o.expr, false, aggs);
+    for (const Expr* e : outputs) check_grouped(*e, s);
+    if (s.having) check_grouped(*s.having, s);
+    for (const OrderItem& o : s.order_by) check_grouped(*o.expr, s);
+
+    const std::size_t n = p.sources.size();
+    std::vector<std::unique_ptr<Group>> groups;
+    std::unordered_map<std::string, std::size_t> index;
+    std::string key;
+    std::vector<std::string> parts(s.group_by.size());
+    auto new_group = [&](const Tuple* t) {
+      auto g = std::make_unique<Group>();
+      g->keys = parts;
+      g->rows.resize(n);
+      g->first.rows.assign(n, nullptr);
+      g->first.ids.assign(n, RowId{});
+      for (std::size_t i = 0; t != nullptr && i < n; ++i) {
+        if (t->rows[i] == nullptr) continue;
+        g->rows[i] = *t->rows[i];
+        g->first.rows[i] = &g->rows[i];
+        g->first.ids[i] = t->ids[i];
+      }
+      g->aggs.resize(aggs.size());
+      groups.push_back(std::move(g));
+    };
+    produce(p, [&](const Tuple& t) {
+      key.clear();
+      for (std::size_t k = 0; k < s.group_by.size(); ++k) {
+        parts[k] = sort_key(eval(*s.group_by[k], t));
+        const uint32_t len = static_cast<uint32_t>(parts[k].size());
+        key.append(reinterpret_cast<const char*>(&len), sizeof len);
+        key += parts[k];
+      }
+      auto [it, inserted] = index.try_emplace(key, groups.size());
+      if (inserted) new_group(&t);
+      Group& g = *groups[it->second];
+      for (std::size_t k = 0; k < aggs.size(); ++k) {
+        const Expr& a = *aggs[k];
+        if (a.args.empty()) {
+          ++g.aggs[k].count;  // COUNT(*)
+        } else {
+          g.aggs[k].add(a, eval(*a.args[0], t));
+        }
+      }
+    });
+    if (s.group_by.empty() && groups.empty()) new_group(nullptr);
+    std::vector<Group*> order;
+    for (auto& g : groups) order.push_back(g.get());
+    std::stable_sort(order.begin(), order.end(), [](const Group* a, const Group* b) { return a->keys < b->keys; });
+    struct Reset {
+      const std::vector<AggState>*& slot;
+      ~Reset() { slot = nullptr; }
+    } reset{current_aggs};
+    for (Group* g : order) {
+      current_aggs = &g->aggs;
+      if (s.having && !passes(s.having.get(), g->first)) continue;
+      emit(g->first);
+    }
+  }
+
   // ---- SELECT --------------------------------------------------------
 
   ResultSet select(const SelectStmt& s) {
@@ -518,6 +810,19 @@ struct Executor::Impl {
     const std::size_t n = p.sources.size();
     p.where = s.where.get();
     if (s.where) bind(*s.where, p.sources, n);
+    bool grouped = !s.group_by.empty() || s.having != nullptr;
+    for (const SelectItem& item : s.items) grouped |= has_aggregate(item.expr.get());
+    for (const OrderItem& o : s.order_by) grouped |= has_aggregate(o.expr.get());
+    if (has_aggregate(s.where.get()))
+      throw Error(ErrorCategory::kInvalidArgument,
+                  "Cannot have aggregate function in WHERE clause (" + expr_text(*s.where) + "); use HAVING");
+    for (const ExprPtr& g : s.group_by) {
+      bind(*g, p.sources, n);
+      if (has_aggregate(g.get()))
+        throw Error(ErrorCategory::kInvalidArgument,
+                    "Cannot have aggregate function in GROUP BY clause (" + expr_text(*g) + ")");
+    }
+    if (s.having) bind(*s.having, p.sources, n);
 
     ResultSet rs;
     std::vector<ExprPtr> star_exprs;
@@ -531,6 +836,8 @@ struct Executor::Impl {
         c.auto_number = cd.auto_number;
         if (n == 1) c.base_column = e.bound_column;
         if (name.empty()) name = cd.name;
+      } else if (e.kind == ExprKind::kAggregate) {
+        c.type = aggregate_type(e, p);
       } else if (e.kind == ExprKind::kLiteral) {
         c.type = std::holds_alternative<std::string>(e.value) ? ColumnType::kText
                  : std::holds_alternative<double>(e.value)    ? ColumnType::kDouble
@@ -544,6 +851,11 @@ struct Executor::Impl {
     };
     for (const SelectItem& item : s.items) {
       if (item.star) {
+        if (grouped)
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "Cannot group on fields selected with '*'" +
+                          std::string(item.star_table.empty() ? "" : " (" + item.star_table + ".*)") +
+                          ": name the columns");
         bool matched = false;
         for (std::size_t src = 0; src < n; ++src) {
           if (!item.star_table.empty() && !names_equal(item.star_table, p.sources[src].ref->label())) continue;
@@ -577,10 +889,10 @@ struct Executor::Impl {
     }
     for (const OrderItem& o : s.order_by) bind(*o.expr, p.sources, n);
 
-    const bool updatable = n == 1 && s.from.first.in_path.empty() && !s.distinct;
+    const bool updatable = n == 1 && s.from.first.in_path.empty() && !s.distinct && !grouped;
     std::vector<std::vector<std::string>> order_keys;
     std::vector<RowId> ids;
-    produce(p, [&](const Tuple& t) {
+    auto emit = [&](const Tuple& t) {
       Row out;
       out.reserve(outputs.size());
       for (const Expr* e : outputs) out.push_back(eval(*e, t));
@@ -591,7 +903,12 @@ struct Executor::Impl {
       }
       rs.rows.push_back(std::move(out));
       if (updatable) ids.push_back(t.ids[0]);
-    });
+    };
+    if (grouped) {
+      produce_groups(p, s, outputs, emit);
+    } else {
+      produce(p, emit);
+    }
     rs.plan = p.text;
 
     // Expression columns take the type of their first non-Null value.
@@ -646,7 +963,7 @@ struct Executor::Impl {
 
   uint64_t insert(const InsertStmt& s) {
     Database* target_db = &db;
-    if (!s.target.in_path.empty()) target_db = &open_other(s.target.in_path, true);
+    if (!s.target.in_path.empty()) target_db = &open_other(s.target.in_path, s.target.in_password, true);
     Table& target = target_db->table(s.target.name);
     const auto& cols = target.columns();
     std::vector<int> map;
@@ -683,10 +1000,11 @@ struct Executor::Impl {
                         std::to_string(s.values.size()) + " values");
       std::vector<Value> values;
       Tuple none;
-      for (const auto& e : s.values) {
-        if (max_source(*e) >= 0 || contains_column(*e))
-          throw Error(ErrorCategory::kInvalidArgument, "a VALUES list cannot name columns ('" + first_column(*e) + "')");
-        values.push_back(eval(*e, none));
+      for (std::size_t i = 0; i < s.values.size(); ++i) {
+        const Expr& e = *s.values[i];
+        if (max_source(e) >= 0 || contains_column(e))
+          throw Error(ErrorCategory::kInvalidArgument, "a VALUES list cannot name columns ('" + first_column(e) + "')");
+        values.push_back(exact_for_column(e, eval(e, none), cols[map[i]]));
       }
       build(values);
     }
@@ -694,6 +1012,21 @@ struct Executor::Impl {
     for (const Row& r : new_rows) writes::insert_row(target, r);
     unit.commit();
     return new_rows.size();
+  }
+
+  // A number written in the statement, going into a Currency column: its
+  // digits as written, so that the column gets the exact amount rather than
+  // the nearest double (922337203685477.5807 has no exact double).
+  static Value exact_for_column(const Expr& e, Value v, const ColumnDef& column) {
+    if (column.type != ColumnType::kCurrency) return v;
+    const Expr* lit = &e;
+    std::string sign;
+    while (lit->kind == ExprKind::kNegate) {
+      sign = sign.empty() ? "-" : "";
+      lit = lit->args[0].get();
+    }
+    if (lit->kind == ExprKind::kLiteral && !lit->number_text.empty()) return sign + lit->number_text;
+    return v;
   }
 
   static bool contains_column(const Expr& e) {
@@ -748,7 +1081,7 @@ struct Executor::Impl {
         if (cd.auto_number)
           throw Error(ErrorCategory::kConstraint, "column '" + cd.name + "' of table '" + table.name() +
                                                       "' is a Counter and cannot be updated");
-        it->second[a->column->bound_column] = convert_for_column(v, cd, table.name());
+        it->second[a->column->bound_column] = convert_for_column(exact_for_column(*a->value, v, cd), cd, table.name());
       }
     });
     uint64_t count = 0;
@@ -877,6 +1210,24 @@ ExecResult Executor::run(const Statement& st) {
         db_.table(st.drop->table);
         writes::drop_table(db_, st.drop->table);
         break;
+      case StatementKind::kBeginTransaction:
+        if (impl_->user_tx)
+          throw Error(ErrorCategory::kInvalidArgument,
+                      "a transaction is already open: COMMIT or ROLLBACK it before the next BEGIN TRANSACTION");
+        impl_->user_tx = std::make_unique<Transaction>(db_);
+        break;
+      case StatementKind::kCommit: {
+        if (!impl_->user_tx) throw Error(ErrorCategory::kInvalidArgument, "COMMIT without BEGIN TRANSACTION");
+        auto tx = std::move(impl_->user_tx);
+        tx->commit();
+        break;
+      }
+      case StatementKind::kRollback: {
+        if (!impl_->user_tx) throw Error(ErrorCategory::kInvalidArgument, "ROLLBACK without BEGIN TRANSACTION");
+        auto tx = std::move(impl_->user_tx);
+        tx->rollback();
+        break;
+      }
     }
   } catch (const Error& e) {
     impl_->other_files.clear();
@@ -893,6 +1244,8 @@ ExecResult Executor::run(const Statement& st) {
 }
 
 ResultSet Executor::select(const SelectStmt& select) { return impl_->select(select); }
+
+bool Executor::in_transaction() const { return impl_->user_tx != nullptr; }
 
 ResultSet Executor::table_rows(std::string_view table) {
   Table& t = db_.table(table);

@@ -75,6 +75,10 @@ class Executor {
 
   Database& database() { return db_; }
 
+  // Whether a BEGIN TRANSACTION is waiting for its COMMIT or ROLLBACK (the
+  // executor's destruction rolls it back).
+  bool in_transaction() const;
+
  private:
   struct Impl;
   Database& db_;

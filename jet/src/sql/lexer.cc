@@ -81,17 +81,22 @@ std::vector<Token> tokenize(std::string_view sql) {
       std::string value;
       bool closed = false;
       while (j < n) {
-        if (sql[j] == c) {
-          if (j + 1 < n && sql[j + 1] == c) {
-            value.push_back(c);
-            j += 2;
-            continue;
-          }
-          closed = true;
-          ++j;
+        // Copy up to the next quote in one piece; a doubled quote is one
+        // quote character of the text.
+        std::size_t q = sql.find(c, j);
+        if (q == std::string_view::npos) {
+          j = n;
           break;
         }
-        value.push_back(sql[j++]);
+        value.append(sql.data() + j, q - j);
+        if (q + 1 < n && sql[q + 1] == c) {
+          value.push_back(c);
+          j = q + 2;
+          continue;
+        }
+        closed = true;
+        j = q + 1;
+        break;
       }
       if (!closed) fail(sql, i, std::string("the text literal starting with ") + c + " is not closed");
       t.kind = TokenKind::kText;
@@ -107,7 +112,11 @@ std::vector<Token> tokenize(std::string_view sql) {
         t.text = std::string(1, c);
         ++i;
       } else if (c == '#') {
-        fail(sql, i, "date literals (#...#) are not supported");
+        std::size_t close = sql.find('#', i + 1);
+        if (close == std::string_view::npos) fail(sql, i, "the date literal starting with # is not closed by '#'");
+        t.kind = TokenKind::kDate;
+        t.text = std::string(sql.substr(i + 1, close - i - 1));
+        i = close + 1;
       } else {
         unsigned char u = static_cast<unsigned char>(c);
         char buf[8];

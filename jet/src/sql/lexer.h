@@ -17,6 +17,7 @@ enum class TokenKind {
   kBracket,  // [bracketed name] (text holds the name without brackets)
   kText,     // 'text' or "text" (text holds the value, quotes undoubled)
   kNumber,   // 12, 1.5, 2E3
+  kDate,     // #1/31/2026#, #2026-01-31 10:00:00# (text holds what is between the #s)
   kSymbol,   // ( ) , ; . * = <> < > <= >= & + - / \ !
   kEnd,
 };

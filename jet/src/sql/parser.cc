@@ -5,13 +5,16 @@
 //   BETWEEN); &; + -; * / \ MOD; unary -; primaries.
 #include "sql/parser.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "jet/error.h"
 #include "jet/schema.h"
+#include "sql/functions.h"
 #include "sql/lexer.h"
+#include "sql/values.h"
 
 namespace jet::sql {
 
@@ -45,6 +48,9 @@ const char* statement_kind_name(StatementKind kind) {
     case StatementKind::kCreateTable: return "CREATE TABLE";
     case StatementKind::kAlterTable: return "ALTER TABLE";
     case StatementKind::kDropTable: return "DROP TABLE";
+    case StatementKind::kBeginTransaction: return "BEGIN TRANSACTION";
+    case StatementKind::kCommit: return "COMMIT";
+    case StatementKind::kRollback: return "ROLLBACK";
   }
   return "?";
 }
@@ -61,8 +67,12 @@ const char* const kReserved[] = {
 };
 
 bool is_reserved(std::string_view word) {
+  // Every reserved word is 2 to 11 letters: most names are ruled out by
+  // their length or first letter before any comparison.
+  if (word.size() < 2 || word.size() > 11) return false;
+  const char first = static_cast<char>(std::toupper(static_cast<unsigned char>(word[0])));
   for (const char* r : kReserved) {
-    if (names_equal(word, r)) return true;
+    if (r[0] == first && names_equal(word, r)) return true;
   }
   return false;
 }
@@ -122,10 +132,20 @@ class Parser {
       expect_word("TABLE");
       st.drop = std::make_unique<DropTableStmt>();
       st.drop->table = name("a table name");
+    } else if (accept_word("BEGIN")) {
+      set_kind(StatementKind::kBeginTransaction);
+      if (!accept_word("TRANSACTION") && !accept_word("TRANS")) accept_word("WORK");
+    } else if (accept_word("COMMIT")) {
+      set_kind(StatementKind::kCommit);
+      if (!accept_word("TRANSACTION") && !accept_word("TRANS")) accept_word("WORK");
+    } else if (accept_word("ROLLBACK")) {
+      set_kind(StatementKind::kRollback);
+      if (!accept_word("TRANSACTION") && !accept_word("TRANS")) accept_word("WORK");
     } else if (at().kind == TokenKind::kEnd) {
       fail_plain("the statement is empty");
     } else {
-      error("SELECT, INSERT, UPDATE, DELETE, CREATE TABLE, ALTER TABLE or DROP TABLE");
+      error("SELECT, INSERT, UPDATE, DELETE, CREATE TABLE, ALTER TABLE, DROP TABLE, BEGIN TRANSACTION, COMMIT or "
+            "ROLLBACK");
     }
     finish();
     st.kind = kind;
@@ -151,6 +171,9 @@ class Parser {
     if (names_equal(w, "CREATE")) return StatementKind::kCreateTable;
     if (names_equal(w, "ALTER")) return StatementKind::kAlterTable;
     if (names_equal(w, "DROP")) return StatementKind::kDropTable;
+    if (names_equal(w, "BEGIN")) return StatementKind::kBeginTransaction;
+    if (names_equal(w, "COMMIT")) return StatementKind::kCommit;
+    if (names_equal(w, "ROLLBACK")) return StatementKind::kRollback;
     known = names_equal(w, "SELECT");
     return StatementKind::kSelect;
   }
@@ -229,11 +252,7 @@ class Parser {
     TableRef t;
     t.pos = at().pos;
     t.name = name("a table name");
-    if (accept_word("IN")) {
-      if (at().kind != TokenKind::kText) error("the path of a database file in quotes after IN");
-      t.in_path = at().text;
-      advance();
-    }
+    if (accept_word("IN")) in_clause(t);
     if (allow_alias) {
       if (accept_word("AS")) {
         t.alias = name("an alias after AS");
@@ -244,11 +263,58 @@ class Parser {
     return t;
   }
 
+  // IN 'path' or Jet's connect-string form IN '' [;PWD=secret;DATABASE=path]
+  // (also IN "" [MS Access;PWD=...;DATABASE=...]).
+  void in_clause(TableRef& t) {
+    if (at().kind != TokenKind::kText) error("the path of a database file in quotes after IN");
+    t.in_path = at().text;
+    std::size_t pos = at().pos;
+    advance();
+    if (at().kind != TokenKind::kBracket) {
+      if (t.in_path.empty()) fail_at(pos, "IN '' needs a connect string such as [;DATABASE=path;PWD=password]");
+      return;
+    }
+    std::string connect = at().text;
+    std::size_t cpos = at().pos;
+    advance();
+    std::string path;
+    std::size_t start = 0;
+    while (start <= connect.size()) {
+      std::size_t end = connect.find(';', start);
+      if (end == std::string::npos) end = connect.size();
+      std::string part = connect.substr(start, end - start);
+      start = end + 1;
+      std::size_t eq = part.find('=');
+      if (eq == std::string::npos) {
+        if (part.empty() || names_equal(part, "MS Access")) continue;
+        fail_at(cpos, "the connect string part '" + part + "' is not KEY=value");
+      }
+      std::string key = part.substr(0, eq);
+      while (!key.empty() && key.back() == ' ') key.pop_back();
+      while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+      std::string value = part.substr(eq + 1);
+      if (names_equal(key, "PWD") || names_equal(key, "Jet OLEDB:Database Password")) {
+        t.in_password = value;
+      } else if (names_equal(key, "DATABASE") || names_equal(key, "Data Source")) {
+        path = value;
+      } else if (!names_equal(key, "UID")) {
+        fail_at(cpos, "unknown connect string key '" + key + "' (DATABASE and PWD are understood)");
+      }
+    }
+    if (!path.empty()) {
+      if (!t.in_path.empty() && t.in_path != path)
+        fail_at(pos, "IN names two files: '" + t.in_path + "' and DATABASE=" + path);
+      t.in_path = path;
+    }
+    if (t.in_path.empty()) fail_at(cpos, "the connect string names no file (DATABASE=path)");
+  }
+
   FromClause from_clause() {
     FromClause f;
     int parens = 0;
     while (accept_symbol("(")) ++parens;
     f.first = table_ref(true);
+    while (parens > 0 && accept_symbol(")")) --parens;
     for (;;) {
       JoinKind k;
       if (accept_symbol(",")) {
@@ -256,6 +322,7 @@ class Parser {
         j.kind = JoinKind::kCross;
         j.table = table_ref(true);
         f.joins.push_back(std::move(j));
+        while (parens > 0 && accept_symbol(")")) --parens;
         continue;
       }
       if (accept_word("INNER")) {
@@ -280,7 +347,10 @@ class Parser {
       while (parens > 0 && accept_symbol(")")) --parens;
       f.joins.push_back(std::move(j));
     }
-    if (parens > 0) expect_symbol(")");
+    while (parens > 0) {
+      expect_symbol(")");
+      --parens;
+    }
     return f;
   }
 
@@ -322,8 +392,13 @@ class Parser {
     expect_word("FROM");
     s->from = from_clause();
     if (accept_word("WHERE")) s->where = expr();
-    if (peek_word("GROUP")) unsupported("GROUP BY");
-    if (peek_word("HAVING")) unsupported("HAVING");
+    if (accept_word("GROUP")) {
+      expect_word("BY");
+      do {
+        s->group_by.push_back(expr());
+      } while (accept_symbol(","));
+    }
+    if (accept_word("HAVING")) s->having = expr();
     if (peek_word("UNION")) unsupported("UNION");
     if (accept_word("ORDER")) {
       expect_word("BY");
@@ -356,9 +431,7 @@ class Parser {
     }
     if (accept_word("IN")) {
       if (!s->target.in_path.empty()) fail_plain("a second IN clause");
-      if (at().kind != TokenKind::kText) error("the path of a database file in quotes after IN");
-      s->target.in_path = at().text;
-      advance();
+      in_clause(s->target);
     }
     if (accept_word("VALUES")) {
       expect_symbol("(");
@@ -599,6 +672,61 @@ class Parser {
 
   // ---- expressions ---------------------------------------------------
 
+  static std::string upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+  }
+
+  // name( args ): an aggregate or a built-in function.
+  ExprPtr call(const std::string& written, std::size_t pos) {
+    DepthGuard guard(*this);
+    std::string fn = upper(written);
+    expect_symbol("(");
+    static const char* const kAggregates[] = {"COUNT", "SUM", "AVG", "MIN", "MAX", "FIRST",
+                                              "LAST", "STDEV", "STDEVP", "VAR", "VARP"};
+    bool aggregate = false;
+    for (const char* a : kAggregates) aggregate |= fn == a;
+    if (aggregate) {
+      auto e = make(ExprKind::kAggregate, pos);
+      e->name = fn;
+      if (fn == "COUNT" && accept_symbol("*")) {
+        expect_symbol(")");
+        return e;
+      }
+      if (peek_word("DISTINCT") || peek_word("DISTINCTROW"))
+        fail_plain("Jet has no DISTINCT inside " + written + "(): count the rows of a SELECT DISTINCT instead");
+      accept_word("ALL");
+      e->args.push_back(expr());
+      expect_symbol(")");
+      return e;
+    }
+    if (!is_function(fn)) {
+      throw Error(ErrorCategory::kNotFound, "Undefined function '" + written + "' in expression" + where_kind() +
+                                                " (at " + describe_position(sql_, pos) + ") in: " + excerpt(sql_));
+    }
+    auto e = make(ExprKind::kFunction, pos);
+    e->name = fn;
+    if (!accept_symbol(")")) {
+      do {
+        e->args.push_back(expr());
+      } while (accept_symbol(","));
+      expect_symbol(")");
+    }
+    check_arity(*e, written);
+    return e;
+  }
+
+  void check_arity(const Expr& e, const std::string& written) {
+    int lo = 0, hi = 0;
+    function_arity(e.name, lo, hi);
+    const int n = static_cast<int>(e.args.size());
+    if (n < lo || n > hi) {
+      std::string want = lo == hi ? std::to_string(lo) : std::to_string(lo) + " to " + std::to_string(hi);
+      fail_at(e.pos, "Wrong number of arguments used with function '" + written + "': it takes " + want + ", not " +
+                         std::to_string(n));
+    }
+  }
+
   ExprPtr make(ExprKind k, std::size_t pos) {
     // Trees are walked recursively; bound their size so that no statement
     // can exhaust the stack.
@@ -785,6 +913,7 @@ class Parser {
     if (t.kind == TokenKind::kNumber) {
       auto e = make(ExprKind::kLiteral, pos);
       const std::string& s = t.text;
+      e->number_text = s;
       if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 9) {
         e->value = static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
       } else if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 10 &&
@@ -805,6 +934,20 @@ class Parser {
       advance();
       return e;
     }
+    if (t.kind == TokenKind::kDate) {
+      auto e = make(ExprKind::kLiteral, pos);
+      DateTime d;
+      bool ok = false;
+      try {
+        ok = parse_date_text(t.text, d);
+      } catch (const Error& x) {
+        fail_at(pos, std::string(x.what()) + " in the date literal #" + t.text + "#");
+      }
+      if (!ok) fail_at(pos, "#" + t.text + "# is not a date (write #m/d/yyyy#, #yyyy-mm-dd# or #yyyy-mm-dd hh:nn:ss#)");
+      e->value = d;
+      advance();
+      return e;
+    }
     if (t.kind == TokenKind::kName && names_equal(t.text, "NULL")) {
       advance();
       return make(ExprKind::kLiteral, pos);
@@ -821,14 +964,15 @@ class Parser {
       expect_symbol(")");
       return e;
     }
+    if (t.kind == TokenKind::kName && next_token().kind == TokenKind::kSymbol && next_token().text == "(" &&
+        (!is_reserved(t.text) || is_function(upper(t.text)))) {
+      std::string written = t.text;
+      advance();
+      return call(written, pos);
+    }
     if (at_name()) {
       std::string first = t.text;
       advance();
-      if (peek_symbol("(")) {
-        throw Error(ErrorCategory::kUnsupported,
-                    "function '" + first + "' is not supported" + where_kind() + " (at " +
-                        describe_position(sql_, pos) + ") in: " + excerpt(sql_));
-      }
       auto e = make(ExprKind::kColumn, pos);
       if (accept_symbol(".") || accept_symbol("!")) {
         e->qualifier = std::move(first);

@@ -97,6 +97,109 @@ const char* type_label(const ColumnDef& c) {
 
 }  // namespace
 
+double checked_number(double d, const char* operation) {
+  if (std::isnan(d)) throw_overflow(std::string("the result of ") + operation + " is not a number");
+  if (std::isinf(d)) throw_overflow(std::string("the result of ") + operation + " is too large for a number");
+  return d;
+}
+
+namespace {
+
+int days_in_month(int year, int month) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0)) return 29;
+  return kDays[month - 1];
+}
+
+// Reads an unsigned whole number of 1..max_digits digits at s[i].
+bool read_number(const std::string& s, std::size_t& i, int max_digits, int& out) {
+  std::size_t start = i;
+  long v = 0;
+  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])) && static_cast<int>(i - start) < max_digits) {
+    v = v * 10 + (s[i] - '0');
+    ++i;
+  }
+  if (i == start || (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i])))) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+void skip_blanks(const std::string& s, std::size_t& i) {
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+}
+
+}  // namespace
+
+bool parse_date_text(const std::string& text, DateTime& out) {
+  const std::string& s = text;
+  std::size_t i = 0;
+  skip_blanks(s, i);
+  CivilTime c{1899, 12, 30, 0, 0, 0};
+  bool have_date = false, have_time = false;
+  // A date part: three numbers split by '-' or '/'.
+  {
+    std::size_t j = i;
+    int a, b, d;
+    if (read_number(s, j, 5, a) && j < s.size() && (s[j] == '-' || s[j] == '/')) {
+      char sep = s[j++];
+      if (!read_number(s, j, 2, b) || j >= s.size() || s[j] != sep) return false;
+      ++j;
+      if (!read_number(s, j, 5, d)) return false;
+      std::size_t first_len = 0;
+      for (std::size_t k = i; k < s.size() && std::isdigit(static_cast<unsigned char>(s[k])); ++k) ++first_len;
+      if (first_len >= 3) {  // yyyy-mm-dd or yyyy/mm/dd
+        c.year = a;
+        c.month = b;
+        c.day = d;
+      } else {  // m/d/yyyy or m-d-yyyy
+        c.month = a;
+        c.day = b;
+        c.year = d;
+        std::size_t year_len = 0;
+        for (std::size_t k = j; k > 0 && std::isdigit(static_cast<unsigned char>(s[k - 1])); --k) ++year_len;
+        if (year_len < 3) return false;  // two-digit years are ambiguous: refuse them
+      }
+      if (c.month < 1 || c.month > 12) return false;
+      if (c.year < 100 || c.year > 9999)
+        throw_overflow("the year " + std::to_string(c.year) + " lies outside the years 100 to 9999");
+      if (c.day < 1 || c.day > days_in_month(c.year, c.month)) return false;
+      have_date = true;
+      i = j;
+    }
+  }
+  skip_blanks(s, i);
+  if (i < s.size()) {
+    int h, m, sec = 0;
+    if (!read_number(s, i, 2, h) || i >= s.size() || s[i] != ':') return false;
+    ++i;
+    if (!read_number(s, i, 2, m)) return false;
+    if (i < s.size() && s[i] == ':') {
+      ++i;
+      if (!read_number(s, i, 2, sec)) return false;
+    }
+    skip_blanks(s, i);
+    if (i < s.size()) {
+      std::string rest = s.substr(i);
+      while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.pop_back();
+      bool pm = names_equal(rest, "PM"), am = names_equal(rest, "AM");
+      if (!pm && !am) return false;
+      if (h < 1 || h > 12) return false;
+      if (h == 12) h = 0;
+      if (pm) h += 12;
+      i = s.size();
+    }
+    if (h > 23 || m > 59 || sec > 59) return false;
+    c.hour = h;
+    c.minute = m;
+    c.second = sec;
+    have_time = true;
+  }
+  skip_blanks(s, i);
+  if (i != s.size() || (!have_date && !have_time)) return false;
+  out = from_civil(c);
+  return true;
+}
+
 std::string text_key(const std::string& text) {
   static const index::KeyColumn kColumn = [] {
     index::KeyColumn c;
@@ -172,6 +275,9 @@ int compare_values(const Value& a, const Value& b) {
   }
   double x, y;
   if (!to_number(a, x) || !to_number(b, y)) mismatch(a, b);
+  // A NaN a file may hold (statements never store one) equals only itself
+  // and sorts after every number, rather than comparing equal to all.
+  if (std::isnan(x) || std::isnan(y)) return std::isnan(x) && std::isnan(y) ? 0 : std::isnan(x) ? 1 : -1;
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
@@ -217,7 +323,11 @@ Value negate(const Value& v) {
     if (x >= INT32_MIN && x <= INT32_MAX) return static_cast<int32_t>(x);
     return static_cast<double>(x);
   }
-  if (const auto* c = std::get_if<Currency>(&v)) return Currency{-c->ten_thousandths};
+  if (const auto* c = std::get_if<Currency>(&v)) {
+    if (c->ten_thousandths == INT64_MIN) throw_overflow("the negated currency value is outside the currency range");
+    return Currency{-c->ten_thousandths};
+  }
+  if (const auto* t = std::get_if<DateTime>(&v)) return to_date(-t->days);
   double d;
   if (!to_number(v, d)) throw Error(ErrorCategory::kConstraint, "type mismatch: cannot negate " + describe_value(v));
   return -d;
@@ -258,9 +368,9 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
         return sign > 0 ? currency_add(Currency{as_money(a)}, Currency{as_money(b)})
                         : currency_sub(Currency{as_money(a)}, Currency{as_money(b)});
       }
-      double r = op == BinaryOp::kAdd ? x + y : x - y;
+      double r = checked_number(op == BinaryOp::kAdd ? x + y : x - y, binary_op_text(op));
       if (date && !(op == BinaryOp::kSub && std::holds_alternative<DateTime>(a) && std::holds_alternative<DateTime>(b)))
-        return DateTime{r};
+        return to_date(r);
       return r;
     }
     case BinaryOp::kMul:
@@ -273,10 +383,10 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
         if (const auto* c = std::get_if<Currency>(&a)) return currency_mul(*c, y);
         return currency_mul(std::get<Currency>(b), x);
       }
-      return x * y;
+      return checked_number(x * y, "*");
     case BinaryOp::kDiv:
       if (y == 0) throw Error(ErrorCategory::kInvalidArgument, "division by zero: " + describe_value(a) + " / 0");
-      return x / y;
+      return checked_number(x / y, "/");
     case BinaryOp::kIntDiv:
     case BinaryOp::kMod: {
       // Both operands are rounded to Long integers first, as Jet does.
@@ -326,59 +436,118 @@ std::u32string utf32(const std::string& s) {
   return out;
 }
 
-bool like_at(const std::u32string& t, std::size_t ti, const std::u32string& p, std::size_t pi, int depth) {
-  if (depth > 10000) return false;
-  while (pi < p.size()) {
-    char32_t c = p[pi];
-    if (c == '*') {
-      while (pi < p.size() && p[pi] == '*') ++pi;
-      if (pi == p.size()) return true;
-      for (std::size_t k = ti; k <= t.size(); ++k) {
-        if (like_at(t, k, p, pi, depth + 1)) return true;
-      }
-      return false;
-    }
-    if (ti >= t.size()) return false;
-    if (c == '?') {
-      ++ti;
-      ++pi;
-    } else if (c == '#') {
-      if (t[ti] < '0' || t[ti] > '9') return false;
-      ++ti;
-      ++pi;
-    } else if (c == '[') {
-      std::size_t close = p.find(']', pi + 1);
-      if (close == std::u32string::npos) {
-        throw Error(ErrorCategory::kSyntax, "LIKE pattern: '[' without ']'");
-      }
-      std::size_t k = pi + 1;
-      bool negate_set = k < close && p[k] == '!';
-      if (negate_set) ++k;
+// A LIKE pattern compiled into runs of one-character matchers separated by
+// "*". Every matcher takes exactly one character, so the runs have fixed
+// lengths and a greedy leftmost placement of each run between the stars is
+// exact: matching takes time proportional to the text times the pattern
+// length at worst, never exponential time however many stars there are.
+struct LikeElement {
+  enum Kind : uint8_t { kChar, kAny, kDigit, kSet } kind = kChar;
+  bool negated = false;   // kSet: [!...]
+  char32_t c = 0;         // kChar (folded)
+  std::u32string ranges;  // kSet: pairs of first and last character (folded)
+};
+using LikeRun = std::vector<LikeElement>;
+
+bool element_matches(const LikeElement& e, char32_t ch) {
+  switch (e.kind) {
+    case LikeElement::kChar: return ch == e.c;
+    case LikeElement::kAny: return true;
+    case LikeElement::kDigit: return ch >= '0' && ch <= '9';
+    case LikeElement::kSet: {
       bool hit = false;
-      for (; k < close; ++k) {
-        if (k + 2 < close && p[k + 1] == '-') {
-          if (t[ti] >= p[k] && t[ti] <= p[k + 2]) hit = true;
-          k += 2;
-        } else if (t[ti] == p[k]) {
-          hit = true;
-        }
-      }
-      if (hit == negate_set) return false;
-      ++ti;
-      pi = close + 1;
-    } else {
-      if (t[ti] != c) return false;
-      ++ti;
-      ++pi;
+      for (std::size_t k = 0; k + 1 < e.ranges.size() && !hit; k += 2) hit = ch >= e.ranges[k] && ch <= e.ranges[k + 1];
+      return hit != e.negated;
     }
   }
-  return ti == t.size();
+  return false;
+}
+
+// The pattern's runs: runs[0] before the first star, runs.back() after the
+// last; one run when the pattern has no star.
+std::vector<LikeRun> compile_like(const std::u32string& p) {
+  std::vector<LikeRun> runs(1);
+  for (std::size_t i = 0; i < p.size();) {
+    char32_t c = p[i];
+    if (c == '*') {
+      if (!runs.back().empty() || runs.size() == 1) runs.emplace_back();
+      ++i;
+      continue;
+    }
+    LikeElement e;
+    if (c == '?') {
+      e.kind = LikeElement::kAny;
+      ++i;
+    } else if (c == '#') {
+      e.kind = LikeElement::kDigit;
+      ++i;
+    } else if (c == '[') {
+      std::size_t close = p.find(']', i + 1);
+      if (close == std::u32string::npos) throw Error(ErrorCategory::kSyntax, "LIKE pattern: '[' without ']'");
+      e.kind = LikeElement::kSet;
+      std::size_t k = i + 1;
+      if (k < close && p[k] == '!') {
+        e.negated = true;
+        ++k;
+      }
+      for (; k < close; ++k) {
+        if (k + 2 < close && p[k + 1] == '-') {
+          if (p[k + 2] < p[k])
+            throw Error(ErrorCategory::kSyntax, "LIKE pattern: the range in '[...]' runs backwards");
+          e.ranges.push_back(p[k]);
+          e.ranges.push_back(p[k + 2]);
+          k += 2;
+        } else {
+          e.ranges.push_back(p[k]);
+          e.ranges.push_back(p[k]);
+        }
+      }
+      i = close + 1;
+    } else {
+      e.c = c;
+      ++i;
+    }
+    runs.back().push_back(std::move(e));
+  }
+  return runs;
+}
+
+bool run_matches_at(const LikeRun& run, const std::u32string& t, std::size_t at) {
+  if (at + run.size() > t.size()) return false;
+  for (std::size_t k = 0; k < run.size(); ++k) {
+    if (!element_matches(run[k], t[at + k])) return false;
+  }
+  return true;
+}
+
+bool like_runs(const std::vector<LikeRun>& runs, const std::u32string& t) {
+  if (runs.size() == 1) return runs[0].size() == t.size() && run_matches_at(runs[0], t, 0);
+  const LikeRun& first = runs.front();
+  const LikeRun& last = runs.back();
+  if (first.size() + last.size() > t.size()) return false;
+  if (!run_matches_at(first, t, 0)) return false;
+  const std::size_t tail = t.size() - last.size();
+  if (!run_matches_at(last, t, tail)) return false;
+  std::size_t pos = first.size();
+  for (std::size_t r = 1; r + 1 < runs.size(); ++r) {
+    const LikeRun& run = runs[r];
+    bool placed = false;
+    for (; pos + run.size() <= tail; ++pos) {
+      if (run_matches_at(run, t, pos)) {
+        placed = true;
+        break;
+      }
+    }
+    if (!placed) return false;
+    pos += run.size();
+  }
+  return true;
 }
 
 }  // namespace
 
 bool like_match(const std::string& text, const std::string& pattern) {
-  return like_at(utf32(text), 0, utf32(pattern), 0, 0);
+  return like_runs(compile_like(utf32(pattern)), utf32(text));
 }
 
 Value convert_for_column(const Value& v, const ColumnDef& column, const std::string& table) {
@@ -448,23 +617,27 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
       return in_range([&] { return to_single(d); });
     case ColumnType::kDouble:
       if (!numeric) return fail("type mismatch");
-      return d;
+      return in_range([&] { return checked_double(d); });
     case ColumnType::kDateTime: {
-      if (const auto* t = std::get_if<DateTime>(&v)) return *t;
-      if (const auto* s = std::get_if<std::string>(&v)) {
-        CivilTime c{};
-        int n = std::sscanf(s->c_str(), "%d-%d-%d %d:%d:%d", &c.year, &c.month, &c.day, &c.hour, &c.minute,
-                            &c.second);
-        if ((n == 3 || n == 6) && c.month >= 1 && c.month <= 12 && c.day >= 1 && c.day <= 31 && c.hour >= 0 &&
-            c.hour < 24 && c.minute >= 0 && c.minute < 60 && c.second >= 0 && c.second < 60)
-          return from_civil(c);
-        return fail("type mismatch (dates are written YYYY-MM-DD [HH:MM:SS])");
+      try {
+        if (const auto* t = std::get_if<DateTime>(&v)) return to_date(t->days);
+        if (const auto* s = std::get_if<std::string>(&v)) {
+          DateTime t;
+          if (parse_date_text(*s, t)) return t;
+          return fail("type mismatch (not a date that exists, written yyyy-mm-dd or m/d/yyyy [h:nn:ss])");
+        }
+        if (!numeric) return fail("type mismatch");
+        return to_date(d);
+      } catch (const Error& e) {
+        if (e.category() != ErrorCategory::kOverflow) throw;
+        throw_overflow(describe_value(v) + " is not a date Jet can hold (years 100 to 9999) for column '" +
+                       column.name + "' of table '" + table + "'");
       }
-      if (!numeric) return fail("type mismatch");
-      return in_range([&] { return to_date(d); });
     }
     case ColumnType::kNumeric: {
       if (!numeric) return fail("type mismatch");
+      if (!std::isfinite(d))
+        throw_overflow(describe_value(v) + " does not fit column '" + column.name + "' (Decimal) of table '" + table + "'");
       Decimal out;
       out.precision = column.precision ? column.precision : 18;
       out.scale = column.scale;

@@ -8,6 +8,7 @@
 
 #include "jet/schema.h"
 #include "jet/value.h"
+#include "jet/value_conversions.h"
 
 namespace jet::sql {
 
@@ -47,6 +48,18 @@ bool like_match(const std::string& text, const std::string& pattern);
 // naming the table, column and value for a type mismatch, a number out of
 // the column's range, or a text longer than the column holds.
 Value convert_for_column(const Value& v, const ColumnDef& column, const std::string& table);
+
+// A double result checked as Jet checks it: NaN and infinities are
+// Overflow (jet::throw_overflow), naming the operation that made them.
+double checked_number(double d, const char* operation);
+
+// Reads a date, a time or both from text: "yyyy-mm-dd", "m/d/yyyy", each
+// optionally followed by a time "h:nn[:ss]" with an optional AM/PM, or a
+// time alone. False for text that is not in one of these forms (two-digit
+// years included: they are ambiguous) or names a day that does not exist
+// (31 February, month 13, hour 24); throws Overflow for a year outside 100
+// to 9999.
+bool parse_date_text(const std::string& text, DateTime& out);
 
 // Sort key of a value for ORDER BY and DISTINCT: Null first, then numbers
 // (and dates, truth values), then texts in General order, then bytes.

@@ -18,6 +18,7 @@ jet::ColumnSpec engine_column(const sql::ColumnSpec& c) {
   out.name = c.name;
   out.type = c.type.type;
   out.auto_number = c.type.counter;
+  out.required = c.not_null;
   if (c.type.type == ColumnType::kText || c.type.type == ColumnType::kBinary)
     out.length = static_cast<uint16_t>(c.type.size);
   if (c.type.type == ColumnType::kNumeric) {
@@ -27,13 +28,51 @@ jet::ColumnSpec engine_column(const sql::ColumnSpec& c) {
   return out;
 }
 
+bool is_system_table(const TableDef& def) {
+  return def.system || (def.name.size() >= 4 && names_equal(std::string_view(def.name).substr(0, 4), "MSys"));
+}
+
+// The system catalog belongs to the engine: statements and recordsets read
+// it, and only the engine's own schema operations change it.
+void refuse_system_table(const TableDef& def) {
+  if (is_system_table(def))
+    throw Error(ErrorCategory::kInvalidArgument,
+                "Cannot update. Database or object is read-only: '" + def.name +
+                    "' is a system table, which only the engine's own table and column operations change");
+}
+
+// NOT NULL columns take no Null (a counter is filled in by the engine).
+void check_required(const Table& table, const Row& row) {
+  const auto& cols = table.columns();
+  for (std::size_t i = 0; i < cols.size() && i < row.size(); ++i) {
+    if (cols[i].required && is_null(row[i]) && !cols[i].auto_number && !cols[i].auto_guid)
+      throw Error(ErrorCategory::kConstraint, "The field '" + table.name() + "." + cols[i].name +
+                                                  "' cannot contain a Null value because the Required property for "
+                                                  "this field is set to True. Enter a value in this field.");
+  }
+}
+
 }  // namespace
 
-RowId insert_row(Table& table, const Row& row) { return table.insert(row); }
-void update_row(Table& table, RowId id, const Row& row) { table.update(id, row); }
-void remove_row(Table& table, RowId id) { table.remove(id); }
+RowId insert_row(Table& table, const Row& row) {
+  refuse_system_table(table.def());
+  check_required(table, row);
+  return table.insert(row);
+}
+void update_row(Table& table, RowId id, const Row& row) {
+  refuse_system_table(table.def());
+  check_required(table, row);
+  table.update(id, row);
+}
+void remove_row(Table& table, RowId id) {
+  refuse_system_table(table.def());
+  table.remove(id);
+}
 
 void create_table(Database& db, const CreateTableStmt& stmt) {
+  if (stmt.name.size() >= 4 && names_equal(std::string_view(stmt.name).substr(0, 4), "MSys"))
+    throw Error(ErrorCategory::kInvalidArgument,
+                "table name '" + stmt.name + "' is reserved: names starting with MSys belong to the system catalog");
   TableSpec spec;
   spec.name = stmt.name;
   for (const sql::ColumnSpec& c : stmt.columns) {
@@ -61,12 +100,21 @@ void create_table(Database& db, const CreateTableStmt& stmt) {
 }
 
 void add_column(Database& db, const std::string& table, const sql::ColumnSpec& column) {
+  Table& t = db.table(table);
+  refuse_system_table(t.def());
+  if (column.not_null) {
+    auto cursor = t.scan();
+    if (cursor.next())
+      throw Error(ErrorCategory::kConstraint, "column '" + column.name + "' cannot be added NOT NULL to table '" +
+                                                  t.name() + "': its rows would hold Null there");
+  }
   if (column.unique || column.primary_key)
     throw Error(ErrorCategory::kUnsupported, "ALTER TABLE ... ADD COLUMN with an index (UNIQUE) is not supported");
   db.add_column(table, engine_column(column));
 }
 
-void drop_table(Database&, const std::string& table) {
+void drop_table(Database& db, const std::string& table) {
+  refuse_system_table(db.table(table).def());
   throw Error(ErrorCategory::kUnsupported, "DROP TABLE '" + table + "' is not supported by the engine");
 }
 
@@ -92,18 +140,39 @@ void create_database(const std::string& path, const std::string& locale) {
 
 struct Unit::Impl {
   std::unique_ptr<Transaction> tx;
+  // Databases whose caller's transaction this unit joined, with the
+  // savepoint that undoes this unit's changes alone if it fails.
+  std::vector<std::pair<Pager*, Savepoint>> joined;
+  bool done = false;
 };
 
 Unit::Unit(std::vector<Database*> databases) : impl_(std::make_unique<Impl>()) {
-  // Join a transaction the caller holds; otherwise make one of our own.
-  databases.erase(std::remove_if(databases.begin(), databases.end(),
-                                 [](Database* d) { return d->pager().in_transaction(); }),
-                  databases.end());
-  if (!databases.empty()) impl_->tx = std::make_unique<Transaction>(databases);
+  // Join a transaction the caller holds (a statement failing part-way then
+  // takes back its own changes and leaves the transaction's earlier work);
+  // otherwise make one of our own.
+  std::vector<Database*> own;
+  for (Database* d : databases) {
+    if (d->pager().in_transaction()) {
+      impl_->joined.emplace_back(&d->pager(), d->pager().savepoint());
+    } else {
+      own.push_back(d);
+    }
+  }
+  if (!own.empty()) impl_->tx = std::make_unique<Transaction>(own);
 }
-Unit::~Unit() = default;
+
+Unit::~Unit() {
+  if (impl_->done) return;
+  for (auto it = impl_->joined.rbegin(); it != impl_->joined.rend(); ++it) {
+    it->first->rollback_to(it->second);
+    it->first->release(it->second);
+  }
+}
+
 void Unit::commit() {
   if (impl_->tx) impl_->tx->commit();
+  for (auto& [pager, sp] : impl_->joined) pager->release(sp);
+  impl_->done = true;
 }
 
 }  // namespace jet::sql::writes

@@ -68,7 +68,7 @@ def col(r):
 def expr(r, d=0):
     if d > 4 or r.random() < 0.3:
         return r.choice([lit, col])(r)
-    c = r.randrange(12)
+    c = r.randrange(15)
     if c == 0:
         return "(" + expr(r, d + 1) + ")"
     if c == 1:
@@ -83,6 +83,19 @@ def expr(r, d=0):
         return expr(r, d + 1) + " BETWEEN " + expr(r, d + 1) + " AND " + expr(r, d + 1)
     if c == 6:
         return "-" + expr(r, d + 1)
+    if c == 8:
+        fn = r.choice(["Nz", "IIf", "UCase", "Left", "Mid", "InStr", "Val", "CLng", "CCur", "CDate", "Round",
+                       "DateAdd", "DateDiff", "Format", "Year", "Len", "Trim", "Int", "Abs", "Str", "NoSuch"])
+        args = [expr(r, d + 1) for _ in range(r.randrange(0, 4))]
+        if fn in ("DateAdd", "DateDiff") and args:
+            args[0] = r.choice(["'d'", "'m'", "'yyyy'", "'ww'", "'h'", "'x'"])
+        return fn + "(" + ", ".join(args) + ")"
+    if c == 9:
+        if r.random() < 0.2:
+            return "COUNT(*)"
+        return r.choice(["SUM(", "AVG(", "MIN(", "MAX(", "COUNT(", "First(", "COUNT(DISTINCT "]) + expr(r, d + 1) + ")"
+    if c == 10:
+        return r.choice(["#1/31/2026#", "#2026-02-29#", "#2/29/2024 13:00:00#", "#1/1/10000#", "#13/1/2020#", "#x#"])
     if c == 7:
         name, kind = r.choice(TYPED)
         return name + " " + r.choice(["=", "<>", "<", ">="]) + " " + (
@@ -108,12 +121,18 @@ def select(r):
     s = "Select " + r.choice(["", "DISTINCT ", "TOP 3 "]) + items + "\r\nFrom " + from_clause(r)
     if r.random() < 0.7:
         s += "\r\nWhere " + expr(r)
+    if r.random() < 0.2:
+        s += "\r\nGroup By " + ", ".join(r.choice([col, expr])(r) for _ in range(r.randrange(1, 3)))
+        if r.random() < 0.5:
+            s += "\r\nHaving " + expr(r)
     if r.random() < 0.4:
         s += "\r\nOrder By " + ", ".join(expr(r) + r.choice(["", " DESC", " ASC"]) for _ in range(r.randrange(1, 3)))
     return s
 
 
 def statement(r):
+    if r.random() < 0.03:
+        return r.choice(["BEGIN TRANSACTION", "COMMIT", "ROLLBACK TRANSACTION", "BEGIN", "COMMIT WORK"])
     c = r.randrange(8)
     if c < 3:
         return select(r)

@@ -91,4 +91,44 @@ TEST(JetsqlShell, CreatesADatabaseAndRunsStatementsOnIt) {
   EXPECT_NE(exists.err.find("already exists"), std::string::npos) << exists.err;
 }
 
+TEST(JetsqlShell, CsvTellsNullFromEmptyTextAndShowsNegativeZeroAsZero) {
+  const std::string query =
+      "Select [Description Two], '' AS E, -0.0 AS Z, 0 * -1.5 AS Z2 From PRODUCT1 Where [Product Code] = '000037';";
+  ShellRun r = jetsql(kProducts + " --csv", query);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Description Two,E,Z,Z2\n,\"\",0,0\n");
+  ShellRun marked = jetsql(kProducts + " --csv --null NULL", query);
+  EXPECT_EQ(marked.out, "Description Two,E,Z,Z2\nNULL,\"\",0,0\n");
+  ShellRun aligned = jetsql(kProducts + " --null -", query);
+  EXPECT_NE(aligned.out.find("- "), std::string::npos) << aligned.out;
+  EXPECT_EQ(aligned.out.find("<Null>"), std::string::npos) << aligned.out;
+}
+
+TEST(JetsqlShell, StatementsBetweenBeginAndCommitAreOneUnit) {
+  sqltest::ScratchDir dir;
+  std::string file = dir.path("tx.mdb").string();
+  std::string script = "CREATE TABLE T (A Long NOT NULL, B Text(10));\nBEGIN TRANSACTION;\n";
+  for (int i = 0; i < 2000; ++i) script += "INSERT INTO T (A, B) VALUES (" + std::to_string(i) + ", 'x');\n";
+  script += "COMMIT;\nSELECT COUNT(*) AS N, SUM(A) AS S FROM T;\n";
+  ShellRun r = jetsql("--create " + file + " --csv", script);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "N,S\n2000,1999000\n");
+  // A failure inside a transaction rolls the whole of it back.
+  ShellRun failed = jetsql(file + " --csv", "BEGIN TRANSACTION;\nINSERT INTO T (A) VALUES (1);\n"
+                                            "INSERT INTO T (B) VALUES ('no A');\nCOMMIT;");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("statement 3"), std::string::npos) << failed.err;
+  EXPECT_NE(failed.err.find("rolled back"), std::string::npos) << failed.err;
+  // So does input that ends before COMMIT.
+  ShellRun open = jetsql(file + " --csv", "BEGIN TRANSACTION;\nINSERT INTO T (A) VALUES (1);");
+  EXPECT_EQ(open.status, 1);
+  EXPECT_NE(open.err.find("without COMMIT"), std::string::npos) << open.err;
+  ShellRun after = jetsql(file + " --csv", "SELECT COUNT(*) AS N FROM T;");
+  EXPECT_EQ(after.out, "N\n2000\n");
+  // The NOT NULL column shows in the schema listing.
+  ShellRun schema = jetsql(file + " --schema T", "");
+  EXPECT_NE(schema.out.find("[A] Long Integer NOT NULL"), std::string::npos) << schema.out;
+  EXPECT_EQ(schema.out.find("[B] Text (10) NOT NULL"), std::string::npos) << schema.out;
+}
+
 }  // namespace
