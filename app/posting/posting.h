@@ -14,11 +14,29 @@
 // ("Process_Post", "Process_Post_Individual_Item", "Test_To_See_If_Unique",
 // "Post_Compare_Records"); the run goes on. A record during whose posting an
 // error occurs is applied to no product and stays in Scanner_Data.
+//
+// Transaction borders and the user interface. While a commit group is open,
+// every write to the two files - also one made through another handle on the
+// same file, such as a grid edit - belongs to the group and is committed or
+// rolled back with it. So the rule is: nothing that may run the window's
+// event loop happens while a group is open.
+//   - Events run (do_events) only right after a group has been committed;
+//     groups close by size or age (PostingOptions), so a window gets events
+//     at least every seconds_per_commit.
+//   - Errors met inside a group are held and reported (message box and log)
+//     once the group has been committed or rolled back, never during it.
+//   - The closing message, the grid refresh and the report dialog come after
+//     the run's last commit.
+//   - Status lines (Display_Status_Message, Update_Status) are given inside
+//     groups; the seam requires them not to run the event loop.
+// The window only shows progress and sets the abort flag, which is polled
+// after each record.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "app/posting/posting_options.h"
 #include "jet/value.h"
 
 namespace jet::dao {
@@ -27,6 +45,8 @@ class Recordset;
 }  // namespace jet::dao
 
 namespace tallimo {
+
+class Session;
 
 // The transaction kinds (Scanner_Data.File_Type).
 enum FileType : int16_t {
@@ -47,44 +67,34 @@ inline constexpr const char* kProcessingComplete = "Processing - Complete";
 inline constexpr const char* kNotAllProcessed = "Not all the Items Scanned were able to be processed. ";
 inline constexpr const char* kPressAdvanced = "Press the advanced button to View the list";
 
-struct PostingOptions {
-  // Records whose changes are committed together. 1 commits every record on
-  // its own; larger groups are faster (each durable commit costs a few
-  // milliseconds of journal writes and flushes) and lose nothing on a crash:
-  // the whole group is rolled back, effects and removals alike, and posted
-  // by the next run.
-  int records_per_commit = 5000;
-  // A group is also committed once it is this old, so a slow run still
-  // makes durable progress.
-  double seconds_per_commit = 1.0;
-};
-PostingOptions& Posting_Options();
-
-// One posting run (the "&Process/Post" command and the handheld runs).
-void Process_Post();
+// One posting run (the "&Process/Post" command and the handheld runs), with
+// the session's settings, options and user interface; its figures are left in
+// session.last_posting_summary().
+void Process_Post(Session& session);
 
 // Posts every Scanner_Data record of kind `File_Type` through `scanner`
 // (the products database must be open); returns at once when the kind's
 // check box is not ticked.
-void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner);
+void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao::Database& scanner);
 
 // True when PRODUCT1 has no row whose Product Code is `code`. Errors are
 // reported as "Test_To_See_If_Unique" and give false.
-bool Test_To_See_If_Unique(const std::string& code);
+bool Test_To_See_If_Unique(Session& session, const std::string& code);
 
 // Merge a "Compare Inventory" record into Compare: for an item PRODUCT1 holds
 // (`product` stands on it) and for one it lacks. Errors are reported as
 // "Post_Compare_Records". Returns whether Compare was written (the record
 // counts as posted only then).
-bool Post_Compare_Records(jet::dao::Database& scanner, jet::dao::Recordset& scanner_record,
+bool Post_Compare_Records(Session& session, jet::dao::Database& scanner, jet::dao::Recordset& scanner_record,
                           jet::dao::Recordset& product);
-bool Post_Compare_Records_No_Product(jet::dao::Database& scanner, jet::dao::Recordset& scanner_record);
+bool Post_Compare_Records_No_Product(Session& session, jet::dao::Database& scanner,
+                                     jet::dao::Recordset& scanner_record);
 
 // Breaks bulk packages open to cover `shortfall` units of product `code`
 // (its absolute value is stored back). Throws jet::Error for an empty stock
 // or breakdown quantity, a breakdown quantity of 0, or more than 32767
 // packages; nothing is written then.
-void Break_Down_Bulk(const std::string& code, double& shortfall);
+void Break_Down_Bulk(Session& session, const std::string& code, double& shortfall);
 
 // The multiple of `step` nearest to `value` upwards (`up`) or downwards; 0
 // for a value that is not numeric. Throws jet::Error (overflow) beyond the
@@ -99,8 +109,8 @@ std::string quoted_literal(const std::string& text);
 
 // The status line of the kind check box handlers: "&Process/Post" is enabled
 // when "All" is not clear or a kind box is ticked.
-void Update_Process_Post_Button();
-void Chk_Process_Items_All_Click();
-void Chk_Process_Items_Click(int16_t index);
+void Update_Process_Post_Button(Session& session);
+void Chk_Process_Items_All_Click(Session& session);
+void Chk_Process_Items_Click(Session& session, int16_t index);
 
 }  // namespace tallimo

@@ -1,32 +1,32 @@
-#include "posting/posting_run.h"
+#include "app/posting/posting_run.h"
 
+#include "app/error_log.h"
+#include "app/session.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 
 namespace tallimo {
-namespace {
-PostingRun*& current_run() {
-  static PostingRun* run = nullptr;
-  return run;
-}
-}  // namespace
-
-PostingRun::PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
+PostingRun::PostingRun(Session& session, jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
                        double seconds_per_commit)
-    : scanner_(scanner),
+    : session_(session),
+      scanner_(scanner),
       products_(products),
       records_per_commit_(records_per_commit < 1 ? 1 : records_per_commit),
       seconds_per_commit_(seconds_per_commit) {
-  outer_ = current_run();
-  current_run() = this;
+  outer_ = session_.active_run();
+  session_.set_active_run(this);
 }
 
 PostingRun::~PostingRun() {
-  rollback();
-  current_run() = outer_;
+  drop();
+  session_.set_active_run(outer_);
+  // Reports still held (a run left by an exception) are made now that no
+  // group is open; reporting must not throw out of a destructor.
+  try {
+    report_deferred();
+  } catch (...) {
+  }
 }
-
-PostingRun* PostingRun::active() { return current_run(); }
 
 void PostingRun::begin() {
   if (pending()) return;
@@ -41,27 +41,53 @@ void PostingRun::start_record() {
   begin();
 }
 
-void PostingRun::end_record() {
+bool PostingRun::end_record() {
   ++records_in_group_;
   if (records_in_group_ >= records_per_commit_ ||
       std::chrono::duration<double>(std::chrono::steady_clock::now() - group_started_).count() >= seconds_per_commit_) {
     commit();
+    return true;
   }
+  return false;
 }
 
 void PostingRun::commit() {
-  if (!pending()) return;
-  const int records = records_in_group_;
-  records_in_group_ = 0;
-  tx_->commit();
-  tx_.reset();
-  committed_records_ += records;
+  if (pending()) {
+    const int records = records_in_group_;
+    records_in_group_ = 0;
+    try {
+      tx_->commit();
+    } catch (...) {
+      drop();
+      throw;
+    }
+    tx_.reset();
+    committed_records_ += records;
+  }
+  report_deferred();
 }
 
-void PostingRun::rollback() noexcept {
+void PostingRun::drop() noexcept {
   if (tx_) tx_->rollback();
   tx_.reset();
   records_in_group_ = 0;
+}
+
+void PostingRun::rollback() {
+  drop();
+  report_deferred();
+}
+
+void PostingRun::defer_report(const std::string& text, const std::string& routine) {
+  deferred_.emplace_back(text, routine);
+}
+
+void PostingRun::report_deferred() {
+  while (!deferred_.empty()) {
+    const auto [text, routine] = deferred_.front();
+    deferred_.erase(deferred_.begin());
+    Error_Routine(session_, text, routine);
+  }
 }
 
 }  // namespace tallimo

@@ -7,11 +7,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "data/demo_shop.h"
-#include "user_interface.h"
+#include "app/data/demo_shop.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo::testing {
 
@@ -20,19 +22,30 @@ class RecordingUi : public ConsoleUserInterface {
   RecordingUi() : ConsoleUserInterface(/*quiet=*/true) {}
   void Display_Status_Message(const std::string& text) override { status.push_back(text); }
   MessageAnswer message_box(const std::string& text, MessageButtons, MessageIcon, const std::string& title) override {
+    yielded();
     boxes.push_back(text);
     titles.push_back(title);
     return MessageAnswer::kOk;
   }
   void do_events() override {
+    yielded();
     if (on_events) on_events();
   }
   void show_preferences() override {
+    yielded();
     ++preferences_shown;
     if (on_preferences) on_preferences();
   }
-  void Mnu_Comparison_Click() override { ++comparison_clicks; }
-  void refresh_grid() override { ++grid_refreshes; }
+  void Mnu_Comparison_Click() override {
+    yielded();
+    ++comparison_clicks;
+  }
+  void refresh_grid() override {
+    yielded();
+    ++grid_refreshes;
+  }
+  // Called by every member through which a window may run its event loop.
+  std::function<void()> on_yield;
 
   std::vector<std::string> status;
   std::vector<std::string> boxes;
@@ -42,6 +55,11 @@ class RecordingUi : public ConsoleUserInterface {
   int preferences_shown = 0;
   int comparison_clicks = 0;
   int grid_refreshes = 0;
+
+ private:
+  void yielded() {
+    if (on_yield) on_yield();
+  }
 };
 
 // One row as mdb-export prints it: column name -> text ("" for Null).
@@ -69,6 +87,9 @@ class ShopTest : public ::testing::Test {
   // Runs a posting run as the command line does.
   void post();
 
+  // The shop's session (created in SetUp, for the shop folder).
+  Session& session() { return *session_; }
+
   std::string products_path() const { return dir_ + "/products.mdb"; }
   std::string scanner_path() const;
 
@@ -83,6 +104,7 @@ class ShopTest : public ::testing::Test {
 
   std::string dir_;
   RecordingUi ui_;
+  std::unique_ptr<Session> session_;
 };
 
 }  // namespace tallimo::testing
