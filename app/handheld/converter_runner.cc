@@ -1,4 +1,4 @@
-#include "handheld/converter_runner.h"
+#include "app/handheld/converter_runner.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -11,8 +11,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "handheld/templates.h"
-#include "user_interface.h"
+#include "app/handheld/templates.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 extern char** environ;
 
@@ -66,21 +67,15 @@ void stop(pid_t child) {
   }
 }
 
-ConverterOptions initial_options() {
-  ConverterOptions options;
+}  // namespace
+
+std::chrono::milliseconds converter_time_limit() {
   if (const char* text = std::getenv("TALLIMO_CONVERTER_SECONDS")) {
     char* end = nullptr;
     long seconds = std::strtol(text, &end, 10);
-    if (*text && *end == '\0' && seconds > 0) options.time_limit = std::chrono::seconds(seconds);
+    if (*text && *end == '\0' && seconds > 0) return std::chrono::seconds(seconds);
   }
-  return options;
-}
-
-}  // namespace
-
-ConverterOptions& Converter_Options() {
-  static ConverterOptions options = initial_options();
-  return options;
+  return std::chrono::seconds(300);
 }
 
 std::vector<std::string> split_command_line(const std::string& command_line) {
@@ -115,7 +110,7 @@ std::string find_program(const std::string& word) {
   return found;
 }
 
-int64_t Run_And_Wait(const std::string& command_line) {
+int64_t Run_And_Wait(Session& session, const std::string& command_line) {
   std::vector<std::string> words = split_command_line(command_line);
   if (words.empty()) return kRunNotStarted;
   std::string program = find_program(words[0]);
@@ -133,14 +128,14 @@ int64_t Run_And_Wait(const std::string& command_line) {
   posix_spawnattr_destroy(&attributes);
   if (rc != 0) return kRunNotStarted;
 
-  auto deadline = std::chrono::steady_clock::now() + Converter_Options().time_limit;
+  auto deadline = std::chrono::steady_clock::now() + converter_time_limit();
   int status = 0;
   for (;;) {
     pid_t done = ::waitpid(child, &status, WNOHANG);
     if (done == child) break;
     if (done < 0 && errno != EINTR) return kRunNotStarted;
-    App_UI().do_events();
-    if (App_UI().abort_requested()) {
+    session.ui().do_events();
+    if (session.abort_requested()) {
       stop(child);
       return kRunCancelled;
     }
@@ -160,27 +155,33 @@ std::string converter_command_line(const std::string& strConvertType, const std:
          kCreatorId + " -versionmajor 1 -versionminor 0 -quiet";
 }
 
-int16_t exit_code_as_int16(int64_t code) {
+namespace {
+void message(Session& session, const std::string& text) {
+  session.ui().message_box(text, MessageButtons::kOk, MessageIcon::kNone, "Tallimo");
+}
+}  // namespace
+
+int16_t exit_code_as_int16(Session& session, int64_t code) {
   if (code >= INT16_MIN && code <= INT16_MAX) return static_cast<int16_t>(code);
-  App_UI().message_box("The database converter ended with exit code " + std::to_string(code) +
+  message(session, "The database converter ended with exit code " + std::to_string(code) +
                        ", which is outside the range of the converter's result (-32768 to 32767); it is "
                        "reported as -1.");
   return -1;
 }
 
-int16_t VFConvertPDB(const std::string& strConvertType, const std::string& strDBFilename) {
-  int64_t code = Run_And_Wait(converter_command_line(strConvertType, strDBFilename));
+int16_t VFConvertPDB(Session& session, const std::string& strConvertType, const std::string& strDBFilename) {
+  int64_t code = Run_And_Wait(session, converter_command_line(strConvertType, strDBFilename));
   if (code == kRunNotStarted) {
-    App_UI().message_box("The database converter VFConvertPDB could not be started (not found beside the "
+    message(session, "The database converter VFConvertPDB could not be started (not found beside the "
                          "program or on the PATH).");
   } else if (code == kRunTimedOut) {
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(Converter_Options().time_limit).count();
-    App_UI().message_box("The database converter did not finish within " + std::to_string(seconds) +
+    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(converter_time_limit()).count();
+    message(session, "The database converter did not finish within " + std::to_string(seconds) +
                          " seconds and was stopped (" + strDBFilename + ").");
   } else if (code == kRunCancelled) {
-    App_UI().message_box("The database converter was stopped (" + strDBFilename + ").");
+    message(session, "The database converter was stopped (" + strDBFilename + ").");
   }
-  return exit_code_as_int16(code);
+  return exit_code_as_int16(session, code);
 }
 
 }  // namespace tallimo::handheld

@@ -17,18 +17,19 @@
 #include <string>
 #include <vector>
 
+namespace tallimo {
+class Session;
+}
+
 namespace tallimo::handheld {
 
 inline constexpr int64_t kRunNotStarted = -1;
 inline constexpr int64_t kRunTimedOut = -2;
 inline constexpr int64_t kRunCancelled = -3;
 
-struct ConverterOptions {
-  // How long one conversion may take. Default 300 s; the environment variable
-  // TALLIMO_CONVERTER_SECONDS (read when the program starts) overrides it.
-  std::chrono::milliseconds time_limit{300000};
-};
-ConverterOptions& Converter_Options();
+// How long one conversion may take: the environment variable TALLIMO_CONVERTER_SECONDS
+// (whole seconds, read at each run) when set to a positive number, else 300 s.
+std::chrono::milliseconds converter_time_limit();
 
 // Splits a command line the way the Windows run-time does for simple cases: words
 // separated by blanks, double quotes group blanks into a word and are removed.
@@ -41,7 +42,7 @@ std::string find_program(const std::string& word);
 
 // Starts the command line, waits (time limit, "&Abort") and returns the exit code as
 // above.
-int64_t Run_And_Wait(const std::string& command_line);
+int64_t Run_And_Wait(Session& session, const std::string& command_line);
 
 // "VFConvertPDB.exe " + type + " -filename \"" + path + "\" -creatorid QTL7 -versionmajor 1
 // -versionminor 0 -quiet".
@@ -49,11 +50,11 @@ std::string converter_command_line(const std::string& strConvertType, const std:
 
 // The exit code as a 16-bit signed value. A code outside that range is not cut: it is
 // reported plainly in a message box (its full decimal value) and -1 is returned.
-int16_t exit_code_as_int16(int64_t code);
+int16_t exit_code_as_int16(Session& session, int64_t code);
 
 // Runs the converter for one template; returns its exit code (0 = success). A stopped
 // or unstartable converter is explained in a message box before the caller's own
 // message.
-int16_t VFConvertPDB(const std::string& strConvertType, const std::string& strDBFilename);
+int16_t VFConvertPDB(Session& session, const std::string& strConvertType, const std::string& strDBFilename);
 
 }  // namespace tallimo::handheld

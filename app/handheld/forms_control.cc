@@ -1,4 +1,4 @@
-#include "handheld/forms_control.h"
+#include "app/handheld/forms_control.h"
 
 #include <dlfcn.h>
 
@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "application_folder.h"
-#include "handheld/hotsync_protocol.h"
-#include "handheld/pdb_convert.h"
+#include "app/session.h"
+#include "app/handheld/hotsync_protocol.h"
+#include "app/handheld/pdb_convert.h"
 #include "jet/error.h"
 
 namespace tallimo::handheld {
@@ -77,12 +77,12 @@ bool copy_replacing(const fs::path& from, const fs::path& to) {
 
 }  // namespace
 
-std::string device_folder() {
+std::string device_folder(const Session& session) {
   QSettings store(QStringLiteral("Tallimo"), QStringLiteral("Tallimo"));
   store.beginGroup(QStringLiteral("Preferences"));
   std::string folder = store.value(QStringLiteral("Handheld_Folder")).toString().toStdString();
   if (!folder.empty()) return folder;
-  return Application_Folder() + "Windows Mobile Device/";
+  return session.application_folder() + "Windows Mobile Device/";
 }
 
 struct VexFormsControl::Library {
@@ -95,7 +95,7 @@ struct VexFormsControl::Library {
   MsgOwner owner{};
 };
 
-VexFormsControl::VexFormsControl(QObject* parent) : QObject(parent), device_(handheld::device_folder()) {}
+VexFormsControl::VexFormsControl(QObject* parent) : QObject(parent) {}
 
 VexFormsControl::~VexFormsControl() {
   if (library_ && library_->target) library_->delete_target(library_->target);

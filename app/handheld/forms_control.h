@@ -30,6 +30,10 @@
 #include <memory>
 #include <string>
 
+namespace tallimo {
+class Session;
+}
+
 namespace tallimo::handheld {
 
 inline constexpr int32_t kCopyOk = 0;
@@ -39,14 +43,15 @@ inline constexpr int32_t kCopyFailed = 3;
 inline constexpr int32_t kCopyBadPath = 4;
 
 // The Windows Mobile device folder: the setting "Handheld_Folder" (group "Preferences"
-// of the program's settings store) when it is not empty, else Application_Folder() +
-// "Windows Mobile Device/".
-std::string device_folder();
+// of the program's settings store) when it is not empty, else the session's application
+// folder + "Windows Mobile Device/".
+std::string device_folder(const Session& session);
 
 class VexFormsControl : public QObject {
   Q_OBJECT
 
  public:
+  // The device folder starts empty (set_device_folder); the runs set device_folder().
   explicit VexFormsControl(QObject* parent = nullptr);
   ~VexFormsControl() override;
 

@@ -1,13 +1,14 @@
-#include "handheld/palm_transfer.h"
+#include "app/handheld/palm_transfer.h"
 
 #include <QEventLoop>
 #include <QTimer>
 
-#include "handheld/handheld_runs.h"
-#include "handheld/templates.h"
-#include "error_log.h"
-#include "posting/posting.h"
-#include "user_interface.h"
+#include "app/handheld/handheld_runs.h"
+#include "app/handheld/templates.h"
+#include "app/error_log.h"
+#include "app/posting/posting.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo::handheld {
 
@@ -22,18 +23,18 @@ PalmWindowRunner& window_runner() {
 
 void set_palm_window_runner(PalmWindowRunner runner) { window_runner() = std::move(runner); }
 
-PalmTransfer::PalmTransfer(QObject* parent) : QObject(parent) {
+PalmTransfer::PalmTransfer(Session& session, QObject* parent) : QObject(parent), session_(session) {
   connect(&control_, &VexFormsControl::Sync_Progress, this, &PalmTransfer::VexForms_Sync_Progress);
 }
 
 void PalmTransfer::load() {
-  Initialise_Sync_Globals();
+  g_ = Initialise_Sync_Globals(session_);
   try {
-    Ensure_Templates();
+    Ensure_Templates(session_);
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Frm_Vex_Forms");
+    Error_Routine(session_, e.what(), "Frm_Vex_Forms");
   }
-  if (!control_.listen()) Error_Routine(control_.load_error(), "Frm_Vex_Forms");
+  if (!control_.listen()) Error_Routine(session_, control_.load_error(), "Frm_Vex_Forms");
 }
 
 void PalmTransfer::cmd_Close_Click() {
@@ -48,14 +49,14 @@ void PalmTransfer::unload() {
 }
 
 void PalmTransfer::fetch(const std::string& template_path) {
-  SyncGlobals& g = Sync_Globals();
+  SyncGlobals& g = g_;
   QString path = QString::fromStdString(template_path), creator = QString::fromStdString(g.Creator_ID),
           library = QString::fromStdString(g.Device_Library);
   control_.Fetch_Table(path, creator, library, 0, 1, 0);
 }
 
 void PalmTransfer::send(const std::string& template_path) {
-  SyncGlobals& g = Sync_Globals();
+  SyncGlobals& g = g_;
   QString path = QString::fromStdString(template_path), creator = QString::fromStdString(g.Creator_ID),
           library = QString::fromStdString(g.Device_Library);
   last_sent_ = template_path;
@@ -64,7 +65,7 @@ void PalmTransfer::send(const std::string& template_path) {
 
 void PalmTransfer::VexForms_Sync_Progress(int32_t Stage, int32_t Result) {
   if (closed_) return;
-  SyncGlobals& g = Sync_Globals();
+  SyncGlobals& g = g_;
   if (control_.Sync_Creator_ID().toStdString() != g.Creator_ID) return;  // another application
   if (Stage == 2) {
     if (Result == 1) {
@@ -94,13 +95,13 @@ void PalmTransfer::VexForms_Sync_Progress(int32_t Stage, int32_t Result) {
     try {
       Mark_Template_Sent(last_sent_);
     } catch (const std::exception& e) {
-      Error_Routine(e.what(), "Frm_Vex_Forms");
+      Error_Routine(session_, e.what(), "Frm_Vex_Forms");
     }
     last_sent_.clear();
   }
   // A failed import is reported and ends this HotSync's sequence like a failed step.
   auto import = [&](const std::string& path, int16_t kind, bool empty) {
-    if (Import_Template(path, kind, empty)) return true;
+    if (Import_Template(session_, g, path, kind, empty)) return true;
     g.Sync_State = 1;
     return false;
   };
@@ -133,9 +134,9 @@ void PalmTransfer::VexForms_Sync_Progress(int32_t Stage, int32_t Result) {
       // The compare rows and the emptied template are committed together; posting
       // follows, so a run killed at any moment neither loses nor doubles a count.
       if (full_sync_) {
-        Process_Post();
+        Process_Post(session_);
         set_status(QStringLiteral("Downloading data to Palm Device..."));
-        if (!Build_Item_List()) {
+        if (!Build_Item_List(session_, g)) {
           g.Sync_State = 1;
           break;
         }
@@ -174,9 +175,9 @@ void PalmTransfer::VexForms_Sync_Progress(int32_t Stage, int32_t Result) {
   }
 }
 
-void Synchronize_Palm(bool& Full_Sync) {
+void Synchronize_Palm(Session& session, bool& Full_Sync) {
   {
-    PalmTransfer form;
+    PalmTransfer form(session);
     form.Set_Mode(Full_Sync);
     form.load();
     if (window_runner()) {
@@ -186,16 +187,16 @@ void Synchronize_Palm(bool& Full_Sync) {
       QObject::connect(&form, &PalmTransfer::unloaded, &loop, &QEventLoop::quit);
       // Headless: "&Abort" (or Ctrl-C in the command line) closes the transfer.
       QTimer poll;
-      QObject::connect(&poll, &QTimer::timeout, &form, [&form]() {
-        App_UI().do_events();
-        if (App_UI().abort_requested()) form.cmd_Close_Click();
+      QObject::connect(&poll, &QTimer::timeout, &form, [&form, &session]() {
+        session.ui().do_events();
+        if (session.abort_requested()) form.cmd_Close_Click();
       });
       poll.start(50);
       if (!form.closed()) loop.exec();
     }
     (void)form.Status();
   }
-  if (App_UI().abort_requested()) App_UI().Display_Status_Message("Waiting User Command");
+  if (session.abort_requested()) session.ui().Display_Status_Message("Waiting User Command");
 }
 
 }  // namespace tallimo::handheld

@@ -9,7 +9,12 @@
 
 #include <functional>
 
-#include "handheld/forms_control.h"
+#include "app/handheld/forms_control.h"
+#include "app/handheld/templates.h"
+
+namespace tallimo {
+class Session;
+}
 
 namespace tallimo::handheld {
 
@@ -20,7 +25,7 @@ class PalmTransfer : public QObject {
   Q_OBJECT
 
  public:
-  explicit PalmTransfer(QObject* parent = nullptr);
+  explicit PalmTransfer(Session& session, QObject* parent = nullptr);
 
   // Window load: the globals as the Data model says; the control starts listening.
   void load();
@@ -53,6 +58,8 @@ class PalmTransfer : public QObject {
     emit changed();
   }
 
+  Session& session_;
+  SyncGlobals g_;
   VexFormsControl control_;
   std::string last_sent_;  // template of the send awaiting its result
   bool full_sync_ = false;

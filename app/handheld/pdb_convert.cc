@@ -1,4 +1,4 @@
-#include "handheld/pdb_convert.h"
+#include "app/handheld/pdb_convert.h"
 
 #include <cstdio>
 #include <filesystem>

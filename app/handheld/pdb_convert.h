@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "handheld/pdb_file.h"
+#include "app/handheld/pdb_file.h"
 
 namespace tallimo::handheld {
 

@@ -1,4 +1,4 @@
-#include "handheld/pdb_file.h"
+#include "app/handheld/pdb_file.h"
 
 #include <unistd.h>
 

@@ -1,19 +1,19 @@
-#include "handheld/templates.h"
+#include "app/handheld/templates.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 
-#include "application_folder.h"
-#include "data/products_database.h"
-#include "data/scanner_database.h"
-#include "error_log.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/error_log.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/table.h"
 #include "jet/error.h"
 #include "jet/transaction.h"
-#include "user_interface.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo::handheld {
 
@@ -177,17 +177,13 @@ const HandheldTable& handheld_table(const char* template_file) {
   throw std::logic_error(std::string("no handheld table ") + template_file);
 }
 
-SyncGlobals& Sync_Globals() {
-  static SyncGlobals globals;
-  return globals;
+std::string support_folder(const Session& session) {
+  return session.application_folder() + kSupportFolder + "/";
 }
 
-std::string support_folder() { return Application_Folder() + kSupportFolder + "/"; }
-
-void Initialise_Sync_Globals() {
-  SyncGlobals& g = Sync_Globals();
-  g = SyncGlobals{};
-  std::string folder = support_folder();
+SyncGlobals Initialise_Sync_Globals(const Session& session) {
+  SyncGlobals g;
+  std::string folder = support_folder(session);
   g.AddNew_Template = folder + "AddNew.MDB";
   g.ItemList_Template = folder + "ItemList.MDB";
   g.AddTo_Template = folder + "AddTo.MDB";
@@ -195,6 +191,7 @@ void Initialise_Sync_Globals() {
   g.Replace_Template = folder + "Replace.MDB";
   g.Compare_Template = folder + "Compare.MDB";
   g.Ordered_Template = folder + "Ordered.MDB";
+  return g;
 }
 
 std::string vftable_sql(bool with_edit) {
@@ -205,8 +202,8 @@ std::string vftable_sql(bool with_edit) {
   return sql + ")";
 }
 
-void Ensure_Templates() {
-  std::string folder = support_folder();
+void Ensure_Templates(const Session& session) {
+  std::string folder = support_folder(session);
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) throw jet::Error(jet::ErrorCategory::kIo, "cannot create the folder " + folder + ": " + ec.message());
@@ -226,10 +223,10 @@ void Ensure_Templates() {
   }
 }
 
-bool Import_Template(const std::string& template_path, int16_t kind, bool empty_template) {
-  SyncGlobals& g = Sync_Globals();
+bool Import_Template(Session& session, SyncGlobals& g, const std::string& template_path, int16_t kind,
+                     bool empty_template) {
   try {
-    jet::dao::Database* scanner = Scanner_Database();
+    jet::dao::Database* scanner = Scanner_Database(session);
     if (!scanner) throw jet::Error(jet::ErrorCategory::kInvalidArgument, "the scanner database is not open");
     if (!std::filesystem::exists(template_path)) {
       throw jet::Error(jet::ErrorCategory::kNotFound, "the template " + template_path + " does not exist");
@@ -269,7 +266,7 @@ bool Import_Template(const std::string& template_path, int16_t kind, bool empty_
           out->set_field("File_type", jet::Value(kind));
           out->update();
         }
-        App_UI().do_events();
+        session.ui().do_events();
         rows->move_next();
       }
       out->close();
@@ -284,7 +281,7 @@ bool Import_Template(const std::string& template_path, int16_t kind, bool empty_
     connection->close();
     return true;
   } catch (const std::exception& e) {
-    Error_Routine(error_text(e), "Import_Template");
+    Error_Routine(session, error_text(e), "Import_Template");
     return false;
   }
 }
@@ -298,19 +295,18 @@ std::string build_item_list_sql(const std::string& item_list_template) {
          kCrLf + "FROM PRODUCT1" + kCrLf;
 }
 
-bool Build_Item_List() {
-  SyncGlobals& g = Sync_Globals();
+bool Build_Item_List(Session& session, SyncGlobals& g) {
   bool opened = false;
   try {
-    opened = Open_Orvex_DataBase();
+    opened = Open_Orvex_DataBase(session);
     if (!opened) return false;  // already reported (or the program was told to end)
     g.Sync_SQL = build_item_list_sql(g.ItemList_Template);
-    Orvex_Database()->execute(g.Sync_SQL);
-    Close_Orvex_DataBase();
+    Orvex_Database(session)->execute(g.Sync_SQL);
+    Close_Orvex_DataBase(session);
     return true;
   } catch (const std::exception& e) {
-    Error_Routine(error_text(e), "Build_Item_List");
-    if (opened) Close_Orvex_DataBase();
+    Error_Routine(session, error_text(e), "Build_Item_List");
+    if (opened) Close_Orvex_DataBase(session);
     return false;
   }
 }

@@ -18,6 +18,10 @@ namespace jet::dao {
 class Database;
 }
 
+namespace tallimo {
+class Session;
+}
+
 namespace tallimo::handheld {
 
 inline constexpr const char* kSupportFolder = "Palm Support Files";
@@ -36,8 +40,8 @@ struct HandheldTable {
 const std::vector<HandheldTable>& handheld_tables();
 const HandheldTable& handheld_table(const char* template_file);
 
-// The globals shared by the Palm window and the Windows Mobile transfer, set at the
-// start of every transfer by Initialise_Sync_Globals().
+// The values shared by the steps of one transfer (the Palm window or the Windows
+// Mobile run), set at its start by Initialise_Sync_Globals().
 struct SyncGlobals {
   std::string AddNew_Template, ItemList_Template, AddTo_Template, Subtract_Template, Replace_Template,
       Compare_Template, Ordered_Template;
@@ -46,18 +50,17 @@ struct SyncGlobals {
   int Sync_State = 1;
   std::string Sync_SQL;
 };
-SyncGlobals& Sync_Globals();
-void Initialise_Sync_Globals();
+SyncGlobals Initialise_Sync_Globals(const Session& session);
 
-// Application_Folder() + "Palm Support Files/".
-std::string support_folder();
+// The session's application folder + "Palm Support Files/".
+std::string support_folder(const Session& session);
 
 // The SQL that creates VFTable in a template (`with_edit`: the item list's Edit column).
 std::string vftable_sql(bool with_edit);
 
 // Creates every missing template in the support folder (and the folder). Templates
 // that exist are left as they are. Throws jet::Error.
-void Ensure_Templates();
+void Ensure_Templates(const Session& session);
 
 // Copies the template's VFTable rows into Scanner_Data as `kind` (the item list only
 // rows whose Edit is True) and empties the template (the item list only when
@@ -69,7 +72,8 @@ void Ensure_Templates();
 // count its scans twice when it runs again. Lets the user
 // interface run after every row. Errors are reported through Error_Routine as
 // "Import_Template" and give false (nothing of the table is then copied).
-bool Import_Template(const std::string& template_path, int16_t kind, bool empty_template);
+bool Import_Template(Session& session, SyncGlobals& globals, const std::string& template_path, int16_t kind,
+                     bool empty_template);
 
 // Records that the handheld's table now holds exactly the template's VFTable rows (it
 // was sent there), so a later import skips them while the handheld's table still starts
@@ -79,7 +83,7 @@ void Mark_Template_Sent(const std::string& template_path);
 // Inserts every PRODUCT1 row into the item-list template with the documented statement,
 // on the products database opened with Open_Orvex_DataBase and closed afterwards.
 // Errors are reported through Error_Routine as "Build_Item_List" and give false.
-bool Build_Item_List();
+bool Build_Item_List(Session& session, SyncGlobals& globals);
 
 // The statement Build_Item_List executes (four lines, each ended by CR LF).
 std::string build_item_list_sql(const std::string& item_list_template);

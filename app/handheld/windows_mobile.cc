@@ -3,15 +3,16 @@
 // the product list, then convert seven templates back and send them to the handheld.
 #include <filesystem>
 
-#include "handheld/converter_runner.h"
-#include "handheld/forms_control.h"
-#include "handheld/handheld_runs.h"
-#include "handheld/pdb_convert.h"
-#include "handheld/templates.h"
-#include "error_log.h"
-#include "settings.h"
-#include "posting/posting.h"
-#include "user_interface.h"
+#include "app/handheld/converter_runner.h"
+#include "app/handheld/forms_control.h"
+#include "app/handheld/handheld_runs.h"
+#include "app/handheld/pdb_convert.h"
+#include "app/handheld/templates.h"
+#include "app/error_log.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/posting/posting.h"
+#include "app/user_interface.h"
 
 namespace tallimo::handheld {
 
@@ -46,57 +47,59 @@ const Step kSend[] = {
     {&SyncGlobals::Ordered_Template, "EQTL70100_ORDERED.PDB", -1},
 };
 
-std::function<void(bool&)>& infrared_run() {
-  static std::function<void(bool&)> run;
+std::function<void(Session&, bool&)>& infrared_run() {
+  static std::function<void(Session&, bool&)> run;
   return run;
 }
 
-void run_windows_mobile(bool Full_Sync, VexFormsControl& control) {
-  Initialise_Sync_Globals();
-  SyncGlobals& g = Sync_Globals();
-  UserInterface& ui = App_UI();
+void message(Session& session, const std::string& text) {
+  session.ui().message_box(text, MessageButtons::kOk, MessageIcon::kNone, "Tallimo");
+}
+
+void run_windows_mobile(Session& session, bool Full_Sync, VexFormsControl& control) {
+  SyncGlobals g = Initialise_Sync_Globals(session);
   try {
-    Ensure_Templates();
+    Ensure_Templates(session);
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Synchronize_Windows_Mobile");
+    Error_Routine(session, e.what(), "Synchronize_Windows_Mobile");
     return;
   }
-  std::string folder = support_folder();
+  std::string folder = support_folder(session);
   for (const Step& step : kFetch) {
     const std::string& template_path = g.*step.template_path;
     std::string desktop = folder + step.file;
     std::string handheld = std::string(kHandheldFolder) + step.file;
     int32_t result = control.FileGetFromPPC(QString::fromStdString(desktop), QString::fromStdString(handheld));
     if (result != 0) {
-      ui.message_box("ERROR #" + std::to_string(result) + ": Downloading " + handheld + " from PDA");
+      message(session, "ERROR #" + std::to_string(result) + ": Downloading " + handheld + " from PDA");
       return;
     }
-    int16_t converted = VFConvertPDB("-PDBtoPC", template_path);
+    int16_t converted = VFConvertPDB(session, "-PDBtoPC", template_path);
     if (converted != 0) {
-      ui.message_box("ERROR " + std::to_string(converted) + " converting " + template_path + " on PC");
+      message(session, "ERROR " + std::to_string(converted) + " converting " + template_path + " on PC");
     }
-    if (ui.abort_requested()) return;
+    if (session.abort_requested()) return;
     // The item list keeps its rows unless this is a full synchronisation.
     bool empty = step.kind != 5 || Full_Sync;
-    if (!Import_Template(template_path, step.kind, empty)) return;  // reported; the transfer ends
+    if (!Import_Template(session, g, template_path, step.kind, empty)) return;  // reported; the transfer ends
     // The compare rows are in Scanner_Data and the template is empty (one commit):
     // posting now can neither lose nor double a count, whenever the run is killed.
-    if (step.kind == 2 && Full_Sync) Process_Post();
-    if (ui.abort_requested()) return;
+    if (step.kind == 2 && Full_Sync) Process_Post(session);
+    if (session.abort_requested()) return;
   }
-  if (Full_Sync && !Build_Item_List()) return;
+  if (Full_Sync && !Build_Item_List(session, g)) return;
   for (const Step& step : kSend) {
     const std::string& template_path = g.*step.template_path;
     std::string desktop = folder + step.file;
-    int16_t converted = VFConvertPDB("-PCtoPDB", template_path);
+    int16_t converted = VFConvertPDB(session, "-PCtoPDB", template_path);
     if (converted != 0) {
-      ui.message_box("ERROR " + std::to_string(converted) + " converting " + template_path + " to " + desktop +
+      message(session, "ERROR " + std::to_string(converted) + " converting " + template_path + " to " + desktop +
                          " on PC");
     }
     std::string handheld = std::string(kHandheldFolder) + step.file;
     int32_t result = control.FileSendToPPC(QString::fromStdString(desktop), QString::fromStdString(handheld));
     if (result != 0) {
-      ui.message_box("ERROR #" + std::to_string(result) + ": Downloading " + desktop + " from PC to PDA");
+      message(session, "ERROR #" + std::to_string(result) + ": Downloading " + desktop + " from PC to PDA");
       return;
     }
     // The handheld's table is now the template's rows (unless an older desktop copy went
@@ -105,34 +108,35 @@ void run_windows_mobile(bool Full_Sync, VexFormsControl& control) {
       try {
         Mark_Template_Sent(template_path);
       } catch (const std::exception& e) {
-        Error_Routine(e.what(), "Synchronize_Windows_Mobile");
+        Error_Routine(session, e.what(), "Synchronize_Windows_Mobile");
       }
     }
-    if (ui.abort_requested()) return;
+    if (session.abort_requested()) return;
   }
 }
 
 }  // namespace
 
-void set_infrared_run(std::function<void(bool&)> run) { infrared_run() = std::move(run); }
+void set_infrared_run(std::function<void(Session&, bool&)> run) { infrared_run() = std::move(run); }
 
-void Synchronize_Windows_Mobile(bool& Full_Sync, VexFormsControl* vexformsPPC) {
+void Synchronize_Windows_Mobile(Session& session, bool& Full_Sync, VexFormsControl* vexformsPPC) {
   if (vexformsPPC) {
-    run_windows_mobile(Full_Sync, *vexformsPPC);
+    run_windows_mobile(session, Full_Sync, *vexformsPPC);
   } else {
     VexFormsControl own;
-    run_windows_mobile(Full_Sync, own);
+    own.set_device_folder(device_folder(session));
+    run_windows_mobile(session, Full_Sync, own);
   }
 }
 
-void Synchronize_Handheld(bool& Full_Sync) {
-  const std::string& kind = App_Settings().Scanner;
+void Synchronize_Handheld(Session& session, bool& Full_Sync) {
+  const std::string& kind = session.settings().Scanner;
   if (kind == kScannerOrvexR50) {
-    if (infrared_run()) infrared_run()(Full_Sync);
+    if (infrared_run()) infrared_run()(session, Full_Sync);
   } else if (kind == kScannerPalm) {
-    Synchronize_Palm(Full_Sync);
+    Synchronize_Palm(session, Full_Sync);
   } else if (kind == kScannerWindowsMobile) {
-    Synchronize_Windows_Mobile(Full_Sync);
+    Synchronize_Windows_Mobile(session, Full_Sync);
   }
 }
 

@@ -23,7 +23,7 @@
 #include <cstring>
 #include <string>
 
-#include "handheld/pdb_convert.h"
+#include "app/handheld/pdb_convert.h"
 #include "jet/error.h"
 
 namespace {

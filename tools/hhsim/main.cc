@@ -29,9 +29,9 @@
 #include <thread>
 #include <vector>
 
-#include "handheld/hotsync_protocol.h"
-#include "handheld/pdb_convert.h"
-#include "handheld/pdb_file.h"
+#include "app/handheld/hotsync_protocol.h"
+#include "app/handheld/pdb_convert.h"
+#include "app/handheld/pdb_file.h"
 #include "jet/error.h"
 #include "vxfmut/msg_channel.h"
 #include "vxfmut/vxfmut.h"

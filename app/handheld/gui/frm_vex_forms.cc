@@ -1,4 +1,4 @@
-#include "frm_vex_forms.h"
+#include "app/handheld/gui/frm_vex_forms.h"
 
 #include <QCloseEvent>
 #include <QLabel>
@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "handheld/palm_transfer.h"
+#include "app/handheld/palm_transfer.h"
 
 namespace tallimo::handheld {
 

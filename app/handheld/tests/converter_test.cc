@@ -7,10 +7,10 @@
 #include <fstream>
 #include <thread>
 
-#include "handheld/converter_runner.h"
-#include "handheld/pdb_convert.h"
-#include "handheld/templates.h"
-#include "handheld_support.h"
+#include "app/handheld/converter_runner.h"
+#include "app/handheld/pdb_convert.h"
+#include "app/handheld/templates.h"
+#include "app/handheld/tests/handheld_support.h"
 #include "jet/dao.h"
 
 namespace tallimo::testing {
@@ -23,8 +23,7 @@ class ConverterTest : public HandheldShopTest {
  protected:
   void SetUp() override {
     HandheldShopTest::SetUp();
-    handheld::Initialise_Sync_Globals();
-    handheld::Ensure_Templates();
+    handheld::Ensure_Templates(session());
   }
   // A shell script in the shop folder (its name has a blank).
   std::string script(const std::string& body) {
@@ -37,7 +36,7 @@ class ConverterTest : public HandheldShopTest {
     int status = std::system((std::string("'") + VFCONVERTPDB + "' " + args + " >/dev/null 2>&1").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  std::string tmpl(const char* name) { return handheld::support_folder() + name; }
+  std::string tmpl(const char* name) { return handheld::support_folder(session()) + name; }
   int scripts_ = 0;
 };
 
@@ -46,29 +45,29 @@ TEST_F(ConverterTest, CommandLineIsExactAndThePathTravelsIntact) {
             "VFConvertPDB.exe -PDBtoPC -filename \"/a b/Palm Support Files/AddNew.MDB\" -creatorid QTL7 "
             "-versionmajor 1 -versionminor 0 -quiet");
   std::string s = script("[ \"$1\" = \"-x\" ] && [ \"$3\" = \"/a b/c.MDB\" ] && [ $# = 4 ] && exit 42; exit 1");
-  EXPECT_EQ(Run_And_Wait("\"" + s + "\" -x -filename \"/a b/c.MDB\" -quiet"), 42);
+  EXPECT_EQ(Run_And_Wait(session(), "\"" + s + "\" -x -filename \"/a b/c.MDB\" -quiet"), 42);
 }
 
 TEST_F(ConverterTest, ExitCodesOfTheRunAreReportedPlainly) {
   auto quoted = [](const std::string& path) { return "\"" + path + "\""; };
-  EXPECT_EQ(Run_And_Wait(quoted(script("exit 0"))), 0);
-  EXPECT_EQ(Run_And_Wait(quoted(script("exit 255"))), 255);
-  EXPECT_EQ(Run_And_Wait(quoted(script("kill -SEGV $$"))), 128 + SIGSEGV);
-  EXPECT_EQ(Run_And_Wait("no-such-converter-anywhere.exe -PCtoPDB"), handheld::kRunNotStarted);
+  EXPECT_EQ(Run_And_Wait(session(), quoted(script("exit 0"))), 0);
+  EXPECT_EQ(Run_And_Wait(session(), quoted(script("exit 255"))), 255);
+  EXPECT_EQ(Run_And_Wait(session(), quoted(script("kill -SEGV $$"))), 128 + SIGSEGV);
+  EXPECT_EQ(Run_And_Wait(session(), "no-such-converter-anywhere.exe -PCtoPDB"), handheld::kRunNotStarted);
 
-  EXPECT_EQ(handheld::exit_code_as_int16(-32768), -32768);
+  EXPECT_EQ(handheld::exit_code_as_int16(session(), -32768), -32768);
   EXPECT_TRUE(ui_.boxes.empty());
-  EXPECT_EQ(handheld::exit_code_as_int16(3221225477LL), -1);
+  EXPECT_EQ(handheld::exit_code_as_int16(session(), 3221225477LL), -1);
   ASSERT_EQ(ui_.boxes.size(), 1u);
   EXPECT_NE(ui_.boxes[0].find("exit code 3221225477"), std::string::npos) << ui_.boxes[0];
 }
 
 TEST_F(ConverterTest, AConverterThatNeverEndsIsStoppedAtTheTimeLimitOrOnAbort) {
-  handheld::Converter_Options().time_limit = std::chrono::milliseconds(300);
+  ::setenv("TALLIMO_CONVERTER_SECONDS", "1", 1);
   std::string pid_file = dir_ + "/child.pid";
   std::string hang = script("sleep 60 & echo $! > '" + pid_file + "'; wait");
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run_And_Wait("\"" + hang + "\""), handheld::kRunTimedOut);
+  EXPECT_EQ(Run_And_Wait(session(), "\"" + hang + "\""), handheld::kRunTimedOut);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   // The converter's own children are stopped with it.
   std::string pid;
@@ -77,19 +76,19 @@ TEST_F(ConverterTest, AConverterThatNeverEndsIsStoppedAtTheTimeLimitOrOnAbort) {
   for (int i = 0; i < 100 && fs::exists("/proc/" + pid); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(fs::exists("/proc/" + pid)) << "the converter's child still runs";
 
-  handheld::Converter_Options().time_limit = std::chrono::seconds(60);
+  ::setenv("TALLIMO_CONVERTER_SECONDS", "60", 1);
   int polls = 0;
   ui_.on_events = [&] {
-    if (++polls == 5) ui_.set_abort(true);
+    if (++polls == 5) session().set_abort(true);
   };
   start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run_And_Wait("\"" + hang + "\""), handheld::kRunCancelled);
+  EXPECT_EQ(Run_And_Wait(session(), "\"" + hang + "\""), handheld::kRunCancelled);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  ui_.set_abort(false);
+  session().set_abort(false);
 }
 
 TEST_F(ConverterTest, ConverterProgramConvertsBothWaysAndFindsFilesWithoutCase) {
-  std::string folder = handheld::support_folder();
+  std::string folder = handheld::support_folder(session());
   handheld::write_pdb_file(folder + "eqtl70100_addto.pdb", handheld_table("ADDTO", {{"A1", 2}, {"Z 9", -1.25}}));
   std::string args = " -filename '" + tmpl("AddTo.MDB") + "' -creatorid QTL7 -versionmajor 1 -versionminor 0 -quiet";
   ASSERT_EQ(tool("-PDBtoPC" + args), 0);
@@ -109,7 +108,7 @@ TEST_F(ConverterTest, ConverterProgramConvertsBothWaysAndFindsFilesWithoutCase) 
 }
 
 TEST_F(ConverterTest, ConverterProgramExitCodes) {
-  std::string folder = handheld::support_folder();
+  std::string folder = handheld::support_folder(session());
   std::string args = " -filename '" + tmpl("Compare.MDB") + "' -creatorid QTL7 -versionmajor 1 -versionminor 0";
   EXPECT_EQ(tool("-PDBtoPC"), 2) << "required options missing";
   EXPECT_EQ(tool("-PDBtoPC -PCtoPDB" + args), 2);
@@ -130,6 +129,46 @@ TEST_F(ConverterTest, ConverterProgramExitCodes) {
   EXPECT_TRUE(template_rows("Compare.MDB").empty()) << "all or nothing";
 }
 
+// An independent reader of the Palm database format (Palm::PDB, Debian libpalm-perl)
+// reads what the converter writes: header, record list, application info block and
+// every record's bytes.
+TEST_F(ConverterTest, HandheldFilesWeWriteAreReadByPalmPdb) {
+  auto db = jet::dao::Database::open(tmpl("ItemList.MDB"));
+  db->execute("INSERT INTO VFTable (ITEMNUMBER, [DESC], QTY, PRICE, [Edit]) VALUES ('A1', 'Äpfel', 2.5, 1.25, True)");
+  db->execute("INSERT INTO VFTable (ITEMNUMBER) VALUES ('B2')");
+  db->close();
+  ASSERT_EQ(handheld::VFConvertPDB(session(), "-PCtoPDB", tmpl("ItemList.MDB")), 0);
+  std::string file = handheld::support_folder(session()) + "EQTL70100_ITEMLIST.PDB";
+  std::string out = run(
+      "perl -MPalm::PDB -MPalm::Raw -e '"
+      "my $p = Palm::PDB->new; $p->Load($ARGV[0]);"
+      "printf \"%s|%s|%s|%d|%d\\n\", $p->{name}, $p->{type}, $p->{creator}, $p->{version}, scalar @{$p->{records}};"
+      "printf \"%s\\n\", substr($p->{appinfo}, 0, 4);"
+      "for my $r (@{$p->{records}}) { printf \"%d %s\\n\", $r->{id}, unpack(\"H*\", $r->{data}); }' '" +
+      file + "'");
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(out.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), 4u) << out;
+  EXPECT_EQ(lines[0], "ITEMLIST|DATA|QTL7|256|2") << "version 1.0 is 0x0100";
+  EXPECT_EQ(lines[1], "VFT1");
+  // Record 1: ITEMNUMBER "A1", DESC "Äpfel" (UTF-8), QTY 2.5, COST null, LIST null,
+  // PRICE 1.25, LOCATION null, VENDOR null, Edit yes.
+  EXPECT_EQ(lines[2], "1 0100024131" "010006c3847066656c" "024004000000000000" "00" "00" "023ff4000000000000" "00" "00" "0301");
+  EXPECT_EQ(lines[3], "2 0100024232" "00" "00" "00" "00" "00" "00" "00" "0300") << "Edit is False when not set";
+}
+
+TEST_F(ConverterTest, ProductListStatementIsTheDocumentedOne) {
+  EXPECT_EQ(handheld::build_item_list_sql("/shop/Palm Support Files/ItemList.MDB"),
+            "INSERT INTO VFTable ( ITEMNUMBER, [DESC], QTY, COST, LIST, PRICE, LOCATION, VENDOR )\r\n"
+            "IN '/shop/Palm Support Files/ItemList.MDB'\r\n"
+            "SELECT PRODUCT1.[Product Code], PRODUCT1.[Description One] & PRODUCT1.[Description Two], "
+            "PRODUCT1.[Inventory Qty], PRODUCT1.[Current Cost], PRODUCT1.[List Price], PRODUCT1.[Standard Price], "
+            "PRODUCT1.Location, PRODUCT1.[Vendor Code]\r\n"
+            "FROM PRODUCT1\r\n");
+}
+
 TEST_F(ConverterTest, TemplatesAreCreatedWithTheDocumentedColumns) {
   std::string out = run("mdb-schema '" + tmpl("ItemList.MDB") + "'");
   for (const char* column : {"ITEMNUMBER", "DESC", "QTY", "COST", "LIST", "PRICE", "LOCATION", "VENDOR", "Edit"}) {
@@ -140,7 +179,7 @@ TEST_F(ConverterTest, TemplatesAreCreatedWithTheDocumentedColumns) {
   auto db = jet::dao::Database::open(tmpl("AddTo.MDB"));
   db->execute("INSERT INTO VFTable (ITEMNUMBER, QTY) VALUES ('K', 1)");
   db->close();
-  handheld::Ensure_Templates();
+  handheld::Ensure_Templates(session());
   EXPECT_EQ(template_rows("AddTo.MDB").size(), 1u);
 }
 

@@ -1,11 +1,11 @@
-#include "handheld_support.h"
+#include "app/handheld/tests/handheld_support.h"
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "handheld/converter_runner.h"
-#include "handheld/pdb_convert.h"
-#include "handheld/templates.h"
+#include "app/handheld/converter_runner.h"
+#include "app/handheld/pdb_convert.h"
+#include "app/handheld/templates.h"
 
 namespace tallimo::testing {
 
@@ -41,7 +41,7 @@ void HandheldShopTest::SetUp() {
     ::setenv("PATH", path.c_str(), 1);
     path_set = true;
   }
-  handheld::Converter_Options() = handheld::ConverterOptions{};
+  ::unsetenv("TALLIMO_CONVERTER_SECONDS");
 }
 
 void HandheldShopTest::put_device_table(const std::string& file_name, const std::string& table,
@@ -68,7 +68,7 @@ std::vector<std::string> HandheldShopTest::items(const handheld::PdbTable& table
 }
 
 std::vector<ExportRow> HandheldShopTest::template_rows(const std::string& template_file) const {
-  return mdb_export(handheld::support_folder() + template_file, "VFTable");
+  return mdb_export(handheld::support_folder(*session_) + template_file, "VFTable");
 }
 
 void HandheldShopTest::standard_device() {

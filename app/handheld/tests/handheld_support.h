@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "handheld/pdb_file.h"
-#include "shop_fixture.h"
+#include "app/handheld/pdb_file.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 

@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "data/scanner_database.h"
-#include "handheld/handheld_runs.h"
-#include "handheld/palm_transfer.h"
-#include "handheld_support.h"
+#include "app/data/scanner_database.h"
+#include "app/handheld/handheld_runs.h"
+#include "app/handheld/palm_transfer.h"
+#include "app/handheld/tests/handheld_support.h"
 
 namespace tallimo::testing {
 namespace {
@@ -39,7 +39,7 @@ class PalmTest : public HandheldShopTest {
   void SetUp() override {
     HandheldShopTest::SetUp();
     make_shop({product("A1", 10, "Apples"), product("B2", 5, "Bananas"), product("C3", 8, "Cherries")}, {});
-    ASSERT_TRUE(Open_Scanner_Data_File());
+    ASSERT_TRUE(Open_Scanner_Data_File(session()));
     standard_device();
   }
   void TearDown() override {
@@ -85,7 +85,7 @@ constexpr const char* kThirteenSteps =
 TEST_F(PalmTest, FullHotSyncRunsTheThirteenStepsAndPostsOnce) {
   QProcess* sim = hotsync();
   bool full = true;
-  handheld::Synchronize_Palm(full);  // returns when the thirteenth step unloads the window
+  handheld::Synchronize_Palm(session(), full);  // returns when the thirteenth step unloads the window
   EXPECT_EQ(output(sim), kThirteenSteps);
   EXPECT_EQ(stock("A1"), "12");
   EXPECT_EQ(product1().count("N9"), 1u);
@@ -99,7 +99,7 @@ TEST_F(PalmTest, FullHotSyncRunsTheThirteenStepsAndPostsOnce) {
 TEST_F(PalmTest, ReadCopiesWithoutPostingAndKeepsTheItemList) {
   QProcess* sim = hotsync();
   bool full = false;
-  handheld::Synchronize_Palm(full);
+  handheld::Synchronize_Palm(session(), full);
   EXPECT_EQ(output(sim), kThirteenSteps);
   EXPECT_EQ(kinds_and_items(), (std::vector<std::string>{"4:N9", "5:A1", "0:A1", "0:B2", "1:B2", "2:C3"}));
   EXPECT_EQ(stock("A1"), "10");
@@ -107,7 +107,7 @@ TEST_F(PalmTest, ReadCopiesWithoutPostingAndKeepsTheItemList) {
 }
 
 TEST_F(PalmTest, StatusPaneCloseButtonAndAFailedStepThenASecondHotSync) {
-  handheld::PalmTransfer form;
+  handheld::PalmTransfer form(session());
   form.Set_Mode(true);
   form.load();
   std::vector<std::pair<std::string, uint32_t>> seen;
@@ -159,7 +159,7 @@ TEST_F(PalmTest, StatusPaneCloseButtonAndAFailedStepThenASecondHotSync) {
 }
 
 TEST_F(PalmTest, CloseBeforeAnyTransferEndsTheWaitWithStatusTrue) {
-  handheld::PalmTransfer form;
+  handheld::PalmTransfer form(session());
   form.load();
   QTimer::singleShot(50, &form, [&] { form.cmd_Close_Click(); });
   while (!form.closed()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);

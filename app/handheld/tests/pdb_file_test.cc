@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "handheld/pdb_file.h"
+#include "app/handheld/pdb_file.h"
 #include "jet/error.h"
 
 namespace tallimo::handheld {

@@ -3,14 +3,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "data/products_database.h"
-#include "data/scanner_database.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
-#include "handheld/forms_control.h"
-#include "handheld/handheld_runs.h"
-#include "handheld/templates.h"
-#include "handheld_support.h"
-#include "settings.h"
+#include "app/handheld/forms_control.h"
+#include "app/handheld/handheld_runs.h"
+#include "app/handheld/templates.h"
+#include "app/handheld/tests/handheld_support.h"
+#include "app/settings.h"
 
 namespace tallimo::testing {
 namespace {
@@ -22,10 +22,10 @@ class WindowsMobileTest : public HandheldShopTest {
   void SetUp() override {
     HandheldShopTest::SetUp();
     make_shop({product("A1", 10, "Apples"), product("B2", 5, "Bananas"), product("C3", 8, "Cherries")}, {});
-    ASSERT_TRUE(Open_Scanner_Data_File());
+    ASSERT_TRUE(Open_Scanner_Data_File(session()));
     control_.set_device_folder(device_);
   }
-  void sync(bool full) { handheld::Synchronize_Windows_Mobile(full, &control_); }
+  void sync(bool full) { handheld::Synchronize_Windows_Mobile(session(), full, &control_); }
   std::vector<std::string> kinds_and_items() {
     std::vector<std::string> out;
     for (const ExportRow& r : scanner_data()) out.push_back(r.at("File_Type") + ":" + r.at("Item_Number"));
@@ -110,7 +110,7 @@ TEST_F(WindowsMobileTest, FailedConversionIsReportedAndTheTransferGoesOn) {
   // A damaged add-to table: its conversion fails, its import copies what the template holds.
   std::ofstream(device_tables() + "/eqtl70100_addto.pdb") << "not a palm database at all";
   sync(false);
-  std::string addto = handheld::support_folder() + "AddTo.MDB";
+  std::string addto = handheld::support_folder(session()) + "AddTo.MDB";
   ASSERT_FALSE(ui_.boxes.empty());
   EXPECT_EQ(ui_.boxes[0], "ERROR 4 converting " + addto + " on PC");
   EXPECT_EQ(kinds_and_items(), (std::vector<std::string>{"4:N9", "5:A1", "1:B2", "2:C3"}));
@@ -119,10 +119,9 @@ TEST_F(WindowsMobileTest, FailedConversionIsReportedAndTheTransferGoesOn) {
 
 TEST_F(WindowsMobileTest, DatabaseErrorInAnImportIsReportedAndEndsTheTransfer) {
   standard_device();
-  handheld::Initialise_Sync_Globals();
-  handheld::Ensure_Templates();
+  handheld::Ensure_Templates(session());
   // The add-to template without its VFTable.
-  std::string addto = handheld::support_folder() + "AddTo.MDB";
+  std::string addto = handheld::support_folder(session()) + "AddTo.MDB";
   fs::remove(addto);
   jet::dao::Database::create(addto, jet::dao::kLangGeneral, jet::dao::kVersion40)->execute("CREATE TABLE Other (X long)");
   sync(true);
@@ -158,12 +157,12 @@ TEST_F(WindowsMobileTest, ProductListStatementFailureIsReportedAndEndsTheTransfe
 TEST_F(WindowsMobileTest, DispatchGoesByTheExactScannerSetting) {
   standard_device();
   control_.set_device_folder("/nonexistent");
-  App_Settings().Scanner = "windows mobile scanner";
+  session().settings().Scanner = "windows mobile scanner";
   bool full = false;
-  handheld::Synchronize_Handheld(full);
+  handheld::Synchronize_Handheld(session(), full);
   EXPECT_TRUE(ui_.boxes.empty()) << "another spelling does nothing";
-  App_Settings().Scanner = kScannerWindowsMobile;
-  handheld::Synchronize_Handheld(full);  // a control of its own, over the default device folder
+  session().settings().Scanner = kScannerWindowsMobile;
+  handheld::Synchronize_Handheld(session(), full);  // a control of its own, over the default device folder
   ASSERT_EQ(ui_.boxes.size(), 1u);
   EXPECT_EQ(ui_.boxes[0].rfind("ERROR #1: Downloading", 0), 0u) << ui_.boxes[0];
 }

@@ -110,10 +110,10 @@ VF_API int32_t VF_FlushCommandQueue(const char* caption);
 
 /* ---------------------------------------------------------------------------------
  * Conduit messaging. The message "VexForms 3.0 IPC Message" has one identifier in
- * every process that shares a runtime folder (0xC000 + its position in the folder's
- * name registry; 0 if registration failed at load, shown as error 1030).
- * A message target is a named endpoint "VexForms Msg Target" (a Unix datagram socket in
- * <runtime folder>/targets/). Another process finds the targets by that name and posts
+ * every process that shares the block (0xC000 + its position in the name registry beside
+ * the block; 0 if registration failed at load, shown as error 1030).
+ * A message target is a named endpoint "VexForms Msg Target" (a Unix datagram socket
+ * with an abstract name). Another process finds the targets by that name and posts
  * (message, wparam, lparam) to one; vxfmut/msg_channel.h documents the wire format and
  * offers the sending side. The target forwards the registered message, with its two
  * parameters, to its owner; other messages are dropped.
