@@ -207,16 +207,45 @@ uint32_t palm_time_now() {
   return static_cast<uint32_t>(unix_seconds + kPalmEpochOffset);
 }
 
-std::vector<uint8_t> encode_pdb(const PdbTable& table) {
+std::vector<uint8_t> encode_pdb(const PdbTable& table, std::size_t rows_per_record) {
   if (table.name.empty() || table.name.size() > 31 || table.name.find('\0') != std::string::npos) {
     invalid("database name \"" + table.name + "\" must have 1 to 31 characters");
   }
   if (!four_printable(table.creator)) invalid("creator \"" + table.creator + "\" is not four characters");
   if (!four_printable(table.type)) invalid("type \"" + table.type + "\" is not four characters");
-  if (table.rows.size() > kPdbMaxRecords) {
-    invalid(std::to_string(table.rows.size()) + " rows, a Palm database holds at most 65535");
-  }
+  if (rows_per_record < 1 || rows_per_record > kPdbRowsPerRecord) invalid("1 to 256 rows per record");
   std::vector<uint8_t> column_list = encode_column_list(table);
+
+  // The records first: rows grouped into blocks.
+  std::vector<std::vector<uint8_t>> records;
+  Writer record;
+  uint16_t in_record = 0;
+  auto close_record = [&]() {
+    if (in_record == 0) return;
+    record.bytes[0] = static_cast<uint8_t>(in_record >> 8);
+    record.bytes[1] = static_cast<uint8_t>(in_record);
+    records.push_back(std::move(record.bytes));
+    record.bytes.clear();
+    in_record = 0;
+  };
+  for (std::size_t i = 0; i < table.rows.size(); ++i) {
+    const auto& row = table.rows[i];
+    if (row.size() != table.columns.size()) {
+      invalid("row " + std::to_string(i + 1) + " has " + std::to_string(row.size()) + " values for " +
+              std::to_string(table.columns.size()) + " columns");
+    }
+    Writer encoded;
+    for (std::size_t c = 0; c < row.size(); ++c) encode_field(encoded, table.columns[c], row[c], i);
+    if (encoded.bytes.size() + 2 > kPdbRecordBytes) invalid("row " + std::to_string(i + 1) + " is over 60,000 bytes");
+    if (in_record == rows_per_record || record.bytes.size() + encoded.bytes.size() > kPdbRecordBytes) close_record();
+    if (in_record == 0) record.u16(0);  // row count, filled when the record closes
+    record.bytes.insert(record.bytes.end(), encoded.bytes.begin(), encoded.bytes.end());
+    ++in_record;
+  }
+  close_record();
+  if (records.size() > kPdbMaxRecords) {
+    invalid(std::to_string(records.size()) + " records, a Palm database holds at most 65535");
+  }
 
   Writer w;
   std::string name = table.name;
@@ -233,19 +262,14 @@ std::vector<uint8_t> encode_pdb(const PdbTable& table) {
   w.u32(0);
   w.text(table.type);
   w.text(table.creator);
-  w.u32(static_cast<uint32_t>(table.rows.size() + 1));
+  w.u32(static_cast<uint32_t>(records.size() + 1));
   w.u32(0);
-  w.u16(static_cast<uint16_t>(table.rows.size()));
+  w.u16(static_cast<uint16_t>(records.size()));
   std::size_t list_at = w.bytes.size();
-  w.bytes.resize(w.bytes.size() + 8 * table.rows.size() + 2, 0);
+  w.bytes.resize(w.bytes.size() + 8 * records.size() + 2, 0);
   w.put_u32(app_info_at, static_cast<uint32_t>(w.bytes.size()));
   w.bytes.insert(w.bytes.end(), column_list.begin(), column_list.end());
-  for (std::size_t i = 0; i < table.rows.size(); ++i) {
-    const auto& row = table.rows[i];
-    if (row.size() != table.columns.size()) {
-      invalid("row " + std::to_string(i + 1) + " has " + std::to_string(row.size()) + " values for " +
-              std::to_string(table.columns.size()) + " columns");
-    }
+  for (std::size_t i = 0; i < records.size(); ++i) {
     if (w.bytes.size() > 0xFFFFFFFFu) invalid("the file would exceed 4 GB");
     std::size_t entry = list_at + 8 * i;
     w.put_u32(entry, static_cast<uint32_t>(w.bytes.size()));
@@ -253,7 +277,7 @@ std::vector<uint8_t> encode_pdb(const PdbTable& table) {
     w.bytes[entry + 5] = static_cast<uint8_t>(unique_id >> 16);
     w.bytes[entry + 6] = static_cast<uint8_t>(unique_id >> 8);
     w.bytes[entry + 7] = static_cast<uint8_t>(unique_id);
-    for (std::size_t c = 0; c < row.size(); ++c) encode_field(w, table.columns[c], row[c], i);
+    w.bytes.insert(w.bytes.end(), records[i].begin(), records[i].end());
   }
   return std::move(w.bytes);
 }
@@ -329,17 +353,20 @@ PdbTable decode_pdb(const std::vector<uint8_t>& bytes, const std::string& file) 
           .fail("offset " + std::to_string(offsets[i]) + " is out of order or outside the file");
     }
   }
-  table.rows.reserve(count);
   for (std::size_t i = 0; i < offsets.size(); ++i) {
     std::size_t begin = offsets[i];
     std::size_t end = i + 1 < offsets.size() ? offsets[i + 1] : bytes.size();
     std::string where = file + ", record " + std::to_string(i + 1);
     Reader r(bytes, begin, end, where);
-    std::vector<PdbValue> row;
-    row.reserve(table.columns.size());
-    for (const PdbColumn& column : table.columns) row.push_back(decode_field(r, column));
+    uint16_t rows = r.u16("the row count");
+    if (rows == 0) r.fail("holds no rows");
+    for (uint16_t k = 0; k < rows; ++k) {
+      std::vector<PdbValue> row;
+      row.reserve(table.columns.size());
+      for (const PdbColumn& column : table.columns) row.push_back(decode_field(r, column));
+      table.rows.push_back(std::move(row));
+    }
     if (!r.at_end()) r.fail(std::to_string(r.remaining()) + " stray bytes after the last field");
-    table.rows.push_back(std::move(row));
   }
   return table;
 }

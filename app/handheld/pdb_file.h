@@ -26,13 +26,16 @@
 //   Application info block ("column list"):
 //     4 bytes "VFT1", 2 bytes column count C, then per column:
 //     1 byte column kind (1 text, 2 number, 3 yes/no), the column name zero-terminated.
-//   Record: one field per column, in column order. A field starts with a tag byte:
+//   Record: a block of rows (a Palm database holds at most 65535 records, a product list
+//   may have more rows): 2 bytes row count R (at least 1), then R rows. A row is one
+//   field per column, in column order. A field starts with a tag byte:
 //     0  null (no payload)
 //     1  text: 2-byte length L, then L bytes of UTF-8
 //     2  number: 8-byte IEEE-754 double
 //     3  yes/no: 1 byte, 0 or 1
-//   A record holds exactly C fields and nothing after them. Every record's unique ID is
-//   its position plus one; attributes are 0.
+//   A record holds exactly R rows of C fields and nothing after them. A writer starts a
+//   new record after 256 rows or before a record would pass 60,000 bytes. Every record's
+//   unique ID is its position plus one; attributes are 0.
 //
 // Reading checks everything: sizes, offsets inside the file and in increasing order,
 // the column list, every field. A file that breaks any rule is rejected with a
@@ -71,14 +74,18 @@ struct PdbTable {
 
 inline constexpr std::size_t kPdbHeaderSize = 78;
 inline constexpr std::size_t kPdbMaxRecords = 65535;
+inline constexpr std::size_t kPdbRowsPerRecord = 256;
+inline constexpr std::size_t kPdbRecordBytes = 60000;
 
 // The current time as Palm time.
 uint32_t palm_time_now();
 
 // The file's bytes. Throws jet::Error (kInvalidArgument) for a table that cannot be
 // written: a name over 31 bytes, creator or type not four characters, a row of the
-// wrong width, a value of the wrong kind, a text over 65535 bytes, over 65535 rows.
-std::vector<uint8_t> encode_pdb(const PdbTable& table);
+// wrong width, a value of the wrong kind, a text over 65535 bytes, a row over 60,000
+// bytes, more records than a Palm database holds. `rows_per_record` (1 to 256) limits
+// the rows of one record.
+std::vector<uint8_t> encode_pdb(const PdbTable& table, std::size_t rows_per_record = kPdbRowsPerRecord);
 
 // Parses a file's bytes; `file` names it in error messages. Throws jet::Error
 // (kCorruption) for anything that breaks the layout above.

@@ -22,6 +22,8 @@
 #include "app/handheld/pdb_file.h"
 #include "app/handheld/templates.h"
 #include "jet/dao.h"
+#include "jet/database.h"
+#include "jet/transaction.h"
 #include "app/session.h"
 #include "app/user_interface.h"
 
@@ -43,6 +45,7 @@ double peer(const std::string& file, const std::string& table) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   const int products = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int rows = argc > 2 ? std::atoi(argv[2]) : 100000;
   if (products < 1 || rows < 1) {
@@ -104,6 +107,7 @@ int main(int argc, char** argv) {
   const std::string addto = handheld::support_folder(session) + "AddTo.MDB";
   {
     auto db = jet::dao::Database::open(addto);
+    jet::Transaction tx(db->engine());  // setup: one commit, not one per row
     auto rs = db->open_recordset("VFTable");
     for (int i = 0; i < rows; ++i) {
       rs->add_new();
@@ -112,6 +116,7 @@ int main(int argc, char** argv) {
       rs->update();
     }
     rs->close();
+    tx.commit();
     db->close();
   }
   double p2 = peer(addto, "VFTable");

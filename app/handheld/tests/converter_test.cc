@@ -150,13 +150,14 @@ TEST_F(ConverterTest, HandheldFilesWeWriteAreReadByPalmPdb) {
   for (std::size_t start = 0, end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
     lines.push_back(out.substr(start, end - start));
   }
-  ASSERT_EQ(lines.size(), 4u) << out;
-  EXPECT_EQ(lines[0], "ITEMLIST|DATA|QTL7|256|2") << "version 1.0 is 0x0100";
+  ASSERT_EQ(lines.size(), 3u) << out;
+  EXPECT_EQ(lines[0], "ITEMLIST|DATA|QTL7|256|1") << "version 1.0 is 0x0100; both rows in one record";
   EXPECT_EQ(lines[1], "VFT1");
-  // Record 1: ITEMNUMBER "A1", DESC "Äpfel" (UTF-8), QTY 2.5, COST null, LIST null,
-  // PRICE 1.25, LOCATION null, VENDOR null, Edit yes.
-  EXPECT_EQ(lines[2], "1 0100024131" "010006c3847066656c" "024004000000000000" "00" "00" "023ff4000000000000" "00" "00" "0301");
-  EXPECT_EQ(lines[3], "2 0100024232" "00" "00" "00" "00" "00" "00" "00" "0300") << "Edit is False when not set";
+  // Record 1: two rows. ITEMNUMBER "A1", DESC "Äpfel" (UTF-8), QTY 2.5, COST null, LIST
+  // null, PRICE 1.25, LOCATION null, VENDOR null, Edit yes; then "B2", nulls, Edit no.
+  EXPECT_EQ(lines[2], "1 0002"
+                      "0100024131" "010006c3847066656c" "024004000000000000" "00" "00" "023ff4000000000000" "00" "00" "0301"
+                      "0100024232" "00" "00" "00" "00" "00" "00" "00" "0300");
 }
 
 TEST_F(ConverterTest, ProductListStatementIsTheDocumentedOne) {

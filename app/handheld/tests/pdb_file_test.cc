@@ -41,7 +41,7 @@ void put_u32(std::vector<uint8_t>& b, std::size_t at, uint32_t v) {
 
 TEST(PdbFile, RoundTripKeepsEveryValueAndTheHeader) {
   PdbTable t = sample();
-  std::vector<uint8_t> bytes = encode_pdb(t);
+  std::vector<uint8_t> bytes = encode_pdb(t, 1);  // one row per record
   // The public header: name, version 1.0, type and creator, record count, list entries.
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(bytes.data())), "ITEMLIST");
   EXPECT_EQ(bytes[34], 1);
@@ -57,7 +57,28 @@ TEST(PdbFile, RoundTripKeepsEveryValueAndTheHeader) {
   EXPECT_EQ(back.columns, t.columns);
   ASSERT_EQ(back.rows.size(), 4u);
   EXPECT_EQ(back.rows, t.rows);
-  EXPECT_TRUE(std::signbit(std::get<double>(back.rows[1][1])) );
+  EXPECT_TRUE(std::signbit(std::get<double>(back.rows[1][1])));
+  EXPECT_EQ(decode_pdb(encode_pdb(t), "T.PDB").rows, t.rows) << "all four rows in one record";
+  EXPECT_EQ(encode_pdb(t)[77], 1);
+}
+
+// A product list longer than the 65535 records a Palm database can hold travels in
+// blocks of rows.
+TEST(PdbFile, LargeTablesTravelInBlocksOfRows) {
+  PdbTable t = sample();
+  t.rows.clear();
+  for (int i = 0; i < 100000; ++i) t.rows.push_back({std::string("P") + std::to_string(i), i * 0.5, i % 2 == 0});
+  std::vector<uint8_t> bytes = encode_pdb(t);
+  EXPECT_EQ(bytes[76] << 8 | bytes[77], 391) << "256 rows per record";
+  PdbTable back = decode_pdb(bytes, "T.PDB");
+  ASSERT_EQ(back.rows.size(), 100000u);
+  EXPECT_EQ(back.rows[99999], t.rows[99999]);
+  // Long rows close a record before it passes 60,000 bytes.
+  PdbTable wide = sample();
+  wide.rows.assign(10, {std::string(20000, 'w'), 1.0, true});
+  std::vector<uint8_t> wide_bytes = encode_pdb(wide);
+  EXPECT_EQ(wide_bytes[77], 5) << "two rows of 20,000 bytes per record";
+  EXPECT_EQ(decode_pdb(wide_bytes, "W.PDB").rows, wide.rows);
 }
 
 TEST(PdbFile, EmptyTableHasItsColumnsButNoRecords) {
@@ -69,7 +90,7 @@ TEST(PdbFile, EmptyTableHasItsColumnsButNoRecords) {
 }
 
 TEST(PdbFile, DamagedFilesAreRefusedWithTheirFault) {
-  const std::vector<uint8_t> good = encode_pdb(sample());
+  const std::vector<uint8_t> good = encode_pdb(sample(), 1);
   EXPECT_NE(error_of({good.begin(), good.begin() + 40}).find("the header alone has 78"), std::string::npos);
 
   auto b = good;
@@ -95,13 +116,21 @@ TEST(PdbFile, DamagedFilesAreRefusedWithTheirFault) {
   // A field tag that does not fit its column, in the first record.
   b = good;
   std::size_t first = static_cast<std::size_t>(b[78] << 24 | b[79] << 16 | b[80] << 8 | b[81]);
-  b[first] = 2;
+  b[first + 2] = 2;  // after the record's row count
   EXPECT_NE(error_of(b).find("record 1: column ITEMNUMBER holds a field of tag 2"), std::string::npos) << error_of(b);
 
   // Text that is not UTF-8.
   b = good;
-  b[first + 3] = 0xFF;
+  b[first + 5] = 0xFF;
   EXPECT_NE(error_of(b).find("not UTF-8"), std::string::npos) << error_of(b);
+
+  // A record that says it holds no rows, or more rows than its bytes.
+  b = good;
+  b[first + 1] = 0;
+  EXPECT_NE(error_of(b).find("record 1: holds no rows"), std::string::npos) << error_of(b);
+  b = good;
+  b[first + 1] = 2;
+  EXPECT_NE(error_of(b).find("record 1: ends inside"), std::string::npos) << error_of(b);
 
   // A record with bytes after its last field: the file is one byte longer.
   b = good;
@@ -148,8 +177,16 @@ TEST(PdbFile, TablesThatCannotBeWrittenAreRefused) {
   t.rows[0][0] = std::string(70000, 'x');
   EXPECT_NE(refused(t).find("65535"), std::string::npos);
   t = sample();
+  t.rows.assign(10, {std::string(60000, 'x'), 1.0, true});
+  EXPECT_NE(refused(t).find("row 1 is over 60,000 bytes"), std::string::npos);
+  t = sample();
   t.rows.assign(65536, t.rows[2]);
-  EXPECT_NE(refused(t).find("at most 65535"), std::string::npos);
+  try {
+    encode_pdb(t, 1);
+    ADD_FAILURE() << "65536 records written";
+  } catch (const jet::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("at most 65535"), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace
