@@ -1,5 +1,7 @@
 #include "app/handheld/templates.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -67,16 +69,41 @@ struct Known {
   std::string digest;
 };
 
+// One row's values, read once per row.
+void read_row(jet::dao::Recordset& rs, std::vector<jet::Value>& values) {
+  values.resize(rs.field_count());
+  for (std::size_t i = 0; i < values.size(); ++i) values[i] = rs.field(i);
+}
+
 class RowDigest {
  public:
-  void add(jet::dao::Recordset& rs) {
-    for (std::size_t i = 0; i < rs.field_count(); ++i) {
-      mix(rs.field_name(i));
-      mix("=");
-      mix(canonical(rs.field(i)));
-      mix("\x1f");
+  void add(const std::vector<jet::Value>& values) {
+    for (const jet::Value& v : values) {
+      std::visit(
+          [this](const auto& x) {
+            using T = std::decay_t<decltype(x)>;
+            if constexpr (std::is_same_v<T, std::monostate>) {
+              mix_byte('N');
+            } else if constexpr (std::is_same_v<T, std::string>) {
+              mix_byte('T');
+              mix_bytes(x.data(), x.size());
+              mix_byte(0);
+            } else if constexpr (std::is_same_v<T, bool>) {
+              mix_byte(x ? '1' : '0');
+            } else if constexpr (std::is_same_v<T, jet::Currency>) {
+              mix_byte('C');
+              mix_bytes(&x.ten_thousandths, sizeof x.ten_thousandths);
+            } else if constexpr (std::is_arithmetic_v<T>) {
+              double d = static_cast<double>(x);
+              mix_byte('D');
+              mix_bytes(&d, sizeof d);
+            } else {
+              mix_byte('O');
+            }
+          },
+          v);
     }
-    mix("\x1e");
+    mix_byte(0x1e);
   }
   std::string text() const {
     char out[17];
@@ -85,30 +112,28 @@ class RowDigest {
   }
 
  private:
-  static std::string canonical(const jet::Value& v) {
-    return std::visit(
-        [](const auto& x) -> std::string {
-          using T = std::decay_t<decltype(x)>;
-          if constexpr (std::is_same_v<T, std::monostate>) return "N";
-          else if constexpr (std::is_same_v<T, std::string>) return "T" + x;
-          else if constexpr (std::is_same_v<T, bool>) return x ? "B1" : "B0";
-          else if constexpr (std::is_same_v<T, jet::Currency>) return "C" + std::to_string(x.ten_thousandths);
-          else if constexpr (std::is_arithmetic_v<T>) {
-            char buffer[40];
-            std::snprintf(buffer, sizeof buffer, "D%.17g", static_cast<double>(x));
-            return buffer;
-          } else return "O";
-        },
-        v);
+  void mix_byte(unsigned char c) {
+    hash_ ^= c;
+    hash_ *= 0x100000001b3ull;
   }
-  void mix(std::string_view text) {
-    for (unsigned char c : text) {
-      hash_ ^= c;
-      hash_ *= 0x100000001b3ull;
-    }
+  void mix_bytes(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    for (std::size_t i = 0; i < size; ++i) mix_byte(bytes[i]);
   }
   uint64_t hash_ = 0xcbf29ce484222325ull;
 };
+
+// The index of a field by name (ASCII case ignored), or -1.
+int field_index(jet::dao::Recordset& rs, std::string_view name) {
+  for (std::size_t i = 0; i < rs.field_count(); ++i) {
+    const std::string& f = rs.field_name(i);
+    if (f.size() == name.size() &&
+        std::equal(f.begin(), f.end(), name.begin(), [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); })) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
 
 void ensure_imported_table(jet::dao::Database& db) {
   try {
@@ -150,8 +175,10 @@ void Mark_Template_Sent(const std::string& template_path) {
   Known known;
   RowDigest digest;
   auto rows = db->open_recordset("SELECT * FROM VFTable");
+  std::vector<jet::Value> values;
   while (!rows->eof()) {
-    digest.add(*rows);
+    read_row(*rows, values);
+    digest.add(values);
     ++known.rows;
     rows->move_next();
   }
@@ -240,8 +267,10 @@ bool Import_Template(Session& session, SyncGlobals& g, const std::string& templa
       RowDigest prefix;
       int32_t seen = 0;
       auto rows = connection->open_recordset("SELECT * FROM VFTable");
+      std::vector<jet::Value> values;
       while (!rows->eof() && seen < known.rows) {
-        prefix.add(*rows);
+        read_row(*rows, values);
+        prefix.add(values);
         ++seen;
         rows->move_next();
       }
@@ -254,15 +283,30 @@ bool Import_Template(Session& session, SyncGlobals& g, const std::string& templa
     RowDigest all;
     int32_t count = 0;
     if (!rows->eof()) {
+      // The columns this kind copies, found once; a missing one is an error naming it.
+      std::vector<std::pair<int, const char*>> copied;
+      for (const Mapping& m : kMappings) {
+        if (!carries(m, kind)) continue;
+        int at = field_index(*rows, m.from);
+        if (at < 0) {
+          throw jet::Error(jet::ErrorCategory::kNotFound,
+                           std::string("VFTable of ") + template_path + " has no column " + m.from);
+        }
+        copied.emplace_back(at, m.to);
+      }
+      int edit = kind == 5 ? field_index(*rows, "Edit") : -1;
+      if (kind == 5 && edit < 0) {
+        throw jet::Error(jet::ErrorCategory::kNotFound, "VFTable of " + template_path + " has no column Edit");
+      }
+      std::vector<jet::Value> values;
       auto out = scanner->open_recordset("Scanner_Data");
       while (!rows->eof()) {
-        all.add(*rows);
+        read_row(*rows, values);
+        all.add(values);
         bool known_row = count++ < skip;
-        if (!known_row && (kind != 5 || is_true(rows->field("Edit")))) {
+        if (!known_row && (kind != 5 || is_true(values[static_cast<std::size_t>(edit)]))) {
           out->add_new();
-          for (const Mapping& m : kMappings) {
-            if (carries(m, kind)) out->set_field(m.to, rows->field(m.from));
-          }
+          for (const auto& [at, to] : copied) out->set_field(to, values[static_cast<std::size_t>(at)]);
           out->set_field("File_type", jet::Value(kind));
           out->update();
         }
