@@ -2,6 +2,7 @@
 // maintenance dialog (VF_UserMaintenance).
 #include <QApplication>
 #include <QDialog>
+#include <QEventLoop>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,7 +12,9 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "shared_block.h"
@@ -29,10 +32,35 @@ constexpr const char* kPressText = "Press the HotSync button on the cradle to be
 constexpr uintptr_t kCodeCompleted = 2;
 constexpr uintptr_t kCodeResult = 3;
 
+// What the conduit reported so far: completion (code 2) and the combined code-3 results.
+struct Wait_State {
+  std::uint32_t creator_filter = 0;
+  bool completed = false;
+  int success_mark = 1;
+
+  // True when this message completes the wait.
+  bool handle(uintptr_t code, intptr_t value) {
+    if (completed) return false;
+    if (creator_filter != 0 && creator_filter != shared_block()->creator_id) return false;
+    if (code == kCodeCompleted) {
+      completed = true;
+      return true;
+    }
+    if (code == kCodeResult) success_mark &= static_cast<int>(value);
+    return false;
+  }
+  // 0, 1 or 2 as VF_FlushCommandQueueEx returns.
+  int result() const {
+    if (!completed) return 2;
+    return success_mark == 1 ? 0 : 1;
+  }
+};
+
 // Waits for the conduit: completes on code 2, collects code-3 results.
 class Wait_Dialog : public QDialog {
  public:
-  Wait_Dialog(const char* caption, std::uint32_t creator_filter) : creator_filter_(creator_filter) {
+  Wait_Dialog(const char* caption, std::uint32_t creator_filter) {
+    state_.creator_filter = creator_filter;
     setWindowTitle(QString::fromLocal8Bit(caption ? caption : kDefaultCaption));
     setModal(true);
     auto* icon = new QLabel(this);
@@ -58,8 +86,7 @@ class Wait_Dialog : public QDialog {
     Message_Target* target = VF_CreateMsgTarget(&owner_);
     exec();
     VF_DeleteMsgTarget(target);
-    if (!completed_) return 2;
-    return success_mark_ == 1 ? 0 : 1;
+    return state_.result();
   }
 
  private:
@@ -73,20 +100,66 @@ class Wait_Dialog : public QDialog {
   }
 
   void handle(std::uint32_t, uintptr_t code, intptr_t value) {
-    if (completed_) return;
-    if (creator_filter_ != 0 && creator_filter_ != shared_block()->creator_id) return;
-    if (code == kCodeCompleted) {
-      completed_ = true;
-      accept();
-    } else if (code == kCodeResult) {
-      success_mark_ &= static_cast<int>(value);
-    }
+    if (state_.handle(code, value)) accept();
   }
 
-  std::uint32_t creator_filter_;
+  Wait_State state_;
   VfMsgOwner owner_{};
-  bool completed_ = false;
-  int success_mark_ = 1;
+};
+
+// Without a display: the same wait, on an event loop of its own, ended by the conduit's
+// completion or by the time limit (VXFMUT_WAIT_SECONDS, default 600; 0 = no limit),
+// which counts as "&Abort".
+class Headless_Wait : public QObject {
+ public:
+  explicit Headless_Wait(std::uint32_t creator_filter) {
+    state_.creator_filter = creator_filter;
+    owner_.post = &Headless_Wait::post;
+    owner_.context = this;
+  }
+
+  int run(const char* caption) {
+    std::fprintf(stderr, "%s: %s %s\n", caption ? caption : kDefaultCaption, kReadyText, kPressText);
+    std::fflush(stderr);
+    ensure_application();
+    Message_Target* target = VF_CreateMsgTarget(&owner_);
+    QTimer limit;
+    limit.setSingleShot(true);
+    long seconds = wait_limit_seconds();
+    if (seconds > 0) {
+      QObject::connect(&limit, &QTimer::timeout, &loop_, [this, seconds]() {
+        std::fprintf(stderr, "No HotSync within %ld s: the wait ends as if aborted.\n", seconds);
+        loop_.quit();
+      });
+      limit.start(std::chrono::seconds(seconds));
+    }
+    loop_.exec();
+    VF_DeleteMsgTarget(target);
+    return state_.result();
+  }
+
+ private:
+  static long wait_limit_seconds() {
+    const char* text = std::getenv("VXFMUT_WAIT_SECONDS");
+    if (!text || !*text) return 600;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    return (*end == '\0' && value >= 0) ? value : 600;
+  }
+
+  static void post(void* context, std::uint32_t, uintptr_t wparam, intptr_t lparam) {
+    auto* wait = static_cast<Headless_Wait*>(context);
+    QMetaObject::invokeMethod(
+        wait, [wait, wparam, lparam]() { wait->handle(wparam, lparam); }, Qt::QueuedConnection);
+  }
+
+  void handle(uintptr_t code, intptr_t value) {
+    if (state_.handle(code, value)) loop_.quit();
+  }
+
+  Wait_State state_;
+  VfMsgOwner owner_{};
+  QEventLoop loop_;
 };
 
 void empty_queue() {
@@ -111,8 +184,8 @@ VF_API int32_t VF_FlushCommandQueueEx(const char* caption, uint32_t creator_filt
       Wait_Dialog dialog(caption, creator_filter);
       result = dialog.run();
     } else {
-      std::fprintf(stderr, "%s: %s %s (no display: Abort)\n", caption ? caption : kDefaultCaption,
-                   kReadyText, kPressText);
+      Headless_Wait wait(creator_filter);
+      result = wait.run(caption);
     }
   } catch (...) {
     result = 2;

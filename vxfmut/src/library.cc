@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,19 +36,17 @@ bool same_name(const std::string& a, std::string_view b) {
 
 }  // namespace
 
-// The runtime folder's file "message-names" lists registered names, one per line; a
-// name's identifier is 0xC000 plus its line number (from 0). Names compare without
-// regard to ASCII case. Appending happens under flock, so every process that shares the
-// folder gets the same identifier for the same name, for as long as the folder lasts.
+// The shared memory object "<block name>.messages" lists registered names, one per line;
+// a name's identifier is 0xC000 plus its line number (from 0). Names compare without
+// regard to ASCII case. Appending happens under flock, so every process that finds the
+// block gets the same identifier for the same name, for as long as the object lasts.
 std::uint16_t register_message_name(std::string_view name) {
   if (name.empty() || name.find('\n') != std::string_view::npos) return 0;
-  std::filesystem::path dir = runtime_dir();
-  if (!ensure_private_dir(dir)) return 0;
-  std::string path = (dir / "message-names").string();
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  std::string object = shared_object_name(".messages");
+  int fd = ::shm_open(object.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) return 0;
   std::uint16_t id = 0;
-  if (::flock(fd, LOCK_EX) == 0) {
+  if (::flock(fd, LOCK_EX) == 0) {  // reading leaves the offset at the end
     std::string contents;
     char buffer[4096];
     ssize_t n;

@@ -31,7 +31,7 @@ void Load_Library_Settings();
 // Runs once at unload.
 void unload_library();
 
-// Registers a window message name in the runtime folder's name registry; returns its
+// Registers a window message name in the name registry beside the block; returns its
 // identifier (0xC000 and up), or 0 when the registry cannot be used.
 std::uint16_t register_message_name(std::string_view name);
 

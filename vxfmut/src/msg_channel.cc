@@ -1,73 +1,82 @@
 #include "vxfmut/msg_channel.h"
 
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
+#include <fstream>
+#include <sstream>
 
 namespace vxfmut {
 
-namespace fs = std::filesystem;
-
-fs::path runtime_dir() {
-  const char* dir = std::getenv("VXFMUT_RUNTIME_DIR");
-  if (dir && *dir) return dir;
-  const char* xdg = std::getenv("XDG_RUNTIME_DIR");
-  if (xdg && *xdg) return fs::path(xdg) / "tallimo-vxfmut";
-  return fs::path("/tmp") / ("tallimo-vxfmut-" + std::to_string(::getuid()));
+std::string block_name() {
+  const char* name = std::getenv("VXFMUT_SHM_NAME");
+  std::string result = (name && *name) ? name : "/VxFmUt60-" + std::to_string(::getuid());
+  if (result[0] != '/') result.insert(result.begin(), '/');
+  return result;
 }
 
-bool ensure_private_dir(const fs::path& dir) {
-  std::error_code ec;
-  if (!fs::exists(dir, ec)) {
-    fs::create_directories(dir.parent_path(), ec);
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+std::string target_prefix() {
+  // FNV-1a over the block name and the user ID: a short scope of fixed width.
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  std::string key = block_name() + '\0' + std::to_string(::getuid());
+  for (unsigned char c : key) {
+    hash ^= c;
+    hash *= 0x100000001b3ull;
   }
-  struct stat st {};
-  if (::lstat(dir.c_str(), &st) != 0) return false;
-  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid();
+  char scope[17];
+  std::snprintf(scope, sizeof scope, "%016llx", static_cast<unsigned long long>(hash));
+  return std::string(kMsgTargetName) + "." + scope + ".";
 }
 
-fs::path targets_dir() { return runtime_dir() / "targets"; }
-
-std::vector<fs::path> find_msg_targets() {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  std::string prefix = std::string(kMsgTargetName) + ".";
-  for (fs::directory_iterator it(targets_dir(), ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (name.compare(0, prefix.size(), prefix) == 0) found.push_back(it->path());
+std::vector<std::string> find_msg_targets() {
+  // /proc/net/unix: "Num RefCount Protocol Flags Type St Inode Path"; abstract names
+  // are shown with a leading '@'. Our names contain blanks, so the path is the rest of
+  // the line after the seventh field.
+  std::vector<std::string> found;
+  std::ifstream in("/proc/net/unix");
+  std::string line;
+  std::string wanted = "@" + target_prefix();
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::size_t position = 0;
+    for (int field = 0; field < 7 && position != std::string::npos; ++field) {
+      position = line.find_first_not_of(' ', position);
+      if (position != std::string::npos) position = line.find(' ', position);
+    }
+    if (position == std::string::npos) continue;
+    std::string path = line.substr(position + 1);
+    if (path.compare(0, wanted.size(), wanted) == 0) found.push_back(path.substr(1));
   }
-  // The creation time is a fixed-width field right after the prefix: newest first.
-  std::sort(found.begin(), found.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename() > b.filename(); });
+  // The creation time is a fixed-width field right after the prefix: newest first. A
+  // socket may appear twice (bound and in use): keep one entry per name.
+  std::sort(found.begin(), found.end(), std::greater<>());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
   return found;
 }
 
-bool post_msg(const fs::path& path, std::uint32_t message, std::uint64_t wparam,
+bool post_msg(const std::string& name, std::uint32_t message, std::uint64_t wparam,
               std::int64_t lparam, int timeout_ms) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  std::string text = path.string();
-  if (text.size() >= sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, text.c_str(), text.size() + 1);
+  if (name.empty() || name.size() + 1 > sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract: leading NUL
+  auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
   int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   timeval timeout{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
   // Connecting makes a full receiver queue block the sender (up to the timeout) instead
   // of failing at once.
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    int err = errno;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     ::close(fd);
-    if (err == ECONNREFUSED) ::unlink(text.c_str());  // nobody bound: a dead target
     return false;
   }
   MsgDatagram datagram{kMsgMagic, message, wparam, lparam};
@@ -80,7 +89,7 @@ bool post_msg(const fs::path& path, std::uint32_t message, std::uint64_t wparam,
 }
 
 bool post_msg_to_newest_target(std::uint32_t message, std::uint64_t wparam, std::int64_t lparam) {
-  for (const fs::path& target : find_msg_targets()) {
+  for (const std::string& target : find_msg_targets()) {
     if (post_msg(target, message, wparam, lparam)) return true;
   }
   return false;

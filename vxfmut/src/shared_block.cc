@@ -1,9 +1,11 @@
-// Shared block lifetime, between processes that come and go (and may be killed).
+// Shared block lifetime, between processes that come and go (and may be killed, or fork).
 //
-// Three objects per block name N (VXFMUT_SHM_NAME, default "/VxFmUt60-<uid>"):
-//   the POSIX shared memory object N            the block itself (BlockMapping)
-//   <runtime folder>/<N>.lock                   serialises attach and detach (flock LOCK_EX)
-//   <runtime folder>/<N>.users                  every attached process holds LOCK_SH on it
+// Three POSIX shared memory objects per block name N (VXFMUT_SHM_NAME, default
+// "/VxFmUt60-<uid>"), all in the one namespace every process that finds the block shares
+// (whatever its environment, such as XDG_RUNTIME_DIR, says):
+//   N           the block itself (BlockMapping)
+//   N.lock      serialises attach and detach (flock LOCK_EX)
+//   N.users     every attached process holds LOCK_SH on it
 //
 // Invariants:
 //   1. Attach and detach run only while holding LOCK_EX on N.lock.
@@ -12,6 +14,11 @@
 //   3. Hence, under (1), "LOCK_EX on N.users can be taken without waiting" means that no
 //      live process is attached: whatever N holds is stale (left by killed processes, or
 //      half-initialised by a creator that died) and is never reused.
+//   4. flock locks belong to an open file description, which fork() shares between
+//      parent and child. So a child never uses the descriptors it inherited: right after
+//      fork it takes a shared lock of its own on a new description (it is then attached
+//      like any other process) and closes the inherited ones. Detach acts only on the
+//      descriptors of the process that attached them.
 //
 // Attach (attach_shared_block):
 //   take LOCK_EX on N.lock
@@ -27,11 +34,13 @@
 //   if our lock on N.users can become LOCK_EX without waiting: shm_unlink(N) (last one)
 //   unmap, close N.users (drops our lock), release N.lock
 //
-// The lock files themselves are never removed: a process may already have one open
-// and be waiting for its lock, and a new file would split the processes in two groups.
+// The lock objects themselves are never removed: a process may already have one open
+// and be waiting for its lock, and a new object would split the processes in two groups.
 // A block left behind by processes that were all killed stays in /dev/shm until the
 // next process attaches and replaces it.
 #include "shared_block.h"
+
+#include "vxfmut/msg_channel.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -45,7 +54,6 @@
 #include <cstring>
 #include <string>
 
-#include "vxfmut/msg_channel.h"
 
 namespace vxfmut {
 
@@ -56,20 +64,16 @@ struct Attachment {
   bool shared = false;  // false: a private fallback block
   int lock_fd = -1;
   int users_fd = -1;
+  pid_t owner = 0;  // the process whose descriptors lock_fd and users_fd are
   std::string shm_name;
+  std::string lock_name;   // N.lock
+  std::string users_name;  // N.users
 };
 
 // Never destroyed: the library's unload runs after the process's static objects are gone.
 Attachment& attachment() {
   static Attachment* instance = new Attachment;
   return *instance;
-}
-
-std::string block_name() {
-  const char* name = std::getenv("VXFMUT_SHM_NAME");
-  std::string result = (name && *name) ? name : "/VxFmUt60-" + std::to_string(::getuid());
-  if (result[0] != '/') result.insert(result.begin(), '/');
-  return result;
 }
 
 bool flock_retry(int fd, int operation) {
@@ -173,6 +177,37 @@ bool attach_locked(Attachment& a, std::string& why) {
   return true;
 }
 
+int open_lock_object(const std::string& name) {
+  return ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
+// Runs in the child right after fork() (see invariant 4). Only system calls here: the
+// child of a threaded process may not allocate. On failure the child keeps its view of
+// the block but is not counted as attached, and never detaches.
+void after_fork_in_child() {
+  Attachment& a = attachment();
+  if (!a.shared || a.owner == ::getpid()) return;
+  int inherited_lock = a.lock_fd, inherited_users = a.users_fd;
+  a.lock_fd = open_lock_object(a.lock_name);
+  a.users_fd = open_lock_object(a.users_name);
+  bool attached = a.lock_fd >= 0 && a.users_fd >= 0 && flock_retry(a.lock_fd, LOCK_EX);
+  if (attached) {
+    attached = flock_retry(a.users_fd, LOCK_SH);
+    flock_retry(a.lock_fd, LOCK_UN);
+  }
+  if (inherited_lock >= 0) ::close(inherited_lock);
+  if (inherited_users >= 0) ::close(inherited_users);
+  if (!attached) {
+    if (a.lock_fd >= 0) ::close(a.lock_fd);
+    if (a.users_fd >= 0) ::close(a.users_fd);
+    a.lock_fd = a.users_fd = -1;
+    a.shared = false;
+    a.owner = 0;
+    return;
+  }
+  a.owner = ::getpid();
+}
+
 void fall_back_to_private(Attachment& a, const std::string& why) {
   std::fprintf(stderr, "VxFmUt60: %s; this process uses a private command block\n", why.c_str());
   void* address = ::mmap(nullptr, sizeof(BlockMapping), PROT_READ | PROT_WRITE,
@@ -188,6 +223,8 @@ void fall_back_to_private(Attachment& a, const std::string& why) {
 
 }  // namespace
 
+std::string shared_object_name(const char* suffix) { return block_name() + suffix; }
+
 Shared_Block* shared_block() {
   Attachment& a = attachment();
   if (!a.mapping) fall_back_to_private(a, "the shared block is not attached");
@@ -198,24 +235,25 @@ bool attach_shared_block() {
   Attachment& a = attachment();
   if (a.mapping) return a.shared;
   a.shm_name = block_name();
-  std::string why;
-  std::filesystem::path dir = runtime_dir();
-  if (!ensure_private_dir(dir)) {
-    fall_back_to_private(a, "runtime folder " + dir.string() + " cannot be created or is not ours");
-    return false;
+  a.lock_name = a.shm_name + ".lock";
+  a.users_name = a.shm_name + ".users";
+  static bool fork_handler_installed = false;
+  if (!fork_handler_installed) {
+    fork_handler_installed = ::pthread_atfork(nullptr, nullptr, &after_fork_in_child) == 0;
   }
-  std::string base = dir.string() + "/" + a.shm_name.substr(1);
-  a.lock_fd = ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  a.users_fd = ::open((base + ".users").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  std::string why;
+  a.lock_fd = open_lock_object(a.lock_name);
+  a.users_fd = a.lock_fd >= 0 ? open_lock_object(a.users_name) : -1;
   if (a.lock_fd < 0 || a.users_fd < 0) {
-    why = "cannot open the lock files " + base + ".lock/.users: " + std::strerror(errno);
+    why = "cannot open the lock objects " + a.lock_name + ", " + a.users_name + ": " + std::strerror(errno);
   } else if (!flock_retry(a.lock_fd, LOCK_EX)) {
-    why = "cannot lock " + base + ".lock: " + std::strerror(errno);
+    why = "cannot lock " + a.lock_name + ": " + std::strerror(errno);
   } else {
     bool ok = attach_locked(a, why);
     flock_retry(a.lock_fd, LOCK_UN);
     if (ok) {
       a.shared = true;
+      a.owner = ::getpid();
       return true;
     }
   }
@@ -229,8 +267,10 @@ bool attach_shared_block() {
 void detach_shared_block() {
   Attachment& a = attachment();
   if (!a.mapping) return;
-  if (!a.shared) {
-    if (a.mapping) ::munmap(a.mapping, sizeof(BlockMapping));
+  if (!a.shared || a.owner != ::getpid()) {
+    // A private block, or a child that could not attach on its own: nothing of the
+    // shared block's lifetime is ours to change.
+    ::munmap(a.mapping, sizeof(BlockMapping));
     a.mapping = nullptr;
     return;
   }

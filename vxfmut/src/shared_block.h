@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vxfmut {
 
@@ -96,6 +97,10 @@ struct BlockMapping {
 // shared object cannot be used, the process works on a private block (and says so on
 // stderr), so the exports stay usable.
 Shared_Block* shared_block();
+
+// The name of the shared memory object beside the block with this suffix appended
+// (block name from VXFMUT_SHM_NAME, default "/VxFmUt60-<uid>").
+std::string shared_object_name(const char* suffix);
 
 // Attaches this process (run once at load). Returns false when it fell back to a
 // private block.

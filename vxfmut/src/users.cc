@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -34,12 +35,19 @@ void Ensure_User_Manager() {
   if (InitUserManager(folder.c_str(), &status) != 0) user_manager_ready = true;
 }
 
+// Copies a text into a fixed field of the caller's record: at most the field's size
+// less one, the rest zero, so the field always ends in a terminator. The user manager's
+// folder field (292 bytes) is longer than the caller's (260): a longer folder is cut.
+template <std::size_t kOut, std::size_t kIn>
+void copy_field(char (&out)[kOut], const char (&in)[kIn]) {
+  std::memset(out, 0, kOut);
+  std::memcpy(out, in, strnlen(in, std::min(kIn, kOut - 1)));
+}
+
 void copy_record_out(const UserEditRecord& in, User_Record* out) {
   out->id = in.id;
-  std::memset(out->name, 0, sizeof out->name);
-  std::memcpy(out->name, in.name, strnlen(in.name, sizeof out->name - 1));
-  std::memset(out->folder, 0, sizeof out->folder);
-  std::memcpy(out->folder, in.folder, strnlen(in.folder, sizeof in.folder));
+  copy_field(out->name, in.name);
+  copy_field(out->folder, in.folder);
   out->value = in.value;
 }
 
@@ -131,8 +139,7 @@ VF_API int32_t VF_AddUser(User_Record* record, int32_t reserved) {
     int32_t result = AddUser(&added, reserved);
     if (result != 0) {
       record->id = added.id;
-      std::memset(record->folder, 0, sizeof record->folder);
-      std::memcpy(record->folder, added.folder, strnlen(added.folder, sizeof added.folder));
+      copy_field(record->folder, added.folder);
       record->value = added.value;
     }
     return result;

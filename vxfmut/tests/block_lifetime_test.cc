@@ -25,7 +25,9 @@ class BlockLifetime : public ::testing::Test {
     name_ = "/vxfmut-life-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
     env_ = {{"VXFMUT_SHM_NAME", name_}};
   }
-  void TearDown() override { ::shm_unlink(name_.c_str()); }
+  void TearDown() override {
+    for (const char* suffix : {"", ".lock", ".users", ".messages"}) ::shm_unlink((name_ + suffix).c_str());
+  }
 
   bool block_exists() const { return std::filesystem::exists("/dev/shm" + name_); }
 
@@ -106,8 +108,8 @@ TEST_F(BlockLifetime, ManyShortLivedProcessesKeepOneBlock) {
   EXPECT_EQ(out.substr(0, 19), "wait=0 user=anchor ") << out;
 }
 
-TEST_F(BlockLifetime, UnusableRuntimeFolderGivesErrorAndAPrivateBlock) {
-  env_["VXFMUT_RUNTIME_DIR"] = "/proc/vxfmut-no-such-folder";
+TEST_F(BlockLifetime, UnusableBlockNameGivesErrorAndAPrivateBlock) {
+  env_["VXFMUT_SHM_NAME"] = "/vxfmut/not-a-valid-name";
   Peer peer({"add", "1", "a.prc", "take-all", "state"}, env_);
   EXPECT_EQ(peer.wait(), 0);
   EXPECT_EQ(peer.out(), "add=1\ntaken=1\nwait=0 user= msg=0 creator=00000000\n");
@@ -116,6 +118,42 @@ TEST_F(BlockLifetime, UnusableRuntimeFolderGivesErrorAndAPrivateBlock) {
             std::string::npos)
       << peer.err();
   EXPECT_NE(peer.err().find("private command block"), std::string::npos) << peer.err();
+}
+
+// A process started by a scheduler or a remote shell has another XDG_RUNTIME_DIR (or
+// none) than the desktop session's processes; it must join their block, not wipe it.
+TEST_F(BlockLifetime, ProcessesWithDifferentRuntimeFoldersShareOneBlock) {
+  std::map<std::string, std::string> session = env_, remote = env_;
+  session["XDG_RUNTIME_DIR"] = (vxfmut_test::test_root() / "session").string();
+  session["VXFMUT_RUNTIME_DIR"] = "";
+  remote["XDG_RUNTIME_DIR"] = "";
+  remote["VXFMUT_RUNTIME_DIR"] = "";
+  std::filesystem::create_directories(session["XDG_RUNTIME_DIR"]);
+  Peer holder({"set-user", "desk", "add", "1", "a.prc", "ready", "hold"}, session);
+  ASSERT_TRUE(holder.wait_for_line("ready")) << holder.err();
+  std::string seen = vxfmut_test::run_peer({"state", "set-user", "remote"}, remote);
+  EXPECT_EQ(seen.substr(0, 19), "wait=0 user=desk ms") << seen;
+  std::string after = vxfmut_test::run_peer({"state", "take-all"}, session);
+  EXPECT_EQ(after.substr(0, 21), "wait=0 user=remote ms") << after;
+  EXPECT_NE(after.find("taken=1"), std::string::npos) << "the desk's command survived: " << after;
+  holder.kill_hard();
+}
+
+// A child forked after the library was loaded that ends with exit() runs the library's
+// unload; it must not take the block or the lock away from its parent.
+TEST_F(BlockLifetime, ForkedChildThatExitsLeavesTheParentsBlockAlone) {
+  Peer parent({"set-user", "parent", "fork-exit", "ready", "hold"}, env_);
+  ASSERT_TRUE(parent.wait_for_line("ready")) << parent.err();
+  EXPECT_EQ(parent.out(), "child=0\nready\n");
+  EXPECT_TRUE(block_exists()) << "the child's exit removed the parent's block";
+  std::string seen = vxfmut_test::run_peer({"state"}, env_);
+  EXPECT_EQ(seen.substr(0, 19), "wait=0 user=parent ") << seen;
+  Peer other({"state"}, env_);
+  EXPECT_EQ(other.wait(), 0);
+  EXPECT_EQ(other.err().find("private command block"), std::string::npos) << other.err();
+  parent.kill_hard();
+  std::string fresh = vxfmut_test::run_peer({"state"}, env_);
+  EXPECT_EQ(fresh.substr(0, 13), "wait=0 user= ") << "nobody attached any more: a fresh block";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The shared libraries export exactly their documented names.
 #include <dlfcn.h>
+#include <sys/mman.h>
 
 #include <gtest/gtest.h>
 
@@ -50,16 +51,15 @@ TEST(Exports, UserEditExportsItsNineFunctions) {
 
 TEST(Exports, SecondNameIsTheSameFunction) {
   // Loading here attaches to the default block of this user; only look the names up.
-  ::setenv("VXFMUT_SHM_NAME", ("/vxfmut-exports-" + std::to_string(::getpid())).c_str(), 1);
-  ::setenv("VXFMUT_RUNTIME_DIR", ("/tmp/vxfmut-exports-" + std::to_string(::getpid())).c_str(), 1);
+  std::string block = "/vxfmut-exports-" + std::to_string(::getpid());
+  ::setenv("VXFMUT_SHM_NAME", block.c_str(), 1);
   ::setenv("TALLIMO_REGISTRY_DIR", "/nonexistent", 1);
   void* library = ::dlopen(VXFMUT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(library, nullptr) << ::dlerror();
   EXPECT_EQ(::dlsym(library, "VF_GetTrennicDir"), ::dlsym(library, "VF_GetVexFormsDir"));
   EXPECT_EQ(::dlsym(library, "_VF_GetUserID@0"), nullptr) << "no decorated aliases on ELF";
   ::dlclose(library);
-  std::error_code ec;
-  std::filesystem::remove_all(::getenv("VXFMUT_RUNTIME_DIR"), ec);
+  for (const char* suffix : {"", ".lock", ".users", ".messages"}) ::shm_unlink((block + suffix).c_str());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -136,19 +137,35 @@ TEST(WaitDialog, AbortInAnotherProcessEmptiesTheSharedQueue) {
   EXPECT_EQ(peer.out(), "add=1\nadd=1\nflush=2\ntaken=0\n");
 }
 
-TEST(WaitDialog, WithoutDisplayTakesAbortAtOnce) {
+// A host without a display (a scheduler, a remote shell) waits for the conduit like the
+// dialog does, and gives up only at the time limit.
+TEST(WaitDialog, WithoutDisplayWaitsForTheConduit) {
   drain();
   // No display at all, and an X11 platform asked for without a server address.
   for (const char* platform : {"", "xcb"}) {
     SCOPED_TRACE(platform);
-    Peer peer({"add", "1", "a.prc", "flush", "Sync", "0", "take-all", "add", "0", "x"},
-              {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", platform}});
-    EXPECT_EQ(peer.wait(), 0) << peer.err();
-    EXPECT_EQ(peer.out(), "add=1\nflush=2\ntaken=0\nadd=0\n");
-    EXPECT_NE(peer.err().find("Sync: Ready to synchronize with Handheld."), std::string::npos) << peer.err();
-    EXPECT_NE(peer.err().find("Vexel Forms DLL Error 1010"), std::string::npos)
-        << "message boxes go to stderr: " << peer.err();
+    std::map<std::string, std::string> headless = {
+        {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", platform}};
+    Peer waiter({"add", "1", "a.prc", "add", "2", "b.prc", "flush", "Sync", "0", "add", "0", "x"}, headless);
+    Peer conduit({"wait-target", "sleep", "300", "take", "2", "post", "3", "1", "post", "2", "0"}, headless);
+    EXPECT_EQ(conduit.wait(), 0) << conduit.err();
+    EXPECT_EQ(waiter.wait(), 0) << waiter.err();
+    EXPECT_EQ(waiter.out(), "add=1\nadd=1\nflush=0\nadd=0\n");
+    EXPECT_NE(conduit.out().find("file=b.prc"), std::string::npos) << conduit.out();
+    EXPECT_NE(waiter.err().find("Sync: Ready to synchronize with Handheld."), std::string::npos)
+        << waiter.err();
+    EXPECT_NE(waiter.err().find("Vexel Forms DLL Error 1010"), std::string::npos)
+        << "message boxes go to stderr: " << waiter.err();
   }
+}
+
+TEST(WaitDialog, WithoutDisplayTheTimeLimitEndsTheWaitAsAnAbort) {
+  drain();
+  Peer waiter({"add", "1", "a.prc", "flush", "Sync", "0", "take-all"},
+              {{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}, {"VXFMUT_WAIT_SECONDS", "1"}});
+  EXPECT_EQ(waiter.wait(std::chrono::seconds(10)), 0) << waiter.err();
+  EXPECT_EQ(waiter.out(), "add=1\nflush=2\ntaken=0\n") << "the queue was emptied";
+  EXPECT_NE(waiter.err().find("No HotSync within 1 s"), std::string::npos) << waiter.err();
 }
 
 struct Received {
@@ -166,7 +183,7 @@ TEST(MessageTarget, ForwardsOnlyTheRegisteredMessageToItsOwner) {
   Message_Target* target = VF_CreateMsgTarget(&owner);
   ASSERT_NE(target, nullptr);
   ASSERT_EQ(vxfmut::find_msg_targets().size(), 1u);
-  EXPECT_NE(vxfmut::find_msg_targets()[0].filename().string().find("VexForms Msg Target."), std::string::npos);
+  EXPECT_EQ(vxfmut::find_msg_targets()[0].rfind("VexForms Msg Target.", 0), 0u);
 
   Peer peer({"post-raw", "0x1234", "2", "0", "post", "3", "-7", "post", "2", "5"});
   ASSERT_EQ(peer.wait(), 0) << peer.err();
@@ -191,32 +208,20 @@ TEST(MessageTarget, ForwardsOnlyTheRegisteredMessageToItsOwner) {
   EXPECT_FALSE(vxfmut::post_msg_to_newest_target(VF_GetRegisteredMsg(), 2, 0));
 }
 
-TEST(MessageTarget, DeadTargetsAreSkippedAndRemoved) {
-  std::filesystem::create_directories(vxfmut::targets_dir());
-  // A socket file nobody listens on, newer than any real target.
-  std::filesystem::path dead = vxfmut::targets_dir() / "VexForms Msg Target.9999999999999999999.1.0";
-  {
-    // Bound and closed without removing its file, as a killed process leaves it.
-    int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strcpy(address.sun_path, dead.c_str());
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ::close(fd);
-  }
-  ASSERT_TRUE(std::filesystem::exists(dead));
-  Received received;
-  VfMsgOwner owner{&record, &received};
-  Message_Target* target = VF_CreateMsgTarget(&owner);
-  EXPECT_TRUE(vxfmut::post_msg_to_newest_target(VF_GetRegisteredMsg(), 3, 1));
-  EXPECT_FALSE(std::filesystem::exists(dead)) << "the dead endpoint was cleared away";
-  QElapsedTimer timer;
-  timer.start();
-  while (received.messages.empty() && timer.elapsed() < 5000) {
-    QApplication::processEvents(QEventLoop::AllEvents, 50);
-  }
-  EXPECT_EQ(received.messages.size(), 1u);
-  VF_DeleteMsgTarget(target);
+// Targets have no file: a long runtime folder cannot make them impossible, and a
+// closed one disappears with its socket.
+TEST(MessageTarget, TargetsNeedNoFolderAndGoWithTheirSocket) {
+  std::string long_folder = (vxfmut_test::test_root() / std::string(120, 'r')).string();
+  Peer holder({"ready", "hold-target"}, {{"XDG_RUNTIME_DIR", long_folder}, {"VXFMUT_RUNTIME_DIR", long_folder}});
+  ASSERT_TRUE(holder.wait_for_line("ready")) << holder.err();
+  ASSERT_TRUE(holder.wait_for_line("target")) << holder.err();
+  ASSERT_EQ(vxfmut::find_msg_targets().size(), 1u) << "found from a process with another runtime folder";
+  ASSERT_TRUE(vxfmut::post_msg_to_newest_target(VF_GetRegisteredMsg(), 3, 1));
+  ASSERT_TRUE(holder.wait_for_line("got 3 1")) << holder.err();
+  holder.kill_hard();
+  EXPECT_TRUE(vxfmut::find_msg_targets().empty()) << "a killed process leaves no target behind";
+  EXPECT_FALSE(vxfmut::post_msg_to_newest_target(VF_GetRegisteredMsg(), 2, 0));
+  EXPECT_FALSE(vxfmut::post_msg(vxfmut::target_prefix() + "9999999999999999999.1.0", VF_GetRegisteredMsg(), 2, 0));
 }
 
 TEST(RegisteredMessage, EveryProcessAgreesOnOneIdentifier) {

@@ -3,7 +3,7 @@
 // The library reads its environment when it is loaded, before main() runs, so the tests
 // cannot choose their block name, runtime folder or registry from inside. This launcher,
 // which does not load the library, makes a temporary folder with a registry store and a
-// HotSync data folder, sets VXFMUT_SHM_NAME, VXFMUT_RUNTIME_DIR, TALLIMO_REGISTRY_DIR,
+// HotSync data folder, sets VXFMUT_SHM_NAME, TALLIMO_REGISTRY_DIR,
 // VXFMUT_TEST_ROOT and QT_QPA_PLATFORM=offscreen, runs the test body with the same
 // arguments, and removes the folder and the block afterwards. Every test process thus has
 // a block of its own, and parallel tests never meet.
@@ -57,7 +57,6 @@ int main(int argc, char** argv) {
   std::string shm = "/vxfmut-test-" + std::to_string(::getpid());
   ::setenv("VXFMUT_TEST_ROOT", root.c_str(), 1);
   ::setenv("VXFMUT_SHM_NAME", shm.c_str(), 1);
-  ::setenv("VXFMUT_RUNTIME_DIR", (root / "run").c_str(), 1);
   ::setenv("TALLIMO_REGISTRY_DIR", (root / "registry").c_str(), 1);
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   pid_t child = ::fork();
@@ -72,7 +71,7 @@ int main(int argc, char** argv) {
   }
   std::error_code ec;
   fs::remove_all(root, ec);
-  ::shm_unlink(shm.c_str());
+  for (const char* suffix : {"", ".lock", ".users", ".messages"}) ::shm_unlink((shm + suffix).c_str());
   if (WIFSIGNALED(status)) {
     std::fprintf(stderr, "test process died of signal %d\n", WTERMSIG(status));
     return 128 + WTERMSIG(status);

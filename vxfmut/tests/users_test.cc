@@ -243,3 +243,46 @@ TEST(UserMaintenance, ShowsTheDisabledDialogUntilCancel) {
 }
 
 }  // namespace
+
+// The user manager allows folder names of up to 291 characters; the caller's record has
+// room for 259 and a terminator. Nothing past the caller's record may be written.
+TEST(UserRecords, LongFolderIsCutToTheCallersFieldInEveryExport) {
+  std::string long_folder(291, 'f');
+  write_file(vxfmut_test::hotsync_data_dir() / "UserEdit.users",
+             "7\t1\t" + long_folder + "\tLong Folder\n8\t2\tshort\tSecond\n");
+  int32_t status = -1;
+  VF_AbandonUserChanges(&status);  // reloads the list if an earlier test loaded it
+  struct Guarded {
+    User_Record record;
+    unsigned char canary[64];
+  };
+  auto check = [&](const Guarded& g, const char* what) {
+    for (unsigned char byte : g.canary) ASSERT_EQ(byte, 0xA5) << what << " wrote past the record";
+    EXPECT_EQ(strnlen(g.record.folder, sizeof g.record.folder), sizeof g.record.folder - 1) << what;
+    EXPECT_EQ(std::string(g.record.folder), long_folder.substr(0, 259)) << what;
+    EXPECT_STREQ(g.record.name, "Long Folder") << what;
+  };
+  Guarded first;
+  std::memset(&first, 0xA5, sizeof first);
+  ASSERT_EQ(VF_FindFirstUser(&first.record, 0), 1);
+  check(first, "VF_FindFirstUser");
+
+  Guarded by_id;
+  std::memset(&by_id, 0xA5, sizeof by_id);
+  ASSERT_EQ(VF_FindUserByID(7, &by_id.record, &status), 1);
+  check(by_id, "VF_FindUserByID");
+
+  // The next user after a long one, then the long one again through a new enumeration
+  // whose order puts it second.
+  Guarded next;
+  std::memset(&next, 0xA5, sizeof next);
+  ASSERT_EQ(VF_FindNextUser(&next.record, 0), 1);
+  EXPECT_STREQ(next.record.folder, "short");
+  write_file(vxfmut_test::hotsync_data_dir() / "UserEdit.users",
+             "8\t1\tshort\tSecond\n7\t2\t" + long_folder + "\tLong Folder\n");
+  ASSERT_EQ(VF_AbandonUserChanges(&status), 1) << "reloads the list";
+  ASSERT_EQ(VF_FindFirstUser(&first.record, 0), 1);
+  std::memset(&next, 0xA5, sizeof next);
+  ASSERT_EQ(VF_FindNextUser(&next.record, 0), 1);
+  check(next, "VF_FindNextUser");
+}

@@ -23,10 +23,15 @@
 //   flush CAPTION FILTER       VF_FlushCommandQueueEx (FILTER: four characters or 0);
 //                              prints "flush=<result>"
 //   flush-abort MS             VF_FlushCommandQueue(null), pressing "&Abort" after MS
+//   hold-target                makes a message target, prints "target", then prints
+//                              "got CODE VALUE" for every message until killed
+//   fork-exit                  forks a child that ends with exit(0); waits for it
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QTimer>
 #include <QWidget>
 
@@ -166,6 +171,22 @@ int main(int argc, char** argv) {
         }
       });
       std::printf("flush=%d\n", VF_FlushCommandQueue(nullptr));
+    } else if (step == "hold-target") {
+      int app_argc = 1;
+      QCoreApplication app(app_argc, argv);
+      VfMsgOwner owner{[](void*, uint32_t, uintptr_t code, intptr_t value) {
+                         std::printf("got %lu %ld\n", static_cast<unsigned long>(code), static_cast<long>(value));
+                       },
+                       nullptr};
+      if (!VF_CreateMsgTarget(&owner)) return 6;
+      std::printf("target\n");
+      app.exec();
+    } else if (step == "fork-exit") {
+      pid_t child = ::fork();
+      if (child == 0) std::exit(0);  // runs the library's unload, as any child's exit does
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      std::printf("child=%d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     } else {
       std::fprintf(stderr, "vxfmut_peer: unknown step %s\n", step.c_str());
       return 2;

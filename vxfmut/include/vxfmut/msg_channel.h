@@ -4,21 +4,23 @@
 // Static library `vxfmut_channel` (no Qt); the shared library uses the same code for
 // the receiving side.
 //
-// Protocol. Every target is a Unix datagram socket bound in
-//   <runtime folder>/targets/VexForms Msg Target.<created, ns since epoch, 19 digits>.<pid>.<serial>
-// (runtime folder: see runtime_dir()). Targets are found by the name's prefix; the
-// newest is the one a conduit normally posts to, as a window search finds the topmost
-// window first. A message is one datagram of 24 bytes in the host's byte order:
+// Protocol. Every target is a Unix datagram socket with an abstract name (no file, so
+// the name always fits and vanishes with the socket):
+//   "VexForms Msg Target.<scope>.<created, ns since epoch, 19 digits>.<pid>.<serial>"
+// <scope> is 16 hex digits derived from the shared block's name and the user ID, so the
+// processes that share a block find each other's targets whatever their environment
+// says, and nobody else's. Targets are found by the name's prefix (Linux lists bound
+// abstract names in /proc/net/unix); the newest is the one a conduit normally posts to,
+// as a window search finds the topmost window first. A message is one datagram of 24
+// bytes in the host's byte order:
 //   offset 0  uint32  magic 0x534D4656 ("VFMS")
 //   offset 4  uint32  message identifier (VF_GetRegisteredMsg())
 //   offset 8  uint64  first parameter (wparam): 2 = completed, 3 = one result
 //   offset 16 int64   second parameter (lparam): for code 3, 1 = success, 0 = failure
-// Datagrams of another size or magic are dropped. A socket file whose process is gone
-// refuses the connection; senders skip and remove it.
+// Datagrams of another size or magic, or from another user, are dropped.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -35,24 +37,20 @@ struct MsgDatagram {
 };
 static_assert(sizeof(MsgDatagram) == 24);
 
-// $VXFMUT_RUNTIME_DIR if set and not empty; else $XDG_RUNTIME_DIR/tallimo-vxfmut; else
-// /tmp/tallimo-vxfmut-<uid>. Not created here.
-std::filesystem::path runtime_dir();
+// The shared block's name: $VXFMUT_SHM_NAME (a leading '/' added when missing), else
+// "/VxFmUt60-<uid>".
+std::string block_name();
 
-// Creates the folder (and its parents) with mode 0700 when missing. A folder that
-// exists must belong to this user and not be a symbolic link. Returns false otherwise.
-bool ensure_private_dir(const std::filesystem::path& dir);
+// The prefix every target name of this block starts with: "VexForms Msg Target.<scope>.".
+std::string target_prefix();
 
-// Folder of the targets' sockets: runtime_dir() / "targets".
-std::filesystem::path targets_dir();
+// The names of all live targets of this block, newest first.
+std::vector<std::string> find_msg_targets();
 
-// The socket files of all targets, newest first.
-std::vector<std::filesystem::path> find_msg_targets();
-
-// Posts one message to the target at `path`. Waits up to `timeout_ms` when the target's
-// queue is full. Returns false when the target is gone (its file is then removed), the
-// wait timed out or the path cannot be used.
-bool post_msg(const std::filesystem::path& path, std::uint32_t message, std::uint64_t wparam,
+// Posts one message to the target of that name. Waits up to `timeout_ms` when the
+// target's queue is full. Returns false when the target is gone, the wait timed out or
+// the name cannot be used.
+bool post_msg(const std::string& name, std::uint32_t message, std::uint64_t wparam,
               std::int64_t lparam, int timeout_ms = 2000);
 
 // Posts to the newest live target. Returns false when there is none.

@@ -24,8 +24,10 @@
  * messages or by code. Message boxes (errors, load messages) need someone to press OK:
  * they are shown only when the process has a display whose platform is not "offscreen"
  * or "minimal"; otherwise their text goes to stderr, one line per box, and the default
- * answer is taken at once. Without a display a dialog writes its texts to stderr and
- * takes its default answer. Messages raised while the library is being loaded always go
+ * answer is taken at once. Without a display the user maintenance dialog writes its
+ * texts to stderr and takes its default answer; the wait of VF_FlushCommandQueueEx writes
+ * its texts to stderr and waits for the conduit on an event loop of its own, up to
+ * VXFMUT_WAIT_SECONDS. Messages raised while the library is being loaded always go
  * to stderr (no application object may be created before the host's main()).
  * Qt hosts must create their QApplication before calling the library; otherwise the
  * library creates one (QApplication with a display, QCoreApplication without) and keeps
@@ -34,9 +36,14 @@
  * Environment (all optional):
  *  VXFMUT_SHM_NAME      name of the shared block's POSIX shared memory object
  *                       (default "/VxFmUt60-<uid>"); tests use a private one.
- *  VXFMUT_RUNTIME_DIR   folder for the block's lock files, the message name registry and
- *                       the message targets' sockets (default $XDG_RUNTIME_DIR/tallimo-vxfmut,
- *                       else /tmp/tallimo-vxfmut-<uid>; created with mode 0700).
+ *                       Beside it live "<name>.lock" and "<name>.users" (the block's
+ *                       lifetime locks) and "<name>.messages" (registered message names),
+ *                       so every process that finds the block finds them, whatever its
+ *                       XDG_RUNTIME_DIR; message targets are abstract sockets named after
+ *                       the block (vxfmut/msg_channel.h), so no folder is involved.
+ *  VXFMUT_WAIT_SECONDS  without a display, how long VF_FlushCommandQueueEx waits for the
+ *                       conduit before it ends as if "&Abort" was pressed (default 600,
+ *                       0 = no limit).
  *  TALLIMO_REGISTRY_DIR folder of the registry store (see registry/registry_store.h).
  */
 #ifndef VXFMUT_VXFMUT_H_
@@ -93,7 +100,8 @@ VF_API int32_t VF_GetNextCommand(int32_t* type, char* file_name, int32_t length)
  * otherwise wparam 2 completes the dialog, wparam 3 ANDs lparam (1 or 0) into a success
  * mark that starts at 1, other codes are ignored.
  * Returns 0: completed with the mark still 1; 1: completed with the mark cleared;
- * 2: "&Abort" pressed or the dialog ended otherwise (also without a display), and then
+ * 2: "&Abort" pressed, the dialog ended otherwise, or (without a display) the time limit
+ *    passed, and then
  * the queue has been emptied. */
 VF_API int32_t VF_FlushCommandQueueEx(const char* caption, uint32_t creator_filter);
 
@@ -102,10 +110,10 @@ VF_API int32_t VF_FlushCommandQueue(const char* caption);
 
 /* ---------------------------------------------------------------------------------
  * Conduit messaging. The message "VexForms 3.0 IPC Message" has one identifier in
- * every process that shares a runtime folder (0xC000 + its position in the folder's
- * name registry; 0 if registration failed at load, shown as error 1030).
- * A message target is a named endpoint "VexForms Msg Target" (a Unix datagram socket in
- * <runtime folder>/targets/). Another process finds the targets by that name and posts
+ * every process that shares the block (0xC000 + its position in the name registry beside
+ * the block; 0 if registration failed at load, shown as error 1030).
+ * A message target is a named endpoint "VexForms Msg Target" (a Unix datagram socket
+ * with an abstract name). Another process finds the targets by that name and posts
  * (message, wparam, lparam) to one; vxfmut/msg_channel.h documents the wire format and
  * offers the sending side. The target forwards the registered message, with its two
  * parameters, to its owner; other messages are dropped.
