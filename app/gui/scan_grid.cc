@@ -1,0 +1,302 @@
+#include "gui/scan_grid.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <algorithm>
+#include <cctype>
+
+#include "jet/dao.h"
+#include "jet/error.h"
+#include "null_conversions.h"
+
+namespace tallimo::gui {
+namespace {
+
+// Rows read together when the view asks for one that is not cached: about
+// two screens of the grid, so scrolling reads the recordset in runs.
+constexpr int kBlockRows = 64;
+constexpr std::size_t kCachedBlocks = 16;
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+bool is_text(const jet::Value& v) { return std::holds_alternative<std::string>(v); }
+
+}  // namespace
+
+ScanGridModel::ScanGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+ScanGridModel::~ScanGridModel() = default;
+
+void ScanGridModel::set_source(jet::dao::Database* database, const std::string& sql) {
+  database_ = database;
+  sql_ = sql;
+  reload();
+}
+
+void ScanGridModel::requery() { reload(); }
+
+void ScanGridModel::close_source() {
+  beginResetModel();
+  recordset_.reset();
+  database_ = nullptr;
+  columns_.clear();
+  row_count_ = 0;
+  position_ = -1;
+  cache_.clear();
+  endResetModel();
+}
+
+void ScanGridModel::reload() {
+  beginResetModel();
+  recordset_.reset();
+  row_count_ = 0;
+  position_ = -1;
+  cache_.clear();
+  std::vector<std::string> columns;
+  try {
+    if (database_ != nullptr && database_->is_open() && !sql_.empty()) {
+      recordset_ = database_->open_recordset(sql_);
+      for (std::size_t i = 0; i < recordset_->field_count(); ++i) columns.push_back(recordset_->field_name(i));
+      if (!recordset_->eof()) {
+        recordset_->move_last();
+        row_count_ = static_cast<int>(recordset_->record_count());
+        recordset_->move_first();
+        position_ = 0;
+      }
+    }
+  } catch (...) {
+    recordset_.reset();
+    row_count_ = 0;
+    position_ = -1;
+    // Keep the columns the view already knows so its layout survives.
+    if (columns.empty()) columns = columns_;
+    columns_ = columns;
+    endResetModel();
+    throw;
+  }
+  if (!columns.empty()) columns_ = columns;
+  endResetModel();
+}
+
+bool ScanGridModel::seek(int row) const {
+  if (!recordset_ || row < 0 || row >= row_count_) return false;
+  // From wherever is nearest: the first row, the last row or here.
+  const int from_here = position_ < 0 ? row_count_ : std::abs(row - position_);
+  if (row < from_here) {
+    recordset_->move_first();
+    position_ = 0;
+  } else if (row_count_ - 1 - row < from_here) {
+    recordset_->move_last();
+    position_ = row_count_ - 1;
+  }
+  while (position_ < row) {
+    recordset_->move_next();
+    ++position_;
+  }
+  while (position_ > row) {
+    recordset_->move_previous();
+    --position_;
+  }
+  return true;
+}
+
+const std::vector<jet::Value>* ScanGridModel::cached_row(int row) const {
+  if (row < 0 || row >= row_count_) return nullptr;
+  for (const Block& b : cache_) {
+    if (row >= b.first && row < b.first + static_cast<int>(b.rows.size())) return &b.rows[row - b.first];
+  }
+  Block block;
+  block.first = row - row % kBlockRows;
+  const int last = std::min(row_count_, block.first + kBlockRows);
+  try {
+    seek(block.first);
+    for (int r = block.first; r < last; ++r) {
+      if (r > block.first) {
+        recordset_->move_next();
+        ++position_;
+      }
+      std::vector<jet::Value> values;
+      values.reserve(columns_.size());
+      for (std::size_t c = 0; c < columns_.size(); ++c) values.push_back(recordset_->field(c));
+      block.rows.push_back(std::move(values));
+      ++rows_read_;
+    }
+  } catch (const std::exception&) {
+    // The file changed under the grid (rows removed by another handle):
+    // the view shows what could be read and the next refresh catches up.
+    if (block.rows.empty()) return nullptr;
+  }
+  cache_.push_front(std::move(block));
+  if (cache_.size() > kCachedBlocks) cache_.pop_back();
+  const Block& b = cache_.front();
+  if (row - b.first >= static_cast<int>(b.rows.size())) return nullptr;
+  return &b.rows[row - b.first];
+}
+
+int ScanGridModel::column_of(const std::string& name) const {
+  const std::string key = upper(name);
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (upper(columns_[i]) == key) return static_cast<int>(i);
+  }
+  for (const auto& [column, caption] : captions_) {
+    if (upper(caption) == key) {
+      for (std::size_t i = 0; i < columns_.size(); ++i) {
+        if (upper(columns_[i]) == column) return static_cast<int>(i);
+      }
+    }
+  }
+  return -1;
+}
+
+void ScanGridModel::set_column_caption(const std::string& name, const std::string& caption) {
+  captions_[upper(name)] = caption;
+}
+
+std::string ScanGridModel::column_name(int column) const {
+  return column >= 0 && column < static_cast<int>(columns_.size()) ? columns_[column] : std::string();
+}
+
+void ScanGridModel::set_column_locked(const std::string& name, bool locked) {
+  const int c = column_of(name);
+  const std::string key = upper(c >= 0 ? columns_[c] : name);
+  if (locked) {
+    locked_.insert(key);
+  } else {
+    locked_.erase(key);
+  }
+}
+
+bool ScanGridModel::column_locked(const std::string& name) const {
+  const int c = column_of(name);
+  return locked_.count(upper(c >= 0 ? columns_[c] : name)) != 0;
+}
+
+jet::Value ScanGridModel::value(int row, const std::string& column) const {
+  const int c = column_of(column);
+  const std::vector<jet::Value>* values = cached_row(row);
+  if (c < 0 || values == nullptr) return {};
+  return (*values)[c];
+}
+
+int ScanGridModel::find_first(const std::string& criteria) {
+  // Criteria of the form "Column = value", as the grid's callers give them.
+  const auto eq = criteria.find('=');
+  if (eq == std::string::npos) return -1;
+  auto trim = [](std::string s) {
+    const auto b = s.find_first_not_of(' ');
+    const auto e = s.find_last_not_of(' ');
+    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
+  };
+  const std::string column = trim(criteria.substr(0, eq));
+  const std::string wanted = trim(criteria.substr(eq + 1));
+  if (column_of(column) < 0) return -1;
+  for (int row = 0; row < row_count_; ++row) {
+    if (value_to_text(value(row, column)) == wanted) return row;
+  }
+  return -1;
+}
+
+int ScanGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : row_count_; }
+
+int ScanGridModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+QVariant ScanGridModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::TextAlignmentRole) return {};
+  const std::vector<jet::Value>* values = cached_row(index.row());
+  if (values == nullptr || index.column() >= static_cast<int>(values->size())) return {};
+  const jet::Value& v = (*values)[index.column()];
+  if (role == Qt::TextAlignmentRole) {
+    const bool number = !is_text(v) && !jet::is_null(v);
+    return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+  }
+  if (jet::is_null(v)) return QString();
+  return QString::fromStdString(value_to_text(v));
+}
+
+QVariant ScanGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Horizontal) {
+    const auto caption = captions_.find(upper(column_name(section)));
+    return QString::fromStdString(caption != captions_.end() ? caption->second : column_name(section));
+  }
+  return section + 1;
+}
+
+Qt::ItemFlags ScanGridModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (index.isValid() && !read_only_ && !column_locked(column_name(index.column()))) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool ScanGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable)) return false;
+  const std::string column = column_name(index.column());
+  const std::string text = value.toString().toStdString();
+  const jet::Value old = this->value(index.row(), column);
+  if (!jet::is_null(old) && value_to_text(old) == text) return true;
+  try {
+    if (!seek(index.row())) return false;
+    recordset_->edit();
+    if (text.empty() && !is_text(old)) {
+      recordset_->set_field(column, jet::Value{});
+    } else {
+      recordset_->set_field(column, text);
+    }
+    recordset_->update();
+  } catch (const std::exception& e) {
+    try {
+      if (recordset_ && recordset_->edit_mode() != jet::dao::EditMode::kNone) recordset_->cancel_update();
+    } catch (...) {
+    }
+    emit write_failed(QString::fromStdString("The change of " + column + " to \"" + text +
+                                             "\" was not stored: " + e.what()));
+    return false;
+  }
+  // The row is read again from the file.
+  for (auto it = cache_.begin(); it != cache_.end(); ++it) {
+    if (index.row() >= it->first && index.row() < it->first + static_cast<int>(it->rows.size())) {
+      cache_.erase(it);
+      break;
+    }
+  }
+  emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
+  return true;
+}
+
+QWidget* ScanGridDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                        const QModelIndex& index) const {
+  QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+  editor_ = editor;
+  connect(editor, &QObject::destroyed, this, [this, editor] {
+    if (editor_ == editor) editor_ = nullptr;
+  });
+  return editor;
+}
+
+ScanGridView::ScanGridView(QWidget* parent) : QTableView(parent), delegate_(new ScanGridDelegate(this)) {
+  setItemDelegate(delegate_);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed |
+                  QAbstractItemView::SelectedClicked);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  horizontalHeader()->setStretchLastSection(true);
+}
+
+bool ScanGridView::edit_pending() const { return state() == QAbstractItemView::EditingState && delegate_->open_editor(); }
+
+bool ScanGridView::commit_pending_edit() {
+  QWidget* editor = delegate_->open_editor();
+  if (state() != QAbstractItemView::EditingState || editor == nullptr) return false;
+  commitData(editor);
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
+  return true;
+}
+
+}  // namespace tallimo::gui
