@@ -79,11 +79,15 @@ void Frm_Main::Command_Center_Click(int index) {
     run_update_inventory();
     Enable_Controls(true);
   }
-  if (program_ended()) return;
+  if (program_ended() || close_requested_) {
+    // The window was asked to close while the command ran: it closes now
+    // that the command has stopped.
+    if (!busy_) close();
+    return;
+  }
   // Show what the command changed. An "&Abort" click arrives in the middle
   // of a run, which refreshes the grid itself when it ends.
   if (!Pic_Advanced_->isHidden() && caption != "&Abort") refresh_grid();
-  if (close_requested_ && !busy_) close();
 }
 
 void Frm_Main::Enable_Controls(bool enabled) {

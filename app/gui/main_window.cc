@@ -149,6 +149,21 @@ void Frm_Main::build_advanced_screen(QWidget* parent) {
   heading->setFont(bold);
   column->addWidget(heading);
 
+  // The advanced commands in a row, then the posting options and the grid
+  // filter side by side.
+  auto* buttons = new QHBoxLayout;
+  for (int i : {3, 2, 5}) {
+    auto* b = new QPushButton(kCommandCaptions[i], parent);
+    b->setObjectName(QString("Command_Center_%1").arg(i));
+    b->setMouseTracking(true);
+    b->installEventFilter(this);
+    connect(b, &QPushButton::clicked, this, [this, i] { Command_Center_Click(i); });
+    Command_Center_[i] = b;
+    buttons->addWidget(b);
+  }
+  buttons->addStretch(1);
+  column->addLayout(buttons);
+
   auto* row = new QHBoxLayout;
   auto* Frame3 = new QGroupBox("Process Options:", parent);
   Frame3->setObjectName("Frame3");
@@ -186,19 +201,6 @@ void Frm_Main::build_advanced_screen(QWidget* parent) {
   }
   connect(Chk_Search_Verify_, &QCheckBox::clicked, this, [this] { Chk_Search_Verify_Click(); });
   row->addWidget(Frame2, 1);
-
-  auto* buttons = new QVBoxLayout;
-  for (int i : {3, 2, 5}) {
-    auto* b = new QPushButton(kCommandCaptions[i], parent);
-    b->setObjectName(QString("Command_Center_%1").arg(i));
-    b->setMouseTracking(true);
-    b->installEventFilter(this);
-    connect(b, &QPushButton::clicked, this, [this, i] { Command_Center_Click(i); });
-    Command_Center_[i] = b;
-    buttons->addWidget(b);
-  }
-  buttons->addStretch(1);
-  row->addLayout(buttons);
   column->addLayout(row);
 
   lbl_Hints_ = new QLabel("Double Click on Grid to display Editor", parent);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QRadioButton>
+#include <utility>
 
 #include "data/scanner_database.h"
 #include "error_log.h"
@@ -45,6 +46,14 @@ void Frm_Main::Update_Grid(int index) {
     Set_Grid_Columns(index);
     grid_model_->set_source(Scanner_Database(), sql);
     Set_Grid_Columns(index);
+    // The columns' design widths (the last one takes what is left).
+    static constexpr std::pair<const char*, int> kWidths[] = {
+        {"Qty", 60},      {"Item_Number", 130}, {"Description", 210}, {"Price", 70},
+        {"Location", 70}, {"List_Price", 70},   {"Vendor_Code", 80}};
+    for (const auto& [name, width] : kWidths) {
+      const int c = grid_model_->column_of(name);
+      if (c >= 0) TDBGrid1_->setColumnWidth(c, width);
+    }
   } catch (const std::exception& e) {
     Error_Routine(e.what(), "Update_Grid");
   }

@@ -18,6 +18,7 @@
 #include "gui/about_dialog.h"
 #include "gui/main_window.h"
 #include "gui/preferences_dialog.h"
+#include "gui/scan_grid.h"
 #include "gui/startup.h"
 #include "gui_test_support.h"
 #include "settings.h"
@@ -163,7 +164,7 @@ class DialogsTest : public QObject {
                                title = files->windowTitle();
                                filter = files->nameFilters().join(";");
                                files->selectFile(QString::fromStdString(file));
-                               files->accept();
+                               QMetaObject::invokeMethod(files, "accept");
                              });
     QCOMPARE(title, QString("Select TallimoData File Location"));
     QVERIFY2(filter.contains("*.mdb") && filter.contains("*.MDB"), qPrintable(filter));
@@ -240,6 +241,7 @@ class DialogsTest : public QObject {
   void locate_a_missing_products_database() {
     Shop shop({product("A", 5)}, {scan(0, "A", 2)});
     App_Settings().Orvex_Location = private_folder() + "/no/such/products.mdb";
+    Save_Settings();
     Frm_Main window;
     window.Form_Load();
     window.command_button(4)->click();
@@ -266,6 +268,7 @@ class DialogsTest : public QObject {
   void locate_cancelled_ends_the_program() {
     Shop shop({product("A", 5)}, {scan(0, "A", 2)});
     App_Settings().Orvex_Location = private_folder() + "/no/such/products.mdb";
+    Save_Settings();
     Frm_Main window;
     window.Form_Load();
     window.show();

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <QTimer>
+#include <QSystemTrayIcon>
 #include <memory>
 
 #include "gui/main_window.h"
