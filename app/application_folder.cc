@@ -1,4 +1,4 @@
-#include "application_folder.h"
+#include "app/application_folder.h"
 
 #include <unistd.h>
 
@@ -7,11 +7,6 @@
 
 namespace tallimo {
 namespace {
-
-std::string& override_folder() {
-  static std::string folder;
-  return folder;
-}
 
 std::string with_separator(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
@@ -23,12 +18,7 @@ constexpr const char* kFallbackFolder = "/opt/tallimo/";
 
 }  // namespace
 
-void set_application_folder(const std::string& folder) {
-  override_folder() = folder.empty() ? std::string() : with_separator(folder);
-}
-
 std::string Application_Folder() {
-  if (!override_folder().empty()) return override_folder();
   if (const char* home = std::getenv("TALLIMO_HOME"); home != nullptr && *home != '\0') return with_separator(home);
   char path[PATH_MAX];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);

@@ -5,14 +5,10 @@
 
 namespace tallimo {
 
-// The program's folder, always ending in the path separator. It is the folder
-// of the running executable unless the environment variable TALLIMO_HOME or a
-// call to set_application_folder names another (a demo shop, a test's
-// temporary folder).
+// The program's folder, always ending in the path separator: the folder named
+// by the environment variable TALLIMO_HOME, else the folder of the running
+// executable. A Session starts from it unless it is given another folder
+// (Session::application_folder()).
 std::string Application_Folder();
-
-// Points Application_Folder() at `folder` (a separator is appended when it
-// lacks one); an empty text returns to the default.
-void set_application_folder(const std::string& folder);
 
 }  // namespace tallimo

@@ -1,12 +1,11 @@
-#include "error_log.h"
+#include "app/error_log.h"
 
 #include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
 
-#include "application_folder.h"
-#include "user_interface.h"
+#include "app/session.h"
 
 namespace tallimo {
 namespace {
@@ -62,11 +61,11 @@ std::string error_log_record(const std::string& error_text, const std::string& r
   return record;
 }
 
-void Error_Routine(const std::string& error_text, const std::string& routine_name) {
-  App_UI().message_box(error_message_text(error_text, routine_name), MessageButtons::kOk, MessageIcon::kNone,
+void Error_Routine(Session& session, const std::string& error_text, const std::string& routine_name) {
+  session.ui().message_box(error_message_text(error_text, routine_name), MessageButtons::kOk, MessageIcon::kNone,
                        "Tallimo");
   const std::string record = error_log_record(error_text, routine_name, std::time(nullptr), computer_name());
-  const std::string path = Application_Folder() + kErrorLogName;
+  const std::string path = session.application_folder() + kErrorLogName;
   // A log that cannot be opened or written (read-only folder, full disk) must
   // not end the program: the user has already seen the message.
   if (std::FILE* log = std::fopen(path.c_str(), "ab")) {

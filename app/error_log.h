@@ -6,12 +6,15 @@
 
 namespace tallimo {
 
+class Session;
+
 inline constexpr const char* kErrorLogName = "ErrorLog.txt";
 
-// Shows the failure to the user through App_UI() and, once the box is closed,
-// appends the six-item record to the log. A log that cannot be written is
-// ignored: reporting never fails and never recurses.
-void Error_Routine(const std::string& error_text, const std::string& routine_name);
+// Shows the failure to the user through the session's user interface and, once
+// the box is closed, appends the six-item record to the log in the session's
+// application folder. A log that cannot be written is ignored: reporting never
+// fails and never recurses.
+void Error_Routine(Session& session, const std::string& error_text, const std::string& routine_name);
 
 // The text of the message box for one report.
 std::string error_message_text(const std::string& error_text, const std::string& routine_name);

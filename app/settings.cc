@@ -1,4 +1,6 @@
-#include "settings.h"
+#include "app/settings.h"
+
+#include "app/session.h"
 
 #include <QSettings>
 #include <QString>
@@ -27,11 +29,6 @@ bool read_flag(QSettings& store, const char* name) {
 
 }  // namespace
 
-Settings& App_Settings() {
-  static Settings settings;
-  return settings;
-}
-
 void Load_Settings(Settings& settings, QSettings& store) {
   settings.Baud_Rate = read_index(store, "Baud_Rate");
   settings.Com_Port = read_index(store, "Com_Port");
@@ -51,14 +48,14 @@ void Save_Settings(const Settings& settings, QSettings& store) {
   store.sync();
 }
 
-void Load_Settings() {
+void Load_Settings(Session& session) {
   QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tallimo"), QStringLiteral("Tallimo"));
-  Load_Settings(App_Settings(), store);
+  Load_Settings(session.settings(), store);
 }
 
-void Save_Settings() {
+void Save_Settings(Session& session) {
   QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tallimo"), QStringLiteral("Tallimo"));
-  Save_Settings(App_Settings(), store);
+  Save_Settings(session.settings(), store);
 }
 
 long baud_rate_of_index(int index) {

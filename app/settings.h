@@ -9,6 +9,8 @@ class QSettings;
 
 namespace tallimo {
 
+class Session;
+
 inline constexpr const char* kScannerOrvexR50 = "Orvex R50 Scanner";
 inline constexpr const char* kScannerPalm = "Palm Barcode Scanner";
 inline constexpr const char* kScannerWindowsMobile = "Windows Mobile Scanner";
@@ -23,19 +25,17 @@ struct Settings {
   std::string Scanner = kScannerOrvexR50;
 };
 
-// The application-wide settings, read at start-up.
-Settings& App_Settings();
-
 // Reads the six keys in order, each with its default. An index that is not a
 // whole number in 16-bit range reads as its default (start-up never fails on
 // a damaged store); a flag reads true when it is a non-zero number.
 void Load_Settings(Settings& settings, QSettings& store);
-void Load_Settings();
+// Reads the session's settings from the per-user store (application "Tallimo").
+void Load_Settings(Session& session);
 
 // Writes the six keys in the same order: indexes as decimal digits, flags as
 // "1" or "0", texts as they are.
 void Save_Settings(const Settings& settings, QSettings& store);
-void Save_Settings();
+void Save_Settings(Session& session);
 
 // The line speed in bit/s of a baud-rate index (115200 for an unknown index).
 long baud_rate_of_index(int index);

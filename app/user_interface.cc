@@ -1,8 +1,30 @@
-#include "user_interface.h"
+#include "app/user_interface.h"
 
 #include <cstdio>
 
 namespace tallimo {
+namespace {
+bool valid_kind(int kind) { return kind >= 0 && kind < kKindCount; }
+bool valid_button(int index) { return index >= 0 && index < kCommandButtonCount; }
+}  // namespace
+
+std::string file_type_label(int kind) { return valid_kind(kind) ? kFileTypeLabels[kind] : std::string(); }
+
+int Find_Command_Button(UserInterface& ui, const std::string& caption) {
+  for (int i = 0; i < kCommandButtonCount; ++i) {
+    if (ui.command_button_caption(i) == caption) return i;
+  }
+  message(ui, "Programming Error");
+  return 0;
+}
+
+bool kind_selected(const UserInterface& ui, int kind) {
+  return valid_kind(kind) && ui.process_item_state(kind) == CheckState::kChecked;
+}
+
+void message(UserInterface& ui, const std::string& text) {
+  ui.message_box(text, MessageButtons::kOk, MessageIcon::kNone, "Tallimo");
+}
 
 void ConsoleUserInterface::Display_Status_Message(const std::string& text) {
   if (!quiet_) std::fprintf(stdout, "%s\n", text.c_str());
@@ -28,50 +50,28 @@ MessageAnswer ConsoleUserInterface::message_box(const std::string& text, Message
   return MessageAnswer::kOk;
 }
 
-std::string UserInterface::process_item_caption(int kind) const {
-  return kind >= 0 && kind < 6 ? kFileTypeLabels[kind] : std::string();
+CheckState ConsoleUserInterface::process_item_state(int kind) const {
+  return valid_kind(kind) ? item_states_[kind] : CheckState::kUnchecked;
 }
-
-int UserInterface::Find_Command_Button(const std::string& caption) {
-  for (int i = 0; i < 6; ++i) {
-    if (caption == kCommandCaptions[i]) return i;
-  }
-  message_box("Programming Error");
-  return 0;
-}
-
-namespace {
-bool valid_kind(int kind) { return kind >= 0 && kind < 6; }
-}  // namespace
-
-int ConsoleUserInterface::process_item_value(int kind) const { return valid_kind(kind) ? item_values_[kind] : 0; }
-void ConsoleUserInterface::set_process_item_value(int kind, int value) {
-  if (valid_kind(kind)) item_values_[kind] = value;
+void ConsoleUserInterface::set_process_item_state(int kind, CheckState state) {
+  if (valid_kind(kind)) item_states_[kind] = state;
 }
 void ConsoleUserInterface::set_process_item_enabled(int kind, bool enabled) {
   if (valid_kind(kind)) item_enabled_[kind] = enabled;
 }
 bool ConsoleUserInterface::process_item_enabled(int kind) const { return valid_kind(kind) && item_enabled_[kind]; }
+
+std::string ConsoleUserInterface::command_button_caption(int index) const {
+  return valid_button(index) ? captions_[index] : std::string();
+}
+void ConsoleUserInterface::set_command_button_caption(int index, const std::string& caption) {
+  if (valid_button(index)) captions_[index] = caption;
+}
 bool ConsoleUserInterface::command_button_enabled(int index) const {
-  return valid_kind(index) && button_enabled_[index];
+  return valid_button(index) && button_enabled_[index];
 }
 void ConsoleUserInterface::set_command_button_enabled(int index, bool enabled) {
-  if (valid_kind(index)) button_enabled_[index] = enabled;
+  if (valid_button(index)) button_enabled_[index] = enabled;
 }
-
-namespace {
-UserInterface*& installed_ui() {
-  static UserInterface* ui = nullptr;
-  return ui;
-}
-}  // namespace
-
-UserInterface& App_UI() {
-  static ConsoleUserInterface console;
-  UserInterface* ui = installed_ui();
-  return ui != nullptr ? *ui : console;
-}
-
-void set_app_ui(UserInterface* ui) { installed_ui() = ui; }
 
 }  // namespace tallimo

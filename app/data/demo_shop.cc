@@ -1,10 +1,10 @@
-#include "data/demo_shop.h"
+#include "app/data/demo_shop.h"
 
 #include <filesystem>
 #include <random>
 
-#include "data/products_database.h"
-#include "data/scanner_database.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/error.h"

@@ -1,20 +1,15 @@
-#include "data/products_database.h"
+#include "app/data/products_database.h"
 
 #include <filesystem>
 #include <memory>
 
-#include "error_log.h"
+#include "app/error_log.h"
 #include "jet/dao.h"
-#include "settings.h"
-#include "user_interface.h"
+#include "app/session.h"
+#include "app/settings.h"
 
 namespace tallimo {
 namespace {
-
-std::unique_ptr<jet::dao::Database>& products_handle() {
-  static std::unique_ptr<jet::dao::Database> handle;
-  return handle;
-}
 
 bool file_exists(const std::string& path) {
   std::error_code ec;
@@ -23,39 +18,41 @@ bool file_exists(const std::string& path) {
 
 }  // namespace
 
-jet::dao::Database* Orvex_Database() { return products_handle().get(); }
+jet::dao::Database* Orvex_Database(const Session& session) { return session.products_database(); }
 
-bool Open_Orvex_DataBase() {
-  UserInterface& ui = App_UI();
+bool Open_Orvex_DataBase(Session& session) {
+  UserInterface& ui = session.ui();
+  std::unique_ptr<jet::dao::Database>& handle = session.products_handle();
   try {
     // The user gets one chance to point the settings at the file.
     for (bool asked = false;; asked = true) {
-      const std::string path = App_Settings().Orvex_Location;
+      const std::string path = session.settings().Orvex_Location;
       if (file_exists(path)) {
         jet::dao::OpenOptions options;
         options.connect = std::string(";pwd=") + kOrvexPassword;
-        products_handle().reset();
-        products_handle() = jet::dao::Database::open(path, options);
+        handle.reset();
+        handle = jet::dao::Database::open(path, options);
         return true;
       }
       if (asked) break;
-      ui.message_box(std::string("Unable to locate the ") + "Tallimo" + "files." + "\r\n\r\n" +
+      message(ui, std::string("Unable to locate the ") + "Tallimo" + "files." + "\r\n\r\n" +
                      "Please locate it for me.");
       ui.show_preferences();
-      Save_Settings();
+      Save_Settings(session);
     }
-    ui.message_box("Program is incorrectly configured. Please contact technical support for help.");
-    ui.unload_main_window();
+    message(ui, "Program is incorrectly configured. Please contact technical support for help.");
+    session.end_program();
   } catch (const std::exception& e) {
-    products_handle().reset();
-    Error_Routine(e.what(), "Open_Orvex_DataBase");
+    handle.reset();
+    Error_Routine(session, e.what(), "Open_Orvex_DataBase");
   }
   return false;
 }
 
-void Close_Orvex_DataBase() {
-  if (products_handle()) products_handle()->close();
-  products_handle().reset();
+void Close_Orvex_DataBase(Session& session) {
+  std::unique_ptr<jet::dao::Database>& handle = session.products_handle();
+  if (handle) handle->close();
+  handle.reset();
 }
 
 }  // namespace tallimo

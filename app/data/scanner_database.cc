@@ -1,20 +1,14 @@
-#include "data/scanner_database.h"
+#include "app/data/scanner_database.h"
 
 #include <filesystem>
 
-#include "application_folder.h"
-#include "error_log.h"
+#include "app/error_log.h"
+#include "app/session.h"
 #include "jet/dao.h"
 #include "jet/error.h"
-#include "user_interface.h"
 
 namespace tallimo {
 namespace {
-
-std::unique_ptr<jet::dao::Database>& scanner_handle() {
-  static std::unique_ptr<jet::dao::Database> handle;
-  return handle;
-}
 
 // A normal file of that name exists (a directory of that name does not count).
 bool file_exists(const std::string& path) {
@@ -39,21 +33,23 @@ std::string compare_table_sql() {
          "[List_Price] currency " + ")";
 }
 
-std::string Scanner_Database_Path() { return Application_Folder() + kScannerDatabaseName; }
+std::string Scanner_Database_Path(const Session& session) {
+  return session.application_folder() + kScannerDatabaseName;
+}
 
-jet::dao::Database* Scanner_Database() { return scanner_handle().get(); }
+jet::dao::Database* Scanner_Database(const Session& session) { return session.scanner_database(); }
 
-void Create_Scanner_Database(const std::string& path) {
+void Create_Scanner_Database(Session& session, const std::string& path) {
   try {
-    scanner_handle().reset();
-    scanner_handle() = jet::dao::Database::create(path, jet::dao::kLangGeneral, jet::dao::kVersion40);
+    session.scanner_handle().reset();
+    session.scanner_handle() = jet::dao::Database::create(path, jet::dao::kLangGeneral, jet::dao::kVersion40);
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Create_Scanner_Database");
+    Error_Routine(session, e.what(), "Create_Scanner_Database");
   }
 }
 
-void Create_Scanner_Tables() {
-  jet::dao::Database* db = Scanner_Database();
+void Create_Scanner_Tables(Session& session) {
+  jet::dao::Database* db = session.scanner_database();
   if (db == nullptr) {
     throw jet::Error(jet::ErrorCategory::kInvalidArgument,
                      "the scanner database is not open, so its tables cannot be created");
@@ -72,43 +68,45 @@ void Add_Item_Order_Column(const std::string& path) {
   db->close();
 }
 
-bool Open_Scanner_Data_File() {
+bool Open_Scanner_Data_File(Session& session) {
+  std::unique_ptr<jet::dao::Database>& handle = session.scanner_handle();
   try {
-    const std::string path = Scanner_Database_Path();
-    scanner_handle().reset();
+    const std::string path = Scanner_Database_Path(session);
+    handle.reset();
     if (file_exists(path)) {
       Add_Item_Order_Column(path);
     } else {
-      Create_Scanner_Database(path);
-      if (Scanner_Database() == nullptr) return false;  // reported already
-      Create_Scanner_Tables();
-      scanner_handle()->close();
-      scanner_handle().reset();
+      Create_Scanner_Database(session, path);
+      if (handle == nullptr) return false;  // reported already
+      Create_Scanner_Tables(session);
+      handle->close();
+      handle.reset();
     }
-    scanner_handle() = jet::dao::Database::open(path);
+    handle = jet::dao::Database::open(path);
   } catch (const std::exception& e) {
-    scanner_handle().reset();
-    Error_Routine(e.what(), "Open_Scanner_Data_File");
+    handle.reset();
+    Error_Routine(session, e.what(), "Open_Scanner_Data_File");
   }
-  return Scanner_Database() != nullptr;
+  return handle != nullptr;
 }
 
-void Close_Scanner_Data_File() {
-  if (scanner_handle()) scanner_handle()->close();
-  scanner_handle().reset();
+void Close_Scanner_Data_File(Session& session) {
+  std::unique_ptr<jet::dao::Database>& handle = session.scanner_handle();
+  if (handle) handle->close();
+  handle.reset();
 }
 
-void Update_Comparision_Menu() {
+void Update_Comparision_Menu(Session& session) {
   try {
     jet::dao::OpenOptions options;
     options.read_only = true;
-    auto db = jet::dao::Database::open(Scanner_Database_Path(), options);
+    auto db = jet::dao::Database::open(Scanner_Database_Path(session), options);
     auto table = db->open_recordset("Compare");
-    App_UI().set_comparison_menu_enabled(!table->bof());
+    session.ui().set_comparison_menu_enabled(!table->bof());
     table->close();
     db->close();
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Update_Comparision_Menu");
+    Error_Routine(session, e.what(), "Update_Comparision_Menu");
   }
 }
 

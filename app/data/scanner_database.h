@@ -12,27 +12,29 @@ class Database;
 
 namespace tallimo {
 
+class Session;
+
 inline constexpr const char* kScannerDatabaseName = "POS_Scanner.MDB";
 
 // The table definitions, exactly as the program executes them.
 std::string scanner_data_table_sql();
 std::string compare_table_sql();
 
-// Application_Folder() + "POS_Scanner.MDB".
-std::string Scanner_Database_Path();
+// The session's application folder + "POS_Scanner.MDB".
+std::string Scanner_Database_Path(const Session& session);
 
-// The application-wide scanner database handle: the open database, or null
-// while it is closed.
-jet::dao::Database* Scanner_Database();
+// The session's scanner database handle: the open database, or null while it
+// is closed.
+jet::dao::Database* Scanner_Database(const Session& session);
 
 // Creates an empty Jet 4 file at `path` (English locale, code page 1252) and
 // holds it open as the scanner database handle. Errors are reported through
 // Error_Routine as "Create_Scanner_Database"; the handle then stays empty.
-void Create_Scanner_Database(const std::string& path);
+void Create_Scanner_Database(Session& session, const std::string& path);
 
 // Executes the two table definitions, Scanner_Data first, on the open
 // scanner database handle. Throws jet::Error (no handler of its own).
-void Create_Scanner_Tables();
+void Create_Scanner_Tables(Session& session);
 
 // Opens the file at `path`, adds the column Item_Order to Scanner_Data
 // (ignoring the failure of that one statement: the column exists already)
@@ -43,14 +45,14 @@ void Add_Item_Order_Column(const std::string& path);
 // both tables, or adding Item_Order to an older file), then holds it open.
 // Errors are reported through Error_Routine as "Open_Scanner_Data_File".
 // Returns whether the handle is open afterwards.
-bool Open_Scanner_Data_File();
+bool Open_Scanner_Data_File(Session& session);
 
 // Closes the scanner database handle (the program's end; tests).
-void Close_Scanner_Data_File();
+void Close_Scanner_Data_File(Session& session);
 
 // Enables the "&Comparison" menu item exactly when Compare holds a row. Opens
 // the scanner database file a second time (read-only) for it; errors are
 // reported as "Update_Comparision_Menu".
-void Update_Comparision_Menu();
+void Update_Comparision_Menu(Session& session);
 
 }  // namespace tallimo

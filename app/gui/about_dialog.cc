@@ -1,4 +1,4 @@
-#include "gui/about_dialog.h"
+#include "app/gui/about_dialog.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -10,7 +10,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "gui/logo.h"
+#include "app/gui/logo.h"
 
 #ifndef TALLIMO_VERSION_MAJOR
 #error "the build passes the program's version (TALLIMO_VERSION_MAJOR/MINOR/PATCH)"

@@ -8,12 +8,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-#include "data/products_database.h"
-#include "data/scanner_database.h"
-#include "gui/main_window.h"
-#include "gui/scan_grid.h"
-#include "posting/posting.h"
-#include "settings.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
+#include "app/gui/main_window.h"
+#include "app/gui/scan_grid.h"
+#include "app/posting/posting.h"
+#include "app/settings.h"
 
 namespace tallimo::gui {
 namespace {
@@ -22,19 +22,21 @@ std::string caption_of(const QPushButton* button) { return button->text().toStdS
 
 }  // namespace
 
-int Frm_Main::Find_Command_Button(const std::string& caption) {
-  for (int i = 0; i < static_cast<int>(Command_Center_.size()); ++i) {
-    if (caption_of(Command_Center_[i]) == caption) return i;
-  }
-  message_box("Programming Error", MessageButtons::kOk, MessageIcon::kNone, "Tallimo");
-  return -1;
+std::string Frm_Main::command_button_caption(int index) const {
+  return index >= 0 && index < kCommandButtonCount ? caption_of(Command_Center_[index]) : std::string();
 }
 
 void Frm_Main::Click_Command_Button(const std::string& caption) {
-  const int index = Find_Command_Button(caption);
-  // After "Programming Error" the command is dropped rather than handed to
-  // the first button (which would start a synchronisation nobody asked for).
-  if (index >= 0) Command_Center_Click(index);
+  bool known = false;
+  for (int i = 0; i < kCommandButtonCount; ++i) known = known || command_button_caption(i) == caption;
+  // An unknown caption shows "Programming Error" and the command is dropped
+  // rather than handed to the first button (which would start a
+  // synchronisation nobody asked for).
+  if (!known) {
+    message(*this, "Programming Error");
+    return;
+  }
+  Command_Center_Click(Find_Command_Button(*this, caption));
 }
 
 bool Frm_Main::command_button_enabled(int index) const {
@@ -57,10 +59,10 @@ void Frm_Main::Command_Center_Click(int index) {
   if (caption == "&Advanced") {
     screen_switch(index);
   } else if (caption == "E&xit") {
-    unload_main_window();
+    session_.end_program();
     return;
   } else if (caption == "&Abort") {
-    abort_ = true;
+    session_.set_abort(true);
     Display_Status_Message("Aborting...");
   } else if (caption == "&Process/Post") {
     Enable_Controls(false);
@@ -92,12 +94,10 @@ void Frm_Main::Command_Center_Click(int index) {
 
 void Frm_Main::Enable_Controls(bool enabled) {
   if (!enabled) {
-    const int exit_button = Find_Command_Button("E&xit");
-    if (exit_button >= 0) Command_Center_[exit_button]->setText("&Abort");
-    abort_ = false;
+    Command_Center_[Find_Command_Button(*this, "E&xit")]->setText("&Abort");
+    session_.set_abort(false);
   } else {
-    const int abort_button = Find_Command_Button("&Abort");
-    if (abort_button >= 0) Command_Center_[abort_button]->setText("E&xit");
+    Command_Center_[Find_Command_Button(*this, "&Abort")]->setText("E&xit");
   }
   busy_ = !enabled;
   Mnu_Synchronize_->setEnabled(enabled);
@@ -111,11 +111,11 @@ void Frm_Main::Enable_Controls(bool enabled) {
   // While a command runs the grid shows rows but takes no edits: the run
   // may be posting or deleting the very row an edit would write.
   grid_model_->set_read_only(!enabled);
-  if (enabled) Update_Process_Post_Button();
+  if (enabled) Update_Process_Post_Button(session_);
 }
 
 void Frm_Main::update_inventory_button_for_scanner(bool enabled) {
-  const std::string& kind = App_Settings().Scanner;
+  const std::string& kind = session_.settings().Scanner;
   if (kind == kScannerOrvexR50) {
     Command_Center_[5]->setEnabled(enabled);
   } else if (kind == kScannerPalm) {
@@ -145,11 +145,11 @@ void Frm_Main::screen_switch(int index) {
 
 void Frm_Main::not_available(const std::string& what) {
   Display_Status_Message(what + kNotAvailableYet);
-  message_box(what + kNotAvailableYet, MessageButtons::kOk, MessageIcon::kNone, "Tallimo");
+  message(*this, what + kNotAvailableYet);
 }
 
 void Frm_Main::Scanner_Type_Dispatch(bool full_sync) {
-  const std::string& kind = App_Settings().Scanner;
+  const std::string& kind = session_.settings().Scanner;
   const std::string what = full_sync ? "Synchronizing" : "Reading";
   if (kind == kScannerOrvexR50) {
     not_available(what + " the " + kScannerOrvexR50);
@@ -165,37 +165,38 @@ void Frm_Main::run_read_scanner() { Scanner_Type_Dispatch(false); }
 void Frm_Main::run_update_inventory() { not_available("Uploading the inventory to the scanner"); }
 
 void Frm_Main::run_process_post() {
-  Process_Post();
+  Process_Post(session_);
   grid_commit_pending_edit();
 }
 
 // ---- posting controls ----
 
-int Frm_Main::process_item_value(int kind) const {
-  if (kind < 0 || kind > 5) return 0;
-  switch (Chk_Process_Items_[kind]->checkState()) {
-    case Qt::Checked: return 1;
-    case Qt::PartiallyChecked: return 2;
-    default: return 0;
+namespace {
+CheckState state_of(const QCheckBox* box) {
+  switch (box->checkState()) {
+    case Qt::Checked: return CheckState::kChecked;
+    case Qt::PartiallyChecked: return CheckState::kGreyed;
+    default: return CheckState::kUnchecked;
   }
 }
+}  // namespace
 
-void Frm_Main::set_process_item_value(int kind, int value) {
-  if (kind < 0 || kind > 5) return;
-  Chk_Process_Items_[kind]->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+CheckState Frm_Main::process_item_state(int kind) const {
+  return kind >= 0 && kind < kKindCount ? state_of(Chk_Process_Items_[kind]) : CheckState::kUnchecked;
+}
+
+void Frm_Main::set_process_item_state(int kind, CheckState state) {
+  if (kind < 0 || kind >= kKindCount) return;
+  Chk_Process_Items_[kind]->setCheckState(state == CheckState::kChecked  ? Qt::Checked
+                                          : state == CheckState::kGreyed ? Qt::PartiallyChecked
+                                                                         : Qt::Unchecked);
 }
 
 void Frm_Main::set_process_item_enabled(int kind, bool enabled) {
-  if (kind >= 0 && kind <= 5) Chk_Process_Items_[kind]->setEnabled(enabled);
+  if (kind >= 0 && kind < kKindCount) Chk_Process_Items_[kind]->setEnabled(enabled);
 }
 
-int Frm_Main::process_items_all_value() const {
-  switch (Chk_Process_Items_All_->checkState()) {
-    case Qt::Checked: return 1;
-    case Qt::PartiallyChecked: return 2;
-    default: return 0;
-  }
-}
+CheckState Frm_Main::process_items_all_state() const { return state_of(Chk_Process_Items_All_); }
 
 bool Frm_Main::comparison_menu_enabled() const { return Mnu_Comparison_->isEnabled(); }
 void Frm_Main::set_comparison_menu_enabled(bool enabled) { Mnu_Comparison_->setEnabled(enabled); }

@@ -1,4 +1,4 @@
-#include "gui/logo.h"
+#include "app/gui/logo.h"
 
 #include <QGuiApplication>
 #include <QPainter>

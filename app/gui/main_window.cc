@@ -25,15 +25,14 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "application_folder.h"
-#include "data/scanner_database.h"
-#include "posting/posting.h"
-#include "gui/about_dialog.h"
-#include "gui/logo.h"
-#include "gui/preferences_dialog.h"
-#include "gui/scan_grid.h"
-#include "gui/twips.h"
-#include "settings.h"
+#include "app/data/scanner_database.h"
+#include "app/posting/posting.h"
+#include "app/gui/about_dialog.h"
+#include "app/gui/logo.h"
+#include "app/gui/preferences_dialog.h"
+#include "app/gui/scan_grid.h"
+#include "app/gui/twips.h"
+#include "app/settings.h"
 
 namespace tallimo::gui {
 namespace {
@@ -47,7 +46,9 @@ QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-Frm_Main::Frm_Main(QWidget* parent) : QMainWindow(parent) {
+Frm_Main::Frm_Main(Session& session, QWidget* parent)
+    : QMainWindow(parent), session_(session), previous_ui_(session.ui()) {
+  session_.set_ui(*this);
   setObjectName("Frm_Main");
   setWindowTitle("Tallimo");
   setWindowIcon(tallimo_icon());
@@ -83,7 +84,7 @@ Frm_Main::Frm_Main(QWidget* parent) : QMainWindow(parent) {
 }
 
 Frm_Main::~Frm_Main() {
-  if (&App_UI() == this) set_app_ui(nullptr);
+  if (&session_.ui() == this) session_.set_ui(previous_ui_);
 }
 
 void Frm_Main::build_standard_screen(QWidget* parent) {
@@ -176,10 +177,11 @@ void Frm_Main::build_advanced_screen(QWidget* parent) {
     auto* box = new QCheckBox(kFileTypeLabels[kind], Frame3);
     box->setObjectName(QString("Chk_Process_Items_%1").arg(kind));
     process->addWidget(box, (kind + 1) % 4, (kind + 1) / 4);
-    connect(box, &QCheckBox::clicked, this, [kind] { Chk_Process_Items_Click(static_cast<int16_t>(kind)); });
+    connect(box, &QCheckBox::clicked, this,
+            [this, kind] { Chk_Process_Items_Click(session_, static_cast<int16_t>(kind)); });
     Chk_Process_Items_[kind] = box;
   }
-  connect(Chk_Process_Items_All_, &QCheckBox::clicked, this, [] { Chk_Process_Items_All_Click(); });
+  connect(Chk_Process_Items_All_, &QCheckBox::clicked, this, [this] { Chk_Process_Items_All_Click(session_); });
   row->addWidget(Frame3, 1);
 
   auto* Frame2 = new QGroupBox("Filter List:", parent);
@@ -242,7 +244,7 @@ void Frm_Main::build_menus() {
   Hide_ = named(File_->addAction("&Hide"), "Hide");
   connect(Hide_, &QAction::triggered, this, &Frm_Main::Hide_Click);
   Exit_ = named(File_->addAction("E&xit"), "Exit");
-  connect(Exit_, &QAction::triggered, this, &Frm_Main::unload_main_window);
+  connect(Exit_, &QAction::triggered, this, [this] { session_.end_program(); });
 
   Reports_ = menuBar()->addMenu("&Reports");
   Reports_->setObjectName("Reports");
@@ -286,7 +288,7 @@ void Frm_Main::build_tray() {
   connect(mPopRestore_, &QAction::triggered, this, &Frm_Main::mPopRestore_Click);
   mPopExit_ = mPopupSys_->addAction("&Exit");
   mPopExit_->setObjectName("mPopExit");
-  connect(mPopExit_, &QAction::triggered, this, &Frm_Main::unload_main_window);
+  connect(mPopExit_, &QAction::triggered, this, [this] { session_.end_program(); });
   tray_ = new QSystemTrayIcon(tallimo_icon(), this);
   tray_->setToolTip("Tallimo");
   tray_->setContextMenu(mPopupSys_);
@@ -311,16 +313,16 @@ void Frm_Main::apply_window_size() {
 }
 
 void Frm_Main::Form_Load() {
-  set_app_ui(this);
-  Load_Settings();
+  session_.set_ui(*this);
+  Load_Settings(session_);
   if (QSystemTrayIcon::isSystemTrayAvailable()) tray_->show();
-  Open_Scanner_Data_File();
+  Open_Scanner_Data_File(session_);
   Chk_Search_Verify_->setChecked(true);
   Chk_Search_Verify_Click();
   Chk_Process_Items_All_->setChecked(true);
-  Chk_Process_Items_All_Click();
-  if (App_Settings().Auto_Min) Timer1_->start();
-  Update_Comparision_Menu();
+  Chk_Process_Items_All_Click(session_);
+  if (session_.settings().Auto_Min) Timer1_->start();
+  Update_Comparision_Menu(session_);
 }
 
 void Frm_Main::changeEvent(QEvent* event) {
@@ -430,17 +432,14 @@ void Frm_Main::tray_activated(QSystemTrayIcon::ActivationReason reason) {
 
 // ---- closing ----
 
-void Frm_Main::unload_main_window() {
-  UserInterface::unload_main_window();
-  close();
-}
+void Frm_Main::unload_main_window() { close(); }
 
 void Frm_Main::closeEvent(QCloseEvent* event) {
   if (busy_) {
     // A command is running: stop it at its next record and close once it
     // has unwound, so that nothing it was writing is cut in half.
     close_requested_ = true;
-    abort_ = true;
+    session_.set_abort(true);
     Display_Status_Message("Aborting...");
     event->ignore();
     return;
@@ -449,7 +448,7 @@ void Frm_Main::closeEvent(QCloseEvent* event) {
   Timer1_->stop();
   tray_->hide();
   grid_model_->close_source();
-  Close_Scanner_Data_File();
+  Close_Scanner_Data_File(session_);
   event->accept();
   QCoreApplication::quit();
 }
@@ -457,13 +456,13 @@ void Frm_Main::closeEvent(QCloseEvent* event) {
 // ---- dialogs ----
 
 void Frm_Main::show_preferences() {
-  Frm_Preferences dialog(App_Settings(), this);
+  Frm_Preferences dialog(session_.settings(), this);
   dialog.exec();
 }
 
 void Frm_Main::Preferences_Click() {
   show_preferences();
-  Save_Settings();
+  Save_Settings(session_);
 }
 
 void Frm_Main::About_Click() {
@@ -472,7 +471,7 @@ void Frm_Main::About_Click() {
 }
 
 void Frm_Main::UsersManual_Click() {
-  const QString manual = qs(Application_Folder()) + "Tallimo Manual/Tallimo Manual.pdf";
+  const QString manual = qs(session_.application_folder()) + "Tallimo Manual/Tallimo Manual.pdf";
   if (!QFileInfo::exists(manual)) {
     message_box("The manual was not found at " + manual.toStdString() + ".", MessageButtons::kOk,
                 MessageIcon::kNone, "Tallimo");

@@ -12,7 +12,8 @@
 #include <array>
 #include <string>
 
-#include "user_interface.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 class QAction;
 class QCheckBox;
@@ -36,8 +37,12 @@ class Frm_Main : public QMainWindow, public UserInterface {
   Q_OBJECT
 
  public:
-  explicit Frm_Main(QWidget* parent = nullptr);
+  // Becomes the session's user interface; the one it had before is given
+  // back when the window is destroyed.
+  explicit Frm_Main(Session& session, QWidget* parent = nullptr);
   ~Frm_Main() override;
+
+  Session& session() const { return session_; }
 
   // The load handler: opens the scanner database, fills the grid, ticks the
   // kind boxes, starts the auto-minimise timer and sets the comparison menu.
@@ -49,15 +54,13 @@ class Frm_Main : public QMainWindow, public UserInterface {
   MessageAnswer message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                             const std::string& title) override;
   void do_events() override;
-  bool abort_requested() const override { return abort_; }
-  void set_abort(bool value) override { abort_ = value; }
 
   // ---- posting controls (UserInterface) ----
-  int process_item_value(int kind) const override;
-  void set_process_item_value(int kind, int value) override;
+  CheckState process_item_state(int kind) const override;
+  void set_process_item_state(int kind, CheckState state) override;
   void set_process_item_enabled(int kind, bool enabled) override;
-  int process_items_all_value() const override;
-  int Find_Command_Button(const std::string& caption) override;
+  CheckState process_items_all_state() const override;
+  std::string command_button_caption(int index) const override;
   bool command_button_enabled(int index) const override;
   void set_command_button_enabled(int index, bool enabled) override;
   bool comparison_menu_enabled() const override;
@@ -72,6 +75,7 @@ class Frm_Main : public QMainWindow, public UserInterface {
   void Click_Command_Button(const std::string& caption);
   void Enable_Controls(bool enabled);
   bool busy() const { return busy_; }
+  bool program_ended() const { return session_.program_ended(); }
 
   // One function per command; the operations that live elsewhere are wired
   // here with one line each.
@@ -187,7 +191,8 @@ class Frm_Main : public QMainWindow, public UserInterface {
   QAction* mPopRestore_ = nullptr;
   QAction* mPopExit_ = nullptr;
 
-  bool abort_ = false;
+  Session& session_;
+  UserInterface& previous_ui_;
   bool busy_ = false;
   // A close asked for while a command runs: the run is aborted and the
   // window closes once it has stopped.

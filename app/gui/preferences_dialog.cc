@@ -1,4 +1,4 @@
-#include "gui/preferences_dialog.h"
+#include "app/gui/preferences_dialog.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <array>
 
-#include "settings.h"
+#include "app/settings.h"
 
 class QCheckBox;
 class QComboBox;

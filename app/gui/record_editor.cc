@@ -1,4 +1,4 @@
-#include "gui/record_editor.h"
+#include "app/gui/record_editor.h"
 
 #include <QEvent>
 #include <QFormLayout>
@@ -10,9 +10,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "error_log.h"
+#include "app/data/scanner_database.h"
+#include "app/error_log.h"
 #include "jet/dao.h"
-#include "null_conversions.h"
+#include "app/null_conversions.h"
 
 namespace tallimo::gui {
 
@@ -23,7 +24,7 @@ void Select_All_Text(QLineEdit* box) {
   box->cursorBackward(true, length);
 }
 
-Frm_Editor::Frm_Editor(jet::dao::Database* database, QWidget* parent) : QDialog(parent), database_(database) {
+Frm_Editor::Frm_Editor(Session& session, QWidget* parent) : QDialog(parent), session_(session) {
   setObjectName("Frm_Editor");
   setWindowTitle("Edit Record");
   auto* column = new QVBoxLayout(this);
@@ -70,8 +71,9 @@ void Frm_Editor::Form_Load() {
   loaded_ = true;
   try {
     DB_Local_Data_.reset();
-    if (database_ == nullptr || !database_->is_open()) throw std::runtime_error("the scanner database is not open");
-    DB_Local_Data_ = database_->open_recordset(row_statement(table_, id_));
+    jet::dao::Database* database = Scanner_Database(session_);
+    if (database == nullptr || !database->is_open()) throw std::runtime_error("the scanner database is not open");
+    DB_Local_Data_ = database->open_recordset(row_statement(table_, id_));
     const bool has_row = !DB_Local_Data_->eof();
     for (std::size_t i = 0; i < kEditorFields.size(); ++i) {
       txt_Fields_[i]->setText(has_row ? QString::fromStdString(Null_To_Text(DB_Local_Data_->field(kEditorFields[i].column)))
@@ -81,7 +83,7 @@ void Frm_Editor::Form_Load() {
     const std::string item = has_row ? Null_To_Text(DB_Local_Data_->field("Item_Number")) : std::string();
     setWindowTitle(QString::fromStdString("Item Number = " + item));
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Form_Editor_Load");
+    Error_Routine(session_, e.what(), "Form_Editor_Load");
   }
 }
 

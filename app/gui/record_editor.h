@@ -18,6 +18,10 @@ class Database;
 class Recordset;
 }  // namespace jet::dao
 
+namespace tallimo {
+class Session;
+}
+
 namespace tallimo::gui {
 
 // The boxes' columns and labels, in their order on the form.
@@ -41,8 +45,8 @@ class Frm_Editor : public QDialog {
   Q_OBJECT
 
  public:
-  // `database` is the scanner database the row lives in (not owned).
-  explicit Frm_Editor(jet::dao::Database* database, QWidget* parent = nullptr);
+  // The row lives in the session's scanner database.
+  explicit Frm_Editor(Session& session, QWidget* parent = nullptr);
   ~Frm_Editor() override;
 
   void Set_ID(int32_t id) { id_ = id; }
@@ -68,7 +72,7 @@ class Frm_Editor : public QDialog {
   void Command_Center_Click(int index);
   bool write_back();
 
-  jet::dao::Database* database_;
+  Session& session_;
   std::unique_ptr<jet::dao::Recordset> DB_Local_Data_;
   int32_t id_ = 0;
   std::string table_ = "Scanner_Data";

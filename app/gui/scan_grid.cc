@@ -1,4 +1,4 @@
-#include "gui/scan_grid.h"
+#include "app/gui/scan_grid.h"
 
 #include <QHeaderView>
 #include <QLineEdit>
@@ -7,7 +7,7 @@
 
 #include "jet/dao.h"
 #include "jet/error.h"
-#include "null_conversions.h"
+#include "app/null_conversions.h"
 
 namespace tallimo::gui {
 namespace {

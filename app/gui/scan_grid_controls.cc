@@ -6,12 +6,12 @@
 #include <QRadioButton>
 #include <utility>
 
-#include "data/scanner_database.h"
-#include "error_log.h"
-#include "gui/main_window.h"
-#include "gui/record_editor.h"
-#include "gui/scan_grid.h"
-#include "null_conversions.h"
+#include "app/data/scanner_database.h"
+#include "app/error_log.h"
+#include "app/gui/main_window.h"
+#include "app/gui/record_editor.h"
+#include "app/gui/scan_grid.h"
+#include "app/null_conversions.h"
 
 namespace tallimo::gui {
 namespace {
@@ -44,7 +44,7 @@ void Frm_Main::Update_Grid(int index) {
   grid_commit_pending_edit();
   try {
     Set_Grid_Columns(index);
-    grid_model_->set_source(Scanner_Database(), sql);
+    grid_model_->set_source(Scanner_Database(session_), sql);
     Set_Grid_Columns(index);
     // The columns' design widths (the last one takes what is left).
     static constexpr std::pair<const char*, int> kWidths[] = {
@@ -55,7 +55,7 @@ void Frm_Main::Update_Grid(int index) {
       if (c >= 0) TDBGrid1_->setColumnWidth(c, width);
     }
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Update_Grid");
+    Error_Routine(session_, e.what(), "Update_Grid");
   }
 }
 
@@ -118,7 +118,7 @@ void Frm_Main::refresh_grid() {
     grid_model_->requery();
     Set_Grid_Columns(current_filter_);
   } catch (const std::exception& e) {
-    Error_Routine(e.what(), "Update_Grid");
+    Error_Routine(session_, e.what(), "Update_Grid");
     return;
   }
   if (current.isValid() && grid_model_->rowCount() > 0) {
@@ -139,7 +139,7 @@ void Frm_Main::TDBGrid1_DblClick() {
   }
   if (id < 1) return;
   grid_commit_pending_edit();
-  Frm_Editor editor(Scanner_Database(), this);
+  Frm_Editor editor(session_, this);
   editor.Set_ID(id);
   editor.Set_Table_Name("Scanner_Data");
   editor.exec();

@@ -1,11 +1,11 @@
-#include "gui/startup.h"
+#include "app/gui/startup.h"
 
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "application_folder.h"
+#include "app/application_folder.h"
 
 namespace tallimo::gui {
 
@@ -22,17 +22,15 @@ std::string data_folder_for(const std::string& program_folder, bool program_fold
 }
 
 std::string choose_application_folder() {
-  const char* fixed = std::getenv("TALLIMO_HOME");
-  if (fixed != nullptr && *fixed != '\0') return Application_Folder();
-  set_application_folder("");
   const std::string program = Application_Folder();
+  const char* fixed = std::getenv("TALLIMO_HOME");
+  if (fixed != nullptr && *fixed != '\0') return program;
   const bool writable = ::access(program.c_str(), W_OK) == 0;
   const char* xdg = std::getenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
   const std::string folder = data_folder_for(program, writable, xdg ? xdg : "", home ? home : "");
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
-  set_application_folder(folder);
   return folder;
 }
 

@@ -13,8 +13,8 @@ namespace tallimo::gui {
 std::string data_folder_for(const std::string& program_folder, bool program_folder_writable,
                             const std::string& xdg_data_home, const std::string& home);
 
-// Points the application folder at the data folder for this machine (unless
-// TALLIMO_HOME names one) and creates it. Returns the folder.
+// The application folder for this machine: the one TALLIMO_HOME names, else
+// data_folder_for() the program's folder, created when missing.
 std::string choose_application_folder();
 
 }  // namespace tallimo::gui

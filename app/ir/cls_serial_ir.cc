@@ -1,4 +1,4 @@
-#include "ir/cls_serial_ir.h"
+#include "app/ir/cls_serial_ir.h"
 
 #include <cctype>
 #include <charconv>
@@ -8,11 +8,10 @@
 #include <limits>
 #include <thread>
 
-#include "ir/corvia_library.h"
+#include "app/ir/corvia_library.h"
+#include "app/session.h"
 
 namespace tallimo {
-
-ScannerRecord Scanner_Record;
 
 namespace ir {
 namespace {
@@ -111,10 +110,10 @@ std::string Strip_Reply(const std::string& reply) {
 using ir::Format_Number;
 using ir::Format_Text;
 
-cls_Serial_IR::cls_Serial_IR(UserInterface& ui) : ui_(ui) {}
+cls_Serial_IR::cls_Serial_IR(Session& session) : session_(session) {}
 
 std::string cls_Serial_IR::Build_Frame(char code) const {
-  const ScannerRecord& record = Scanner_Record;
+  const ScannerRecord& record = session_.scanner_record();
   auto number = [](int value) { return std::to_string(value); };
   bool ok = true;
   auto field = [&](double value) {
@@ -166,7 +165,7 @@ std::string cls_Serial_IR::Build_Frame(char code) const {
 
 void cls_Serial_IR::Send_Frame(const std::string& frame) {
   ir::corvia_library().WriteIrCom(frame.data(), static_cast<int>(frame.size()));
-  ui_.do_events();
+  session_.ui().do_events();
 }
 
 std::string cls_Serial_IR::Read_Reply() {
@@ -180,7 +179,7 @@ bool cls_Serial_IR::Resync_Scanner() {
   for (int i = 0; i < ir::kResyncTries; ++i) {
     Send_Frame(kResync);
     if (Read_Reply().find("True") != std::string::npos) return true;
-    if (ui_.abort_requested()) return false;
+    if (session_.abort_requested()) return false;
   }
   return false;
 }
@@ -199,7 +198,7 @@ bool cls_Serial_IR::take_reply(char code, const std::string& reply) {
       std::string upper = text;
       for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
       if (upper.find("FALSE") != std::string::npos) return false;
-      ScannerRecord record = Scanner_Record;
+      ScannerRecord record = session_.scanner_record();
       auto number = [&](int index, double* out) { return ir::parse_number(ir::Get_Field(text, index), out); };
       if (record.Record_Mode == 0) {
         record.Item_Number = ir::Get_Field(text, 0);
@@ -217,7 +216,7 @@ bool cls_Serial_IR::take_reply(char code, const std::string& reply) {
         record.Location = ir::Get_Field(text, 6);
         if (!number(7, &record.List_Price)) return false;
       }
-      Scanner_Record = record;
+      session_.scanner_record() = record;
       return true;
     }
     case '3': {
@@ -242,16 +241,16 @@ bool cls_Serial_IR::Send_Command(char code) {
       auto sent = std::chrono::steady_clock::now();
       while (std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count() <=
                  ir::kRecordDelaySeconds &&
-             !ui_.abort_requested()) {
-        ui_.do_events();
+             !session_.abort_requested()) {
+        session_.ui().do_events();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
     }
     if (take_reply(code, Read_Reply())) return true;
-    if (ui_.abort_requested()) return false;
+    if (session_.abort_requested()) return false;
     Resync_Scanner();
     ++attempts;
-    ui_.do_events();
+    session_.ui().do_events();
     if (attempts >= ir::kAttempts) return false;
   }
 }

@@ -31,16 +31,18 @@
 #include <cstdint>
 #include <string>
 
-#include "ir/scanner_record.h"
-#include "user_interface.h"
+#include "app/ir/scanner_record.h"
 
 namespace tallimo {
 
+class Session;
+
 class cls_Serial_IR {
  public:
-  // `ui` gives the abort flag and lets pending events run during exchanges; it must
-  // outlive the instance.
-  explicit cls_Serial_IR(UserInterface& ui);
+  // `session` gives the Scanner_Record the class reads into and writes from, the
+  // abort flag, and the user interface that lets pending events run during
+  // exchanges; it must outlive the instance.
+  explicit cls_Serial_IR(Session& session);
 
   // Scanner file addressed by the next commands: 0..5 the transaction kinds' scans
   // (5 also the uploaded product list), 6 the product list's index.
@@ -91,7 +93,7 @@ class cls_Serial_IR {
   bool Resync_Scanner();
   bool take_reply(char code, const std::string& reply);
 
-  UserInterface& ui_;
+  Session& session_;
   int16_t file_name_index_ = 0;
   int16_t database_index_ = 0;
   int16_t record_count_ = 0;

@@ -1,4 +1,4 @@
-#include "ir/corvia_library.h"
+#include "app/ir/corvia_library.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>

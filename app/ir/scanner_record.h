@@ -21,7 +21,6 @@ struct ScannerRecord {
   double List_Price = 0;
 };
 
-// Program-wide, as the runs and the link class share it. Single-threaded use only.
-extern ScannerRecord Scanner_Record;
+// The one instance of a running program is the Session's (Session::scanner_record()).
 
 }  // namespace tallimo

@@ -13,9 +13,9 @@
 
 #include "jet/dao.h"
 #include "jet/error.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
-#include "posting/posting_internal.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_internal.h"
 
 namespace tallimo {
 
@@ -70,15 +70,15 @@ double packages_for(double shortfall, double per_package, const std::string& cod
 // writes of the products further up to `plan`, and gives the number of
 // `code`'s packages produced (0 when none). Ends at a product without a
 // usable bulk product, and at a bulk product already in `chain` (a loop).
-double Break_Down_Bulk_Level(const std::string& code, double missing, std::set<std::string>& chain, Plan& plan) {
-  auto product = find_product(code);
+double Break_Down_Bulk_Level(Session& session, const std::string& code, double missing, std::set<std::string>& chain, Plan& plan) {
+  auto product = find_product(session, code);
   if (product->eof()) return 0;
   const std::string upper = raw_text(product->field("Bulk Product Code"));
   if (upper.empty() || chain.count(code_key(upper)) != 0) return 0;
   if (jet::is_null(product->field("Bulk Brkdwn Qty"))) return 0;
   const double per_package = number_of(*product, "Bulk Brkdwn Qty", code);
   product->close();
-  auto upper_product = find_product(upper);
+  auto upper_product = find_product(session, upper);
   if (upper_product->eof()) return 0;
   if (!(per_package > 0)) return 0;
   if (jet::is_null(upper_product->field("Inventory Qty"))) return 0;
@@ -89,7 +89,7 @@ double Break_Down_Bulk_Level(const std::string& code, double missing, std::set<s
   const double needed = packages_for(shortfall, per_package, code);
   chain.insert(code_key(upper));
   if (stock - needed < 0) {
-    const double produced = Break_Down_Bulk_Level(upper, stock - needed, chain, plan);
+    const double produced = Break_Down_Bulk_Level(session, upper, stock - needed, chain, plan);
     if (produced > 0) stock += produced;
   }
   if (stock <= 0) return 0;
@@ -101,15 +101,15 @@ double Break_Down_Bulk_Level(const std::string& code, double missing, std::set<s
   return stock * per_package;
 }
 
-void write_stock(const StockWrite& w) {
-  auto product = find_product(w.code);
+void write_stock(Session& session, const StockWrite& w) {
+  auto product = find_product(session, w.code);
   if (product->eof()) {
     throw jet::Error(jet::ErrorCategory::kNotFound, "bulk breakdown: product \"" + w.code + "\" vanished");
   }
   product->edit();
   product->set_field("Inventory Qty", jet::Value(w.stock));
   product->update();
-  note_write();
+  note_write(session);
   product->close();
 }
 
@@ -150,18 +150,18 @@ double Nearest_Multiple(const jet::Value& value, double step, bool up) {
   return (whole + f) * step;
 }
 
-void Break_Down_Bulk(const std::string& code, double& shortfall) {
+void Break_Down_Bulk(Session& session, const std::string& code, double& shortfall) {
   const double s = std::fabs(shortfall);
   shortfall = s;
   Plan plan;
   {
-    auto item = find_product(code);
+    auto item = find_product(session, code);
     if (item->eof()) {
       throw jet::Error(jet::ErrorCategory::kNotFound, "bulk breakdown: no product \"" + code + "\" in PRODUCT1");
     }
     const std::string bulk_code = raw_text(item->field("Bulk Product Code"));
     std::unique_ptr<jet::dao::Recordset> bulk;
-    if (!bulk_code.empty() && code_key(bulk_code) != code_key(code)) bulk = find_product(bulk_code);
+    if (!bulk_code.empty() && code_key(bulk_code) != code_key(code)) bulk = find_product(session, bulk_code);
     if (!bulk || bulk->eof()) {
       // No bulk product, or one that names no product (or the item itself):
       // a plain subtraction, so the scanned quantity is never lost.
@@ -174,7 +174,7 @@ void Break_Down_Bulk(const std::string& code, double& shortfall) {
       const double needed = packages_for(s, per_package, code);
       if (stock - needed < 0) {
         std::set<std::string> chain{code_key(code), code_key(bulk_code)};
-        const double produced = Break_Down_Bulk_Level(bulk_code, stock - needed, chain, plan);
+        const double produced = Break_Down_Bulk_Level(session, bulk_code, stock - needed, chain, plan);
         if (produced > 0) stock += produced;
       }
       if (needed >= 0 && stock - needed > 0) {
@@ -186,7 +186,7 @@ void Break_Down_Bulk(const std::string& code, double& shortfall) {
       }
     }
   }
-  for (const StockWrite& w : plan) write_stock(w);
+  for (const StockWrite& w : plan) write_stock(session, w);
 }
 
 }  // namespace tallimo

@@ -1,9 +1,9 @@
 // "Compare Inventory" records: the counted quantity is set beside the
 // recorded one in the scanner database's table Compare, one row per item.
 #include "jet/dao.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
-#include "posting/posting_internal.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_internal.h"
 
 namespace tallimo {
 
@@ -16,7 +16,7 @@ jet::Currency plus(jet::Currency a, jet::Currency b) { return jet::Currency{a.te
 // Adds the record's count to the item's row when the run has one already;
 // gives the recordset on Compare for the item, standing on a new row to be
 // filled when it had none (nullptr once merged).
-std::unique_ptr<jet::dao::Recordset> merge_or_start(jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
+std::unique_ptr<jet::dao::Recordset> merge_or_start(Session& session, jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
   auto rs = scanner.open_recordset(std::string("Select * ") + kCrLf + "From Compare" + kCrLf +
                                    "Where  Item_Number  = " + quoted_literal(raw_text(scanned.field("Item_Number"))));
   if (!rs->eof()) {
@@ -24,7 +24,7 @@ std::unique_ptr<jet::dao::Recordset> merge_or_start(jet::dao::Database& scanner,
     rs->set_field("Scanner_Qty",
                   jet::Value(plus(Null_To_Currency(scanned.field("Qty")), Null_To_Currency(rs->field("Scanner_Qty")))));
     rs->update();
-    note_write();
+    note_write(session);
     rs->close();
     return nullptr;
   }
@@ -32,17 +32,17 @@ std::unique_ptr<jet::dao::Recordset> merge_or_start(jet::dao::Database& scanner,
   return rs;
 }
 
-void save_new_row(jet::dao::Recordset& rs) {
+void save_new_row(Session& session, jet::dao::Recordset& rs) {
   rs.update();
-  note_write();
+  note_write(session);
   rs.close();
 }
 
 }  // namespace
 
-bool Post_Compare_Records(jet::dao::Database& scanner, jet::dao::Recordset& scanned, jet::dao::Recordset& product) {
+bool Post_Compare_Records(Session& session, jet::dao::Database& scanner, jet::dao::Recordset& scanned, jet::dao::Recordset& product) {
   try {
-    auto rs = merge_or_start(scanner, scanned);
+    auto rs = merge_or_start(session, scanner, scanned);
     if (rs) {
       rs->set_field("Scanner_Qty", jet::Value(Null_To_Currency(scanned.field("Qty"))));
       rs->set_field("Orvex_Qty", jet::Value(Null_To_Currency(product.field("Inventory Qty"))));
@@ -53,18 +53,18 @@ bool Post_Compare_Records(jet::dao::Database& scanner, jet::dao::Recordset& scan
       rs->set_field("Current_Cost", jet::Value(Null_To_Currency(product.field("Current Cost"))));
       rs->set_field("Location", product.field("Location"));
       rs->set_field("List_Price", jet::Value(Null_To_Currency(product.field("List Price"))));
-      save_new_row(*rs);
+      save_new_row(session, *rs);
     }
     return true;
   } catch (const std::exception& e) {
-    report_error(e.what(), "Post_Compare_Records");
+    report_error(session, e.what(), "Post_Compare_Records");
   }
   return false;
 }
 
-bool Post_Compare_Records_No_Product(jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
+bool Post_Compare_Records_No_Product(Session& session, jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
   try {
-    auto rs = merge_or_start(scanner, scanned);
+    auto rs = merge_or_start(session, scanner, scanned);
     if (rs) {
       rs->set_field("Scanner_Qty", jet::Value(Null_To_Currency(scanned.field("Qty"))));
       rs->set_field("Orvex_Qty", jet::Value(jet::Currency{0}));
@@ -75,11 +75,11 @@ bool Post_Compare_Records_No_Product(jet::dao::Database& scanner, jet::dao::Reco
       rs->set_field("Current_Cost", jet::Value(Null_To_Currency(scanned.field("Current_Cost"))));
       rs->set_field("Location", scanned.field("Location"));
       rs->set_field("List_Price", jet::Value(Null_To_Currency(scanned.field("List_Price"))));
-      save_new_row(*rs);
+      save_new_row(session, *rs);
     }
     return true;
   } catch (const std::exception& e) {
-    report_error(e.what(), "Post_Compare_Records");
+    report_error(session, e.what(), "Post_Compare_Records");
   }
   return false;
 }

@@ -4,30 +4,30 @@
 #include <cstdio>
 #include <optional>
 
-#include "data/products_database.h"
-#include "error_log.h"
+#include "app/data/products_database.h"
+#include "app/error_log.h"
 #include "jet/dao.h"
 #include "jet/error.h"
-#include "null_conversions.h"
-#include "posting/posting.h"
-#include "posting/posting_internal.h"
-#include "posting/posting_run.h"
-#include "posting/posting_summary.h"
-#include "user_interface.h"
+#include "app/null_conversions.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_internal.h"
+#include "app/posting/posting_run.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo {
 namespace posting {
 
-jet::dao::Database& products() {
-  jet::dao::Database* db = Orvex_Database();
+jet::dao::Database& products(Session& session) {
+  jet::dao::Database* db = session.products_database();
   if (db == nullptr || !db->is_open()) {
     throw jet::Error(jet::ErrorCategory::kInvalidArgument, "the products database is not open");
   }
   return *db;
 }
 
-std::unique_ptr<jet::dao::Recordset> find_product(const std::string& code) {
-  return products().open_recordset(product_lookup_sql(code));
+std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::string& code) {
+  return products(session).open_recordset(product_lookup_sql(code));
 }
 
 std::string raw_text(const jet::Value& value) {
@@ -61,13 +61,13 @@ std::size_t char_count(const std::string& text) {
 
 double currency_to_double(jet::Currency amount) { return static_cast<double>(amount.ten_thousandths) / 10000.0; }
 
-void note_write() {
-  if (PostingRun* run = PostingRun::active()) run->note_write();
+void note_write(Session& session) {
+  if (PostingRun* run = session.active_run()) run->note_write();
 }
 
-void report_error(const std::string& text, const std::string& routine) {
-  ++Last_Posting_Summary().errors;
-  Error_Routine(text, routine);
+void report_error(Session& session, const std::string& text, const std::string& routine) {
+  ++session.last_posting_summary().errors;
+  Error_Routine(session, text, routine);
 }
 
 }  // namespace posting
@@ -88,15 +88,15 @@ std::string product_lookup_sql(const std::string& code) {
   return std::string("Select *") + kCrLf + "From Product1" + kCrLf + "Where [Product Code] = " + quoted_literal(code);
 }
 
-bool Test_To_See_If_Unique(const std::string& code) {
+bool Test_To_See_If_Unique(Session& session, const std::string& code) {
   try {
-    auto rs = products().open_recordset(std::string("Select * ") + kCrLf + "From PRODUCT1" + kCrLf +
+    auto rs = products(session).open_recordset(std::string("Select * ") + kCrLf + "From PRODUCT1" + kCrLf +
                                         "Where  [Product Code]  = " + quoted_literal(code));
     const bool unique = rs->eof();
     rs->close();
     return unique;
   } catch (const std::exception& e) {
-    report_error(e.what(), "Test_To_See_If_Unique");
+    report_error(session, e.what(), "Test_To_See_If_Unique");
   }
   return false;
 }
@@ -106,11 +106,11 @@ namespace {
 jet::Currency add(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths + b.ten_thousandths}; }
 jet::Currency sub(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths - b.ten_thousandths}; }
 
-void write_stock(jet::dao::Recordset& product, jet::Currency amount) {
+void write_stock(Session& session, jet::dao::Recordset& product, jet::Currency amount) {
   product.edit();
   product.set_field("Inventory Qty", jet::Value(currency_to_double(amount)));
   product.update();
-  note_write();
+  note_write(session);
 }
 
 // The fields "Add New Item" and "Edit Products" write, in their order.
@@ -138,30 +138,31 @@ void write_product_fields(jet::dao::Recordset& product, jet::dao::Recordset& sca
   }
 }
 
-void insert_product(jet::dao::Recordset& product, jet::dao::Recordset& scanned, bool add_new_item) {
+void insert_product(Session& session, jet::dao::Recordset& product, jet::dao::Recordset& scanned,
+                    bool add_new_item) {
   product.add_new();
   write_product_fields(product, scanned, add_new_item);
   product.update();
-  note_write();
+  note_write(session);
 }
 
 // Applies the rule of `kind` to the scanner record `scanned`; gives whether
 // the record was posted.
-bool apply_rule(int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
+bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& scanned) {
   const jet::Value item = scanned.field("Item_Number");
   if (jet::is_null(item)) {
     throw jet::Error(jet::ErrorCategory::kInvalidArgument,
                      "Scanner_Data record " + raw_text(scanned.field("Scanner_Data_ID")) +
                          " has no Item_Number (Null), so no product can be looked up for it");
   }
-  auto product = find_product(raw_text(item));
+  auto product = find_product(session, raw_text(item));
   const bool found = !product->eof();
   const jet::Currency qty = Null_To_Currency(scanned.field("Qty"));
   bool posted = false;
   switch (kind) {
     case kAddToInventory:
       if (found) {
-        write_stock(*product, add(Null_To_Currency(product->field("Inventory Qty")), qty));
+        write_stock(session, *product, add(Null_To_Currency(product->field("Inventory Qty")), qty));
         posted = true;
       }
       break;
@@ -169,35 +170,35 @@ bool apply_rule(int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& 
       if (found) {
         const jet::Currency left = sub(Null_To_Currency(product->field("Inventory Qty")), qty);
         if (left.ten_thousandths >= 0) {
-          write_stock(*product, left);
+          write_stock(session, *product, left);
         } else {
           const std::string code = raw_text(product->field("Product Code"));
           double shortfall = currency_to_double(left);
           product->close();
-          Break_Down_Bulk(code, shortfall);
+          Break_Down_Bulk(session, code, shortfall);
         }
         posted = true;
       }
       break;
     case kCompareInventory:
-      posted = found ? Post_Compare_Records(scanner, scanned, *product)
-                     : Post_Compare_Records_No_Product(scanner, scanned);
+      posted = found ? Post_Compare_Records(session, scanner, scanned, *product)
+                     : Post_Compare_Records_No_Product(session, scanner, scanned);
       break;
     case kReplaceInventory:
       if (found) {
-        write_stock(*product, qty);
+        write_stock(session, *product, qty);
         posted = true;
       }
       break;
     case kAddNewItem:
-      if (Test_To_See_If_Unique(Null_To_Text(item))) {
-        insert_product(*product, scanned, /*add_new_item=*/true);
+      if (Test_To_See_If_Unique(session, Null_To_Text(item))) {
+        insert_product(session, *product, scanned, /*add_new_item=*/true);
         posted = true;
       } else {
         scanned.edit();
         scanned.set_field("Notes", kNotUniqueNote);
         scanned.update();
-        note_write();
+        note_write(session);
       }
       break;
     case kEditProducts:
@@ -205,9 +206,9 @@ bool apply_rule(int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& 
         product->edit();
         write_product_fields(*product, scanned, /*add_new_item=*/false);
         product->update();
-        note_write();
+        note_write(session);
       } else {
-        insert_product(*product, scanned, /*add_new_item=*/false);
+        insert_product(session, *product, scanned, /*add_new_item=*/false);
       }
       posted = true;
       break;
@@ -220,17 +221,18 @@ bool apply_rule(int16_t kind, jet::dao::Database& scanner, jet::dao::Recordset& 
 
 }  // namespace
 
-void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner) {
-  UserInterface& ui = App_UI();
-  if (ui.process_item_value(File_Type) != 1) return;
+void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao::Database& scanner) {
+  UserInterface& ui = session.ui();
+  if (!kind_selected(ui, File_Type)) return;
 
   // Called outside a run (no driver), the kind commits on its own.
   std::optional<PostingRun> own_run;
-  PostingRun* run = PostingRun::active();
-  const std::string caption = ui.process_item_caption(File_Type);
+  PostingRun* run = session.active_run();
+  const std::string caption = file_type_label(File_Type);
   try {
     if (run == nullptr) {
-      own_run.emplace(scanner, products(), Posting_Options().records_per_commit, Posting_Options().seconds_per_commit);
+      const PostingOptions& options = session.posting_options();
+      own_run.emplace(session, scanner, products(session), options.records_per_commit, options.seconds_per_commit);
       run = &*own_run;
     }
     auto rs = scanner.open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf +
@@ -247,14 +249,14 @@ void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner
       run->start_record();
       bool posted = false;
       try {
-        posted = apply_rule(File_Type, scanner, *rs);
+        posted = apply_rule(session, File_Type, scanner, *rs);
         if (posted) {
           rs->delete_current();
           run->note_write();
         }
       } catch (const std::exception& e) {
         posted = false;
-        report_error(e.what(), "Process_Post_Individual_Item");
+        report_error(session, e.what(), "Process_Post_Individual_Item");
         if (run->record_wrote()) {
           // Part of this record reached the files: undo the whole group
           // (this record and the uncommitted ones before it, effects and
@@ -270,13 +272,13 @@ void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner
       if (!rs->eof()) rs->move_next();
       run->end_record();
       ui.do_events();
-      if (ui.abort_requested()) break;
+      if (session.abort_requested()) break;
     }
     rs->close();
     if (own_run) own_run->commit();
   } catch (const std::exception& e) {
     if (run != nullptr) run->rollback();
-    report_error(e.what(), "Process_Post_Individual_Item");
+    report_error(session, e.what(), "Process_Post_Individual_Item");
   }
 }
 

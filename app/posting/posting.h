@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/posting/posting_options.h"
 #include "jet/value.h"
 
 namespace jet::dao {
@@ -27,6 +28,8 @@ class Recordset;
 }  // namespace jet::dao
 
 namespace tallimo {
+
+class Session;
 
 // The transaction kinds (Scanner_Data.File_Type).
 enum FileType : int16_t {
@@ -47,44 +50,34 @@ inline constexpr const char* kProcessingComplete = "Processing - Complete";
 inline constexpr const char* kNotAllProcessed = "Not all the Items Scanned were able to be processed. ";
 inline constexpr const char* kPressAdvanced = "Press the advanced button to View the list";
 
-struct PostingOptions {
-  // Records whose changes are committed together. 1 commits every record on
-  // its own; larger groups are faster (each durable commit costs a few
-  // milliseconds of journal writes and flushes) and lose nothing on a crash:
-  // the whole group is rolled back, effects and removals alike, and posted
-  // by the next run.
-  int records_per_commit = 5000;
-  // A group is also committed once it is this old, so a slow run still
-  // makes durable progress.
-  double seconds_per_commit = 1.0;
-};
-PostingOptions& Posting_Options();
-
-// One posting run (the "&Process/Post" command and the handheld runs).
-void Process_Post();
+// One posting run (the "&Process/Post" command and the handheld runs), with
+// the session's settings, options and user interface; its figures are left in
+// session.last_posting_summary().
+void Process_Post(Session& session);
 
 // Posts every Scanner_Data record of kind `File_Type` through `scanner`
 // (the products database must be open); returns at once when the kind's
 // check box is not ticked.
-void Process_Post_Individual_Item(int16_t File_Type, jet::dao::Database& scanner);
+void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao::Database& scanner);
 
 // True when PRODUCT1 has no row whose Product Code is `code`. Errors are
 // reported as "Test_To_See_If_Unique" and give false.
-bool Test_To_See_If_Unique(const std::string& code);
+bool Test_To_See_If_Unique(Session& session, const std::string& code);
 
 // Merge a "Compare Inventory" record into Compare: for an item PRODUCT1 holds
 // (`product` stands on it) and for one it lacks. Errors are reported as
 // "Post_Compare_Records". Returns whether Compare was written (the record
 // counts as posted only then).
-bool Post_Compare_Records(jet::dao::Database& scanner, jet::dao::Recordset& scanner_record,
+bool Post_Compare_Records(Session& session, jet::dao::Database& scanner, jet::dao::Recordset& scanner_record,
                           jet::dao::Recordset& product);
-bool Post_Compare_Records_No_Product(jet::dao::Database& scanner, jet::dao::Recordset& scanner_record);
+bool Post_Compare_Records_No_Product(Session& session, jet::dao::Database& scanner,
+                                     jet::dao::Recordset& scanner_record);
 
 // Breaks bulk packages open to cover `shortfall` units of product `code`
 // (its absolute value is stored back). Throws jet::Error for an empty stock
 // or breakdown quantity, a breakdown quantity of 0, or more than 32767
 // packages; nothing is written then.
-void Break_Down_Bulk(const std::string& code, double& shortfall);
+void Break_Down_Bulk(Session& session, const std::string& code, double& shortfall);
 
 // The multiple of `step` nearest to `value` upwards (`up`) or downwards; 0
 // for a value that is not numeric. Throws jet::Error (overflow) beyond the
@@ -99,8 +92,8 @@ std::string quoted_literal(const std::string& text);
 
 // The status line of the kind check box handlers: "&Process/Post" is enabled
 // when "All" is not clear or a kind box is ticked.
-void Update_Process_Post_Button();
-void Chk_Process_Items_All_Click();
-void Chk_Process_Items_Click(int16_t index);
+void Update_Process_Post_Button(Session& session);
+void Chk_Process_Items_All_Click(Session& session);
+void Chk_Process_Items_Click(Session& session, int16_t index);
 
 }  // namespace tallimo

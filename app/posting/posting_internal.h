@@ -11,15 +11,19 @@ class Database;
 class Recordset;
 }  // namespace jet::dao
 
+namespace tallimo {
+class Session;
+}
+
 namespace tallimo::posting {
 
 inline constexpr const char* kCrLf = "\r\n";
 
-// The open products database; throws jet::Error when it is not open.
-jet::dao::Database& products();
+// The session's open products database; throws jet::Error when it is not open.
+jet::dao::Database& products(Session& session);
 
 // Opens the product lookup for `code` on the products database.
-std::unique_ptr<jet::dao::Recordset> find_product(const std::string& code);
+std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::string& code);
 
 // The text of a field as stored, for statements: Null gives "", numbers their
 // shortest form. Not trimmed.
@@ -34,9 +38,9 @@ std::size_t char_count(const std::string& text);
 double currency_to_double(jet::Currency amount);
 
 // Tells the run in progress that a change was written for the current record.
-void note_write();
+void note_write(Session& session);
 
 // Counts a failure of the run in progress and reports it through Error_Routine.
-void report_error(const std::string& text, const std::string& routine);
+void report_error(Session& session, const std::string& text, const std::string& routine);
 
 }  // namespace tallimo::posting

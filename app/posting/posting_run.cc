@@ -1,32 +1,25 @@
-#include "posting/posting_run.h"
+#include "app/posting/posting_run.h"
 
+#include "app/session.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 
 namespace tallimo {
-namespace {
-PostingRun*& current_run() {
-  static PostingRun* run = nullptr;
-  return run;
-}
-}  // namespace
-
-PostingRun::PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
+PostingRun::PostingRun(Session& session, jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
                        double seconds_per_commit)
-    : scanner_(scanner),
+    : session_(session),
+      scanner_(scanner),
       products_(products),
       records_per_commit_(records_per_commit < 1 ? 1 : records_per_commit),
       seconds_per_commit_(seconds_per_commit) {
-  outer_ = current_run();
-  current_run() = this;
+  outer_ = session_.active_run();
+  session_.set_active_run(this);
 }
 
 PostingRun::~PostingRun() {
   rollback();
-  current_run() = outer_;
+  session_.set_active_run(outer_);
 }
-
-PostingRun* PostingRun::active() { return current_run(); }
 
 void PostingRun::begin() {
   if (pending()) return;

@@ -20,17 +20,17 @@ class Database;
 
 namespace tallimo {
 
+class Session;
+
 class PostingRun {
  public:
-  PostingRun(jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
+  // Becomes the session's active run until destroyed.
+  PostingRun(Session& session, jet::dao::Database& scanner, jet::dao::Database& products, int records_per_commit,
              double seconds_per_commit = 1e9);
   // Rolls back whatever is not committed yet. Never throws.
   ~PostingRun();
   PostingRun(const PostingRun&) = delete;
   PostingRun& operator=(const PostingRun&) = delete;
-
-  // The run in progress (the innermost one), or null.
-  static PostingRun* active();
 
   // A record is about to be posted: a transaction is open afterwards.
   void start_record();
@@ -52,6 +52,7 @@ class PostingRun {
 
  private:
   void begin();
+  Session& session_;
   jet::dao::Database& scanner_;
   jet::dao::Database& products_;
   int records_per_commit_;

@@ -2,30 +2,21 @@
 #include <chrono>
 #include <ctime>
 
-#include "data/products_database.h"
-#include "data/scanner_database.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 #include "jet/database.h"
-#include "posting/posting.h"
-#include "posting/posting_internal.h"
-#include "posting/posting_run.h"
-#include "posting/posting_summary.h"
-#include "settings.h"
-#include "user_interface.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_internal.h"
+#include "app/posting/posting_run.h"
+#include "app/posting/posting_options.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
 
 namespace tallimo {
 
 using namespace posting;
-
-PostingOptions& Posting_Options() {
-  static PostingOptions options;
-  return options;
-}
-
-PostingSummary& Last_Posting_Summary() {
-  static PostingSummary summary;
-  return summary;
-}
 
 namespace {
 
@@ -83,14 +74,14 @@ void end_run(jet::dao::Database& scanner, PostingRun& run) {
 
 }  // namespace
 
-void Process_Post() {
-  UserInterface& ui = App_UI();
-  PostingSummary& summary = Last_Posting_Summary();
+void Process_Post(Session& session) {
+  UserInterface& ui = session.ui();
+  PostingSummary& summary = session.last_posting_summary();
   summary = PostingSummary{};
   const auto started = std::chrono::steady_clock::now();
 
-  const bool opened = Open_Orvex_DataBase();
-  if (ui.program_ended()) return;
+  const bool opened = Open_Orvex_DataBase(session);
+  if (session.program_ended()) return;
   summary.products_opened = opened;
 
   std::unique_ptr<jet::dao::Database> own_scanner;
@@ -98,18 +89,19 @@ void Process_Post() {
     if (opened) {
       // One read-write handle per file: the program's own scanner handle
       // when it is open, else one for this run.
-      jet::dao::Database* scanner = Scanner_Database();
+      jet::dao::Database* scanner = session.scanner_database();
       if (scanner == nullptr || !scanner->is_open()) {
-        own_scanner = jet::dao::Database::open(Scanner_Database_Path());
+        own_scanner = jet::dao::Database::open(Scanner_Database_Path(session));
         scanner = own_scanner.get();
       }
       summary.records_at_start = scanner_record_count(*scanner);
       {
-        PostingRun run(*scanner, *Orvex_Database(), Posting_Options().records_per_commit,
-                             Posting_Options().seconds_per_commit);
+        const PostingOptions& options = session.posting_options();
+        PostingRun run(session, *scanner, *session.products_database(), options.records_per_commit,
+                       options.seconds_per_commit);
         begin_run(*scanner, run, summary);
         for (int16_t kind : kPostingOrder) {
-          if (!ui.abort_requested()) Process_Post_Individual_Item(kind, *scanner);
+          if (!session.abort_requested()) Process_Post_Individual_Item(session, kind, *scanner);
         }
         run.commit();
         end_run(*scanner, run);
@@ -118,58 +110,54 @@ void Process_Post() {
       auto rs = scanner->open_recordset(std::string("Select * ") + kCrLf + "from Scanner_Data" + kCrLf);
       if (!rs->eof()) {
         std::string message = std::string(kNotAllProcessed) + kCrLf;
-        if (ui.command_button_enabled(ui.Find_Command_Button("&Synchronize"))) message += kPressAdvanced;
-        ui.message_box(message);
+        if (ui.command_button_enabled(Find_Command_Button(ui, "&Synchronize"))) message += kPressAdvanced;
+        tallimo::message(ui, message);
       }
       rs->close();
       summary.records_remaining = scanner_record_count(*scanner);
       summary.records_posted = summary.records_at_start - summary.records_remaining;
     }
     ui.refresh_grid();
-    Close_Orvex_DataBase();
+    Close_Orvex_DataBase(session);
     if (own_scanner) own_scanner->close();
     own_scanner.reset();
   } catch (const std::exception& e) {
     // Leave no file open behind a failed run (the writer's lock would keep
     // the next operation out).
-    Close_Orvex_DataBase();
+    Close_Orvex_DataBase(session);
     own_scanner.reset();
-    report_error(e.what(), "Process_Post");
+    report_error(session, e.what(), "Process_Post");
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return;
   }
-  Update_Comparision_Menu();
-  if (App_Settings().Auto_Print && ui.comparison_menu_enabled()) ui.Mnu_Comparison_Click();
+  Update_Comparision_Menu(session);
+  if (session.settings().Auto_Print && ui.comparison_menu_enabled()) ui.Mnu_Comparison_Click();
   ui.Display_Status_Message(kProcessingComplete);
   summary.completed = true;
   summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 }
 
-void Update_Process_Post_Button() {
-  UserInterface& ui = App_UI();
-  const int button = ui.Find_Command_Button("&Process/Post");
+void Update_Process_Post_Button(Session& session) {
+  UserInterface& ui = session.ui();
+  const int button = Find_Command_Button(ui, "&Process/Post");
   ui.set_command_button_enabled(button, true);
-  if (ui.process_items_all_value() != 0) return;
+  if (ui.process_items_all_state() != CheckState::kUnchecked) return;
   for (int16_t index = 0; index <= 5; ++index) {
-    if (ui.process_item_value(index) == 1) return;
+    if (kind_selected(ui, index)) return;
   }
   ui.set_command_button_enabled(button, false);
 }
 
-void Chk_Process_Items_All_Click() {
-  UserInterface& ui = App_UI();
+void Chk_Process_Items_All_Click(Session& session) {
+  UserInterface& ui = session.ui();
+  const bool all = ui.process_items_all_state() == CheckState::kChecked;
   for (int16_t index = 0; index <= 5; ++index) {
-    if (ui.process_items_all_value() == 1) {
-      ui.set_process_item_value(index, 1);
-      ui.set_process_item_enabled(index, false);
-    } else {
-      ui.set_process_item_value(index, 0);
-      ui.set_process_item_enabled(index, true);
-    }
+    ui.set_process_item_state(index, all ? CheckState::kChecked : CheckState::kUnchecked);
+    ui.set_process_item_enabled(index, !all);
   }
-  Update_Process_Post_Button();
+  Update_Process_Post_Button(session);
 }
 
-void Chk_Process_Items_Click(int16_t) { Update_Process_Post_Button(); }
+void Chk_Process_Items_Click(Session& session, int16_t) { Update_Process_Post_Button(session); }
 
 }  // namespace tallimo

@@ -1,26 +1,28 @@
-#include "error_log.h"
+#include "app/error_log.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <vector>
 
-#include "application_folder.h"
-#include "user_interface.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo {
 namespace {
 
 class RecordingUi : public ConsoleUserInterface {
  public:
+  std::string folder;
   MessageAnswer message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                             const std::string& title) override {
     boxes.push_back(title + "|" + text);
     // The log record is written after the box is closed.
-    std::ifstream log(Application_Folder() + kErrorLogName);
+    std::ifstream log(folder + kErrorLogName);
     log_existed_during_box.push_back(log.good());
     return MessageAnswer::kOk;
   }
@@ -33,12 +35,11 @@ class ErrorLogTest : public ::testing::Test {
   void SetUp() override {
     char tmpl[] = "/tmp/tallimo-errlog-XXXXXX";
     dir_ = ::mkdtemp(tmpl);
-    set_application_folder(dir_);
-    set_app_ui(&ui_);
+    ui_.folder = dir_ + "/";
+    session_ = std::make_unique<Session>(ui_, dir_);
   }
   void TearDown() override {
-    set_app_ui(nullptr);
-    set_application_folder("");
+    session_.reset();
     std::system(("rm -rf '" + dir_ + "'").c_str());
   }
   std::string log_text() const {
@@ -49,6 +50,7 @@ class ErrorLogTest : public ::testing::Test {
   }
   std::string dir_;
   RecordingUi ui_;
+  std::unique_ptr<Session> session_;
 };
 
 TEST_F(ErrorLogTest, MessageTextIsExact) {
@@ -70,12 +72,11 @@ TEST_F(ErrorLogTest, RecordHasSixItemsIncludingEmptyTextAndUnknownMachine) {
             "12/07/2026 08:40:25\r\n"
             "Computer Name: UnKnownName\r\n"
             "\r\n\r\n");
-  EXPECT_EQ(std::string("|***********************************************************|").size(), 61u);
 }
 
 TEST_F(ErrorLogTest, TwoReportsAppendTwoRecordsInOrderAfterTheBox) {
-  Error_Routine("first failure", "Open_Orvex_DataBase");
-  Error_Routine("second failure", "Process_Post");
+  Error_Routine(*session_, "first failure", "Open_Orvex_DataBase");
+  Error_Routine(*session_, "second failure", "Process_Post");
   ASSERT_EQ(ui_.boxes.size(), 2u);
   EXPECT_EQ(ui_.boxes[0].substr(0, 8), "Tallimo|");
   EXPECT_FALSE(ui_.log_existed_during_box[0]);
@@ -85,13 +86,15 @@ TEST_F(ErrorLogTest, TwoReportsAppendTwoRecordsInOrderAfterTheBox) {
   ASSERT_NE(first, std::string::npos);
   ASSERT_NE(second, std::string::npos);
   EXPECT_LT(first, second);
-  EXPECT_EQ(log.rfind("|****", 0), 0u);
+  // Each record opens with the 61-character separator line.
+  EXPECT_EQ(log.rfind(std::string("|") + std::string(59, '*') + "|\r\n", 0), 0u);
+  EXPECT_EQ(log.find(std::string("|") + std::string(59, '*') + "|\r\nsecond failure\r\n"), second - 63);
   EXPECT_NE(log.find("Computer Name: " + computer_name() + "\r\n"), std::string::npos);
 }
 
 TEST_F(ErrorLogTest, UnwritableLogDoesNotStopTheReport) {
-  set_application_folder(dir_ + "/no/such/folder");
-  EXPECT_NO_THROW(Error_Routine("boom", "Update_Grid"));
+  session_->set_application_folder(dir_ + "/no/such/folder");
+  EXPECT_NO_THROW(Error_Routine(*session_, "boom", "Update_Grid"));
   EXPECT_EQ(ui_.boxes.size(), 1u);
 }
 

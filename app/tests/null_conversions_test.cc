@@ -1,4 +1,4 @@
-#include "null_conversions.h"
+#include "app/null_conversions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "shop_fixture.h"
+#include "app/tests/shop_fixture.h"
 
 #include <stdlib.h>
 
@@ -6,12 +6,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "application_folder.h"
-#include "data/products_database.h"
-#include "data/scanner_database.h"
+#include "app/data/products_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "settings.h"
+#include "app/posting/posting.h"
+#include "app/settings.h"
 
 namespace tallimo::testing {
 namespace {
@@ -125,22 +124,18 @@ void ShopTest::SetUp() {
   char tmpl[] = "/tmp/tallimo-post-test-XXXXXX";
   dir_ = ::mkdtemp(tmpl);
   ::setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-  set_application_folder(dir_);
-  set_app_ui(&ui_);
-  App_Settings() = Settings{};
-  App_Settings().Orvex_Location = products_path();
-  Posting_Options() = PostingOptions{};
+  session_ = std::make_unique<Session>(ui_, dir_);
+  session_->settings().Orvex_Location = products_path();
 }
 
 void ShopTest::TearDown() {
-  Close_Scanner_Data_File();
-  Close_Orvex_DataBase();
-  set_app_ui(nullptr);
-  set_application_folder("");
+  Close_Scanner_Data_File(*session_);
+  Close_Orvex_DataBase(*session_);
+  session_.reset();
   std::system(("rm -rf " + shell_quote(dir_)).c_str());
 }
 
-std::string ShopTest::scanner_path() const { return Scanner_Database_Path(); }
+std::string ShopTest::scanner_path() const { return Scanner_Database_Path(*session_); }
 
 void ShopTest::make_shop(const std::vector<demo::Product>& products, const std::vector<demo::Scan>& scans) {
   auto db = demo::create_products_database(products_path());
@@ -159,8 +154,8 @@ void ShopTest::add_scans(const std::vector<demo::Scan>& scans) {
 
 void ShopTest::post() {
   ui_.set_command_button_enabled(0, false);  // the command centre locks the controls
-  ui_.set_abort(false);
-  Process_Post();
+  session_->set_abort(false);
+  Process_Post(*session_);
 }
 
 std::map<std::string, ExportRow> ShopTest::product1() const {

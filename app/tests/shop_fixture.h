@@ -7,11 +7,13 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "data/demo_shop.h"
-#include "user_interface.h"
+#include "app/data/demo_shop.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 
 namespace tallimo::testing {
 
@@ -69,6 +71,9 @@ class ShopTest : public ::testing::Test {
   // Runs a posting run as the command line does.
   void post();
 
+  // The shop's session (created in SetUp, for the shop folder).
+  Session& session() { return *session_; }
+
   std::string products_path() const { return dir_ + "/products.mdb"; }
   std::string scanner_path() const;
 
@@ -83,6 +88,7 @@ class ShopTest : public ::testing::Test {
 
   std::string dir_;
   RecordingUi ui_;
+  std::unique_ptr<Session> session_;
 };
 
 }  // namespace tallimo::testing

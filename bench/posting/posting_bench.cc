@@ -13,14 +13,12 @@
 #include <filesystem>
 #include <string>
 
-#include "application_folder.h"
-#include "data/demo_shop.h"
-#include "data/scanner_database.h"
+#include "app/data/demo_shop.h"
+#include "app/data/scanner_database.h"
+#include "app/posting/posting.h"
+#include "app/session.h"
+#include "app/user_interface.h"
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "posting/posting_summary.h"
-#include "settings.h"
-#include "user_interface.h"
 
 namespace {
 
@@ -39,7 +37,7 @@ double cpu_seconds() {
 int main(int argc, char** argv) {
   const int products = argc > 1 ? std::atoi(argv[1]) : 100000;
   const int scans = argc > 2 ? std::atoi(argv[2]) : 10000;
-  const int per_commit = argc > 3 ? std::atoi(argv[3]) : tallimo::Posting_Options().records_per_commit;
+  const int per_commit = argc > 3 ? std::atoi(argv[3]) : tallimo::PostingOptions{}.records_per_commit;
   if (products < 1 || scans < 1 || per_commit < 1) {
     std::fprintf(stderr, "usage: posting_bench [PRODUCTS] [SCANS] [RECORDS_PER_COMMIT]\n");
     return 2;
@@ -61,18 +59,17 @@ int main(int argc, char** argv) {
               scans, seconds_since(t0));
 
   tallimo::ConsoleUserInterface ui(/*quiet=*/true);
-  tallimo::set_app_ui(&ui);
-  tallimo::set_application_folder(dir);
-  tallimo::App_Settings().Orvex_Location = products_path;
-  tallimo::Posting_Options().records_per_commit = per_commit;
+  tallimo::Session session(ui, dir);
+  session.settings().Orvex_Location = products_path;
+  session.posting_options().records_per_commit = per_commit;
   ui.set_command_button_enabled(0, false);
 
   const double cpu0 = cpu_seconds();
   t0 = std::chrono::steady_clock::now();
-  tallimo::Process_Post();
+  tallimo::Process_Post(session);
   const double wall = seconds_since(t0);
   const double cpu = cpu_seconds() - cpu0;
-  const tallimo::PostingSummary& s = tallimo::Last_Posting_Summary();
+  const tallimo::PostingSummary& s = session.last_posting_summary();
   if (!s.completed || s.errors != 0) {
     std::fprintf(stderr, "the posting run failed (%ld errors)\n", s.errors);
     return 1;

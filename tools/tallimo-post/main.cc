@@ -9,6 +9,7 @@
 // but records remain in Scanner_Data; 1 a failure (an error was reported,
 // the products database could not be located or opened); 2 bad usage.
 // Ctrl-C (SIGINT) or SIGTERM asks the run to stop after the record in hand.
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,39 +18,43 @@
 #include <string>
 #include <vector>
 
-#include "application_folder.h"
-#include "data/demo_shop.h"
-#include "data/scanner_database.h"
+#include "app/data/demo_shop.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "posting/posting_summary.h"
-#include "settings.h"
-#include "user_interface.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_options.h"
+#include "app/session.h"
+#include "app/settings.h"
+#include "app/user_interface.h"
 
 namespace {
 
-volatile std::sig_atomic_t g_abort = 0;
-extern "C" void on_signal(int) { g_abort = 1; }
+// The running session's abort flag, for the signal handler (a lock-free atomic
+// may be stored to from one).
+std::atomic<bool>* g_abort_flag = nullptr;
+extern "C" void on_signal(int) {
+  if (g_abort_flag != nullptr) g_abort_flag->store(true);
+}
 
 class CommandLineUi : public tallimo::ConsoleUserInterface {
  public:
-  explicit CommandLineUi(bool quiet) : quiet_(quiet) {}
+  CommandLineUi(bool quiet, const tallimo::Settings& settings) : quiet_(quiet), settings_(settings) {}
   void Display_Status_Message(const std::string& text) override {
     if (quiet_) return;
     std::string line = text;
     for (std::size_t p; (p = line.find("\r\n")) != std::string::npos;) line.replace(p, 2, " | ");
     std::fprintf(stdout, "%s\n", line.c_str());
   }
-  bool abort_requested() const override { return g_abort != 0 || tallimo::ConsoleUserInterface::abort_requested(); }
   void show_preferences() override {
     std::fprintf(stderr,
                  "tallimo-post: the products database \"%s\" does not exist; give --products FILE or store the "
                  "path in the \"Orvex_Location\" setting\n",
-                 tallimo::App_Settings().Orvex_Location.c_str());
+                 settings_.Orvex_Location.c_str());
   }
 
  private:
   bool quiet_;
+  const tallimo::Settings& settings_;
 };
 
 int usage() {
@@ -109,6 +114,8 @@ int main(int argc, char** argv) {
   }
 
   bool quiet = false;
+  std::string home;
+  int records_per_commit = 0;
   std::string products;
   std::string kinds;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -122,7 +129,7 @@ int main(int argc, char** argv) {
     if (a == "--quiet") {
       quiet = true;
     } else if (a == "--home" && value(v)) {
-      tallimo::set_application_folder(v);
+      home = v;
     } else if (a == "--products" && value(v)) {
       products = v;
     } else if (a == "--kinds" && value(v)) {
@@ -130,29 +137,34 @@ int main(int argc, char** argv) {
     } else if (a == "--records-per-commit" && value(v)) {
       long n = 0;
       if (!parse_int(v.c_str(), n) || n < 1) return usage();
-      tallimo::Posting_Options().records_per_commit = static_cast<int>(n);
+      records_per_commit = static_cast<int>(n);
     } else {
       return usage();
     }
   }
 
-  CommandLineUi ui(quiet);
-  tallimo::set_app_ui(&ui);
+  tallimo::ConsoleUserInterface start_ui(quiet);
+  tallimo::Session session(start_ui, home);
+  CommandLineUi ui(quiet, session.settings());
+  session.set_ui(ui);
+  if (records_per_commit > 0) session.posting_options().records_per_commit = records_per_commit;
+  static_assert(std::atomic<bool>::is_always_lock_free);
+  g_abort_flag = &session.abort_flag();
   std::signal(SIGINT, on_signal);
   std::signal(SIGTERM, on_signal);
 
-  tallimo::Load_Settings();
+  tallimo::Load_Settings(session);
   if (!products.empty()) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(products, ec)) {
       std::fprintf(stderr, "tallimo-post: no products database at \"%s\"\n", products.c_str());
       return 1;
     }
-    tallimo::App_Settings().Orvex_Location = products;
+    session.settings().Orvex_Location = products;
   }
   if (!kinds.empty()) {
-    for (int k = 0; k < 6; ++k) ui.set_process_item_value(k, 0);
-    ui.set_process_items_all_value(0);
+    for (int k = 0; k < 6; ++k) ui.set_process_item_state(k, tallimo::CheckState::kUnchecked);
+    ui.set_process_items_all_state(tallimo::CheckState::kUnchecked);
     std::size_t start = 0;
     while (start <= kinds.size()) {
       const std::size_t comma = kinds.find(',', start);
@@ -163,21 +175,21 @@ int main(int argc, char** argv) {
                      kinds.c_str());
         return 2;
       }
-      ui.set_process_item_value(static_cast<int>(k), 1);
+      ui.set_process_item_state(static_cast<int>(k), tallimo::CheckState::kChecked);
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
   }
 
-  if (!tallimo::Open_Scanner_Data_File()) return 1;
+  if (!tallimo::Open_Scanner_Data_File(session)) return 1;
   // As the command centre does for a command: the other commands are locked.
-  ui.set_command_button_enabled(ui.Find_Command_Button("&Synchronize"), false);
-  ui.set_abort(false);
-  tallimo::Process_Post();
-  tallimo::Close_Scanner_Data_File();
+  ui.set_command_button_enabled(tallimo::Find_Command_Button(ui, "&Synchronize"), false);
+  tallimo::Process_Post(session);
+  tallimo::Close_Scanner_Data_File(session);
+  g_abort_flag = nullptr;
 
-  const tallimo::PostingSummary& s = tallimo::Last_Posting_Summary();
-  if (ui.program_ended() || !s.products_opened || !s.completed || s.errors > 0) return 1;
+  const tallimo::PostingSummary& s = session.last_posting_summary();
+  if (session.program_ended() || !s.products_opened || !s.completed || s.errors > 0) return 1;
   if (!quiet) {
     std::printf("posted %ld of %ld records in %.3f s%s\n", s.records_posted, s.records_at_start, s.seconds,
                 s.resumed ? " (completing an interrupted run)" : "");

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "data/products_database.h"
+#include "app/data/products_database.h"
 #include "jet/dao.h"
-#include "settings.h"
-#include "shop_fixture.h"
+#include "app/settings.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
@@ -25,22 +25,22 @@ const char* kUnableToLocate = "Unable to locate the Tallimofiles.\r\n\r\nPlease 
 const char* kIncorrectlyConfigured = "Program is incorrectly configured. Please contact technical support for help.";
 
 TEST_F(ProductsDatabaseTest, OpensTheFileWithThePassword) {
-  ASSERT_TRUE(Open_Orvex_DataBase());
-  auto rs = Orvex_Database()->open_recordset("Select * From PRODUCT1");
+  ASSERT_TRUE(Open_Orvex_DataBase(session()));
+  auto rs = Orvex_Database(session())->open_recordset("Select * From PRODUCT1");
   EXPECT_FALSE(rs->eof());
   rs->close();
-  Close_Orvex_DataBase();
-  EXPECT_EQ(Orvex_Database(), nullptr);
+  Close_Orvex_DataBase(session());
+  EXPECT_EQ(Orvex_Database(session()), nullptr);
   EXPECT_TRUE(ui_.boxes.empty());
 }
 
 TEST_F(ProductsDatabaseTest, AMissingFileChosenInThePreferencesIsOpened) {
-  App_Settings().Orvex_Location = dir_ + "/moved.mdb";
-  ui_.on_preferences = [this] { App_Settings().Orvex_Location = products_path(); };
-  ASSERT_TRUE(Open_Orvex_DataBase());
+  session().settings().Orvex_Location = dir_ + "/moved.mdb";
+  ui_.on_preferences = [this] { session().settings().Orvex_Location = products_path(); };
+  ASSERT_TRUE(Open_Orvex_DataBase(session()));
   EXPECT_EQ(ui_.boxes, std::vector<std::string>{kUnableToLocate});
   EXPECT_EQ(ui_.preferences_shown, 1);
-  EXPECT_FALSE(ui_.program_ended());
+  EXPECT_FALSE(session().program_ended());
   // The settings were saved after the dialog.
   std::ifstream store(dir_ + "/Tallimo/Tallimo.conf");
   std::string text((std::istreambuf_iterator<char>(store)), {});
@@ -48,11 +48,11 @@ TEST_F(ProductsDatabaseTest, AMissingFileChosenInThePreferencesIsOpened) {
 }
 
 TEST_F(ProductsDatabaseTest, AFileStillMissingAfterThePreferencesEndsTheProgram) {
-  App_Settings().Orvex_Location = dir_ + "/moved.mdb";
-  EXPECT_FALSE(Open_Orvex_DataBase());
+  session().settings().Orvex_Location = dir_ + "/moved.mdb";
+  EXPECT_FALSE(Open_Orvex_DataBase(session()));
   EXPECT_EQ(ui_.boxes, (std::vector<std::string>{kUnableToLocate, kIncorrectlyConfigured}));
-  EXPECT_TRUE(ui_.program_ended());
-  EXPECT_EQ(Orvex_Database(), nullptr);
+  EXPECT_TRUE(session().program_ended());
+  EXPECT_EQ(Orvex_Database(session()), nullptr);
 }
 
 TEST_F(ProductsDatabaseTest, AWrongPasswordOrAFileThatIsNotJetIsReportedOnce) {
@@ -60,14 +60,14 @@ TEST_F(ProductsDatabaseTest, AWrongPasswordOrAFileThatIsNotJetIsReportedOnce) {
     auto other = jet::dao::Database::create(dir_ + "/other.mdb", std::string(jet::dao::kLangGeneral) + ";pwd=secret");
     other->close();
   }
-  App_Settings().Orvex_Location = dir_ + "/other.mdb";
-  EXPECT_FALSE(Open_Orvex_DataBase());
-  EXPECT_EQ(Orvex_Database(), nullptr);
+  session().settings().Orvex_Location = dir_ + "/other.mdb";
+  EXPECT_FALSE(Open_Orvex_DataBase(session()));
+  EXPECT_EQ(Orvex_Database(session()), nullptr);
   { std::ofstream(dir_ + "/text.mdb") << "plain text, not a database"; }
-  App_Settings().Orvex_Location = dir_ + "/text.mdb";
-  EXPECT_FALSE(Open_Orvex_DataBase());
+  session().settings().Orvex_Location = dir_ + "/text.mdb";
+  EXPECT_FALSE(Open_Orvex_DataBase(session()));
   EXPECT_EQ(reported_routines(), (std::vector<std::string>{"Open_Orvex_DataBase", "Open_Orvex_DataBase"}));
-  EXPECT_FALSE(ui_.program_ended());
+  EXPECT_FALSE(session().program_ended());
 }
 
 }  // namespace

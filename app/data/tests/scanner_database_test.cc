@@ -4,10 +4,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "data/scanner_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 #include "jet/database.h"
-#include "shop_fixture.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
@@ -22,9 +22,9 @@ class ScannerDatabaseTest : public ShopTest {
 
 TEST_F(ScannerDatabaseTest, FirstStartCreatesBothTablesEmptyAndHoldsTheFileOpen) {
   ASSERT_FALSE(std::filesystem::exists(scanner_path()));
-  ASSERT_TRUE(Open_Scanner_Data_File());
-  ASSERT_NE(Scanner_Database(), nullptr);
-  EXPECT_TRUE(Scanner_Database()->is_open());
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
+  ASSERT_NE(Scanner_Database(session()), nullptr);
+  EXPECT_TRUE(Scanner_Database(session())->is_open());
   EXPECT_EQ(header("Scanner_Data"),
             "Scanner_Data_ID,Qty,Item_Number,Item_Order,Description,Vendor_Code,Standard_Price,Current_Cost,Location,"
             "List_Price,File_Type,Notes");
@@ -32,7 +32,7 @@ TEST_F(ScannerDatabaseTest, FirstStartCreatesBothTablesEmptyAndHoldsTheFileOpen)
             "Scanner_Qty,Orvex_Qty,Item_Number,Description,Vendor_Code,Standard_Price,Current_Cost,Location,List_Price");
   EXPECT_TRUE(scanner_data().empty());
   // The key is a counter: rows added get 1, 2, ...
-  auto rs = Scanner_Database()->open_recordset("Scanner_Data");
+  auto rs = Scanner_Database(session())->open_recordset("Scanner_Data");
   rs->add_new();
   rs->set_field("Item_Number", jet::Value(std::string("X")));
   rs->update();
@@ -51,8 +51,8 @@ TEST_F(ScannerDatabaseTest, AnOlderFileGainsItemOrderAndKeepsItsRows) {
     db->execute("INSERT INTO Scanner_Data (Qty, Item_Number, Description, File_Type) VALUES (3, 'OLD-1', 'kept', 0)");
     db->close();
   }
-  ASSERT_TRUE(Open_Scanner_Data_File());
-  Close_Scanner_Data_File();
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
+  Close_Scanner_Data_File(session());
   auto rows = scanner_data();
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0].count("Item_Order"), 1u);
@@ -63,34 +63,34 @@ TEST_F(ScannerDatabaseTest, AnOlderFileGainsItemOrderAndKeepsItsRows) {
 
   // A current file: the ALTER fails quietly and nothing changes.
   const auto before = header("Scanner_Data");
-  ASSERT_TRUE(Open_Scanner_Data_File());
-  Close_Scanner_Data_File();
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
+  Close_Scanner_Data_File(session());
   EXPECT_EQ(header("Scanner_Data"), before);
   EXPECT_TRUE(reported_routines().empty());
 }
 
 TEST_F(ScannerDatabaseTest, AFileThatIsNotADatabaseIsReportedOnce) {
   { std::ofstream(scanner_path()) << "not a database"; }
-  EXPECT_FALSE(Open_Scanner_Data_File());
-  EXPECT_EQ(Scanner_Database(), nullptr);
+  EXPECT_FALSE(Open_Scanner_Data_File(session()));
+  EXPECT_EQ(Scanner_Database(session()), nullptr);
   EXPECT_EQ(reported_routines(), std::vector<std::string>{"Open_Scanner_Data_File"});
 }
 
 TEST_F(ScannerDatabaseTest, ThePathLiesInTheApplicationFolder) {
-  EXPECT_EQ(Scanner_Database_Path(), dir_ + "/POS_Scanner.MDB");
+  EXPECT_EQ(Scanner_Database_Path(session()), dir_ + "/POS_Scanner.MDB");
 }
 
 TEST_F(ScannerDatabaseTest, TheComparisonMenuFollowsTheRowsOfCompare) {
-  ASSERT_TRUE(Open_Scanner_Data_File());
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
   ui_.set_comparison_menu_enabled(true);
-  Update_Comparision_Menu();
+  Update_Comparision_Menu(session());
   EXPECT_FALSE(ui_.comparison_menu_enabled());
-  Scanner_Database()->execute("INSERT INTO Compare (Scanner_Qty, Item_Number) VALUES (1, 'A')");
-  Update_Comparision_Menu();
+  Scanner_Database(session())->execute("INSERT INTO Compare (Scanner_Qty, Item_Number) VALUES (1, 'A')");
+  Update_Comparision_Menu(session());
   EXPECT_TRUE(ui_.comparison_menu_enabled());
-  Close_Scanner_Data_File();
+  Close_Scanner_Data_File(session());
   std::filesystem::remove(scanner_path());
-  Update_Comparision_Menu();
+  Update_Comparision_Menu(session());
   EXPECT_EQ(reported_routines(), std::vector<std::string>{"Update_Comparision_Menu"});
 }
 

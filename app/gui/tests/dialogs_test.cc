@@ -15,13 +15,13 @@
 #include <fstream>
 #include <memory>
 
-#include "gui/about_dialog.h"
-#include "gui/main_window.h"
-#include "gui/preferences_dialog.h"
-#include "gui/scan_grid.h"
-#include "gui/startup.h"
+#include "app/gui/about_dialog.h"
+#include "app/gui/main_window.h"
+#include "app/gui/preferences_dialog.h"
+#include "app/gui/scan_grid.h"
+#include "app/gui/startup.h"
 #include "gui_test_support.h"
-#include "settings.h"
+#include "app/settings.h"
 
 using namespace tallimo;
 using namespace tallimo::gui;
@@ -64,16 +64,20 @@ std::string escaped(std::string s) {
 class DialogsTest : public QObject {
   Q_OBJECT
 
+  ConsoleUserInterface console_{true};
+  std::unique_ptr<Session> session_;
+  void reset_session(const std::string& folder) { session_ = std::make_unique<Session>(console_, folder); }
+
  private slots:
   void init() {
-    App_Settings() = Settings{};
+    reset_session(private_folder() + "/home");
     clear_store();
     std::filesystem::remove(registry_dir() + "/HKEY_LOCAL_MACHINE.reg");
   }
 
   void first_start_shows_the_defaults_and_ok_writes_all_six_keys() {
-    Load_Settings();
-    Frm_Preferences dialog(App_Settings());
+    Load_Settings(*session_);
+    Frm_Preferences dialog(session_->settings());
     QVERIFY(dialog.baud_option(0)->isChecked());
     QCOMPARE(dialog.baud_option(0)->text(), QString("115200"));
     QVERIFY(dialog.port_option(0)->isChecked());
@@ -86,7 +90,7 @@ class DialogsTest : public QObject {
     QCOMPARE(dialog.scanner_box()->currentText(), QString(kScannerOrvexR50));
 
     // Through the menu item: the store is written after the dialog closes.
-    Frm_Main window;
+    Frm_Main window(*session_);
     with_dialogs([&] { window.Preferences_Click(); });
     auto s = store();
     for (const char* key : {"Baud_Rate", "Com_Port", "Orvex_Location", "Auto_Min", "Auto_Print", "Scanner"})
@@ -96,7 +100,7 @@ class DialogsTest : public QObject {
   }
 
   void ok_takes_the_values() {
-    Frm_Main window;
+    Frm_Main window(*session_);
     with_dialogs([&] { window.Preferences_Click(); },
                  [](QDialog* d) {
                    auto* p = qobject_cast<Frm_Preferences*>(d);
@@ -108,11 +112,11 @@ class DialogsTest : public QObject {
                    p->scanner_box()->setCurrentIndex(1);
                    p->button(0)->click();
                  });
-    QCOMPARE(App_Settings().Baud_Rate, int16_t(2));
-    QCOMPARE(App_Settings().Com_Port, int16_t(6));
-    QCOMPARE(App_Settings().Orvex_Location, std::string("/srv/pos/products.mdb"));
-    QVERIFY(App_Settings().Auto_Min && App_Settings().Auto_Print);
-    QCOMPARE(App_Settings().Scanner, std::string(kScannerPalm));
+    QCOMPARE(session_->settings().Baud_Rate, int16_t(2));
+    QCOMPARE(session_->settings().Com_Port, int16_t(6));
+    QCOMPARE(session_->settings().Orvex_Location, std::string("/srv/pos/products.mdb"));
+    QVERIFY(session_->settings().Auto_Min && session_->settings().Auto_Print);
+    QCOMPARE(session_->settings().Scanner, std::string(kScannerPalm));
     auto s = store();
     QCOMPARE(s.value("Preferences/Baud_Rate").toString(), QString("2"));
     QCOMPARE(s.value("Preferences/Com_Port").toString(), QString("6"));
@@ -121,10 +125,10 @@ class DialogsTest : public QObject {
   }
 
   void cancel_leaves_values_and_store() {
-    App_Settings().Com_Port = 3;
-    App_Settings().Scanner = kScannerWindowsMobile;
-    Save_Settings();
-    Frm_Main window;
+    session_->settings().Com_Port = 3;
+    session_->settings().Scanner = kScannerWindowsMobile;
+    Save_Settings(*session_);
+    Frm_Main window(*session_);
     with_dialogs([&] { window.Preferences_Click(); },
                  [](QDialog* d) {
                    auto* p = qobject_cast<Frm_Preferences*>(d);
@@ -133,9 +137,9 @@ class DialogsTest : public QObject {
                    p->scanner_box()->setCurrentIndex(0);
                    p->button(1)->click();
                  });
-    QCOMPARE(App_Settings().Com_Port, int16_t(3));
-    QCOMPARE(App_Settings().Scanner, std::string(kScannerWindowsMobile));
-    QCOMPARE(App_Settings().Orvex_Location, std::string(kDefaultOrvexLocation));
+    QCOMPARE(session_->settings().Com_Port, int16_t(3));
+    QCOMPARE(session_->settings().Scanner, std::string(kScannerWindowsMobile));
+    QCOMPARE(session_->settings().Orvex_Location, std::string(kDefaultOrvexLocation));
     auto s = store();
     QCOMPARE(s.value("Preferences/Com_Port").toString(), QString("3"));
     QCOMPARE(s.value("Preferences/Orvex_Location").toString(), QString(kDefaultOrvexLocation));
@@ -240,9 +244,10 @@ class DialogsTest : public QObject {
 
   void locate_a_missing_products_database() {
     Shop shop({product("A", 5)}, {scan(0, "A", 2)});
-    App_Settings().Orvex_Location = private_folder() + "/no/such/products.mdb";
-    Save_Settings();
-    Frm_Main window;
+    reset_session(shop.folder());
+    session_->settings().Orvex_Location = private_folder() + "/no/such/products.mdb";
+    Save_Settings(*session_);
+    Frm_Main window(*session_);
     window.Form_Load();
     window.command_button(4)->click();
     std::vector<SeenDialog> seen = with_dialogs([&] { window.command_button(2)->click(); },
@@ -267,9 +272,10 @@ class DialogsTest : public QObject {
 
   void locate_cancelled_ends_the_program() {
     Shop shop({product("A", 5)}, {scan(0, "A", 2)});
-    App_Settings().Orvex_Location = private_folder() + "/no/such/products.mdb";
-    Save_Settings();
-    Frm_Main window;
+    reset_session(shop.folder());
+    session_->settings().Orvex_Location = private_folder() + "/no/such/products.mdb";
+    Save_Settings(*session_);
+    Frm_Main window(*session_);
     window.Form_Load();
     window.show();
     window.command_button(4)->click();

@@ -5,15 +5,15 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <cstdio>
 #include <filesystem>
 
-#include "application_folder.h"
-#include "data/products_database.h"
+#include "app/data/products_database.h"
 #include "jet/dao.h"
-#include "settings.h"
+#include "app/settings.h"
 
 namespace tallimo::gui::testing {
 namespace {
@@ -60,9 +60,11 @@ Shop::Shop(const std::vector<demo::Product>& products, const std::vector<demo::S
     demo::add_scans(*db, scans);
     db->close();
   }
-  set_application_folder(folder_);
-  App_Settings().Orvex_Location = products_path();
-  Save_Settings();
+}
+
+void store_settings(const Settings& settings) {
+  QSettings store(QSettings::NativeFormat, QSettings::UserScope, "Tallimo", "Tallimo");
+  Save_Settings(settings, store);
 }
 
 Shop::~Shop() {

@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "data/demo_shop.h"
+#include "app/data/demo_shop.h"
+#include "app/settings.h"
 
 namespace tallimo::gui::testing {
 
@@ -22,9 +23,11 @@ void isolate_environment();
 // The temporary folder of isolate_environment().
 const std::string& private_folder();
 
+// Writes `settings` to the settings store, where the window's load reads them.
+void store_settings(const Settings& settings);
+
 // A shop in a fresh folder below the private one, holding POS_Scanner.MDB
-// (the scans) and products.mdb (the products), and the application folder
-// and "Orvex_Location" setting pointing at it.
+// (the scans) and products.mdb (the products).
 class Shop {
  public:
   Shop(const std::vector<demo::Product>& products, const std::vector<demo::Scan>& scans);

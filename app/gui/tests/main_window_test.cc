@@ -13,11 +13,11 @@
 #include <QSystemTrayIcon>
 #include <memory>
 
-#include "gui/main_window.h"
-#include "gui/scan_grid.h"
-#include "gui/twips.h"
+#include "app/gui/main_window.h"
+#include "app/gui/scan_grid.h"
+#include "app/gui/twips.h"
 #include "gui_test_support.h"
-#include "settings.h"
+#include "app/settings.h"
 
 using namespace tallimo;
 using namespace tallimo::gui;
@@ -26,26 +26,33 @@ using namespace tallimo::gui::testing;
 class MainWindowTest : public QObject {
   Q_OBJECT
 
+  ConsoleUserInterface console_{true};
+  Settings settings_;
   std::unique_ptr<Shop> shop_;
+  std::unique_ptr<Session> session_;
   std::unique_ptr<Frm_Main> window_;
 
   void open(const std::vector<demo::Scan>& scans = {scan(0, "A", 1), scan(2, "B", 2), scan(5, "C", 3)}) {
     shop_ = std::make_unique<Shop>(std::vector<demo::Product>{product("A", 5), product("B", 6), product("C", 7)},
                                    scans);
-    window_ = std::make_unique<Frm_Main>();
+    settings_.Orvex_Location = shop_->products_path();
+    store_settings(settings_);
+    session_ = std::make_unique<Session>(console_, shop_->folder());
+    window_ = std::make_unique<Frm_Main>(*session_);
     window_->Form_Load();
     window_->show();
   }
   void press(const char* caption) {
-    const int index = window_->Find_Command_Button(caption);
-    QVERIFY2(index >= 0, caption);
+    const int index = Find_Command_Button(*window_, caption);
+    QVERIFY2(window_->command_button_caption(index) == caption, caption);
     window_->command_button(index)->click();
   }
 
  private slots:
-  void init() { App_Settings() = Settings{}; }
+  void init() { settings_ = Settings{}; }
   void cleanup() {
     window_.reset();
+    session_.reset();
     shop_.reset();
   }
 
@@ -165,13 +172,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->grid_model()->rowCount(), 3);
     // Every kind of handheld says so too.
     for (const char* kind : {kScannerPalm, kScannerWindowsMobile}) {
-      App_Settings().Scanner = kind;
+      session_->settings().Scanner = kind;
       auto seen = with_dialogs([&] { press("&Read Scanner"); });
       QCOMPARE(seen.size(), size_t(1));
       QVERIFY(seen[0].text.contains(kind));
     }
     // An unknown kind does nothing at all.
-    App_Settings().Scanner = "Some Other Scanner";
+    session_->settings().Scanner = "Some Other Scanner";
     QCOMPARE(with_dialogs([&] { press("&Read Scanner"); }).size(), size_t(0));
   }
 
@@ -187,13 +194,13 @@ class MainWindowTest : public QObject {
 
   void palm_scanner_keeps_the_upload_button_disabled() {
     open();
-    App_Settings().Scanner = kScannerPalm;
+    session_->settings().Scanner = kScannerPalm;
     press("&Advanced");
     QVERIFY(!window_->command_button(5)->isEnabled());
     with_dialogs([&] { press("&Process/Post"); });
     QVERIFY(!window_->command_button(5)->isEnabled());
     // Windows Mobile leaves the button as it was.
-    App_Settings().Scanner = kScannerWindowsMobile;
+    session_->settings().Scanner = kScannerWindowsMobile;
     window_->command_button(5)->setEnabled(true);
     with_dialogs([&] { press("&Process/Post"); });
     QVERIFY(window_->command_button(5)->isEnabled());
@@ -251,8 +258,7 @@ class MainWindowTest : public QObject {
   }
 
   void auto_minimise_on_minimises_after_three_seconds() {
-    App_Settings().Auto_Min = true;
-    Save_Settings();
+    settings_.Auto_Min = true;
     open();
     QVERIFY(window_->auto_minimise_timer()->isActive());
     QTRY_VERIFY_WITH_TIMEOUT(window_->windowState() & Qt::WindowMinimized, 4500);
@@ -260,8 +266,7 @@ class MainWindowTest : public QObject {
   }
 
   void mouse_over_a_button_cancels_auto_minimise() {
-    App_Settings().Auto_Min = true;
-    Save_Settings();
+    settings_.Auto_Min = true;
     open();
     QTest::qWait(500);
     QMouseEvent move(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton, Qt::NoModifier);

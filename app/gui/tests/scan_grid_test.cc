@@ -11,13 +11,13 @@
 #include <QTest>
 #include <memory>
 
-#include "gui/main_window.h"
-#include "gui/record_editor.h"
-#include "gui/scan_grid.h"
+#include "app/gui/main_window.h"
+#include "app/gui/record_editor.h"
+#include "app/gui/scan_grid.h"
 #include "gui_test_support.h"
 #include "jet/dao.h"
-#include "null_conversions.h"
-#include "settings.h"
+#include "app/null_conversions.h"
+#include "app/settings.h"
 
 using namespace tallimo;
 using namespace tallimo::gui;
@@ -40,7 +40,9 @@ jet::Value stored(const std::string& path, int id, const std::string& column) {
 class ScanGridTest : public QObject {
   Q_OBJECT
 
+  ConsoleUserInterface console_{true};
   std::unique_ptr<Shop> shop_;
+  std::unique_ptr<Session> session_;
   std::unique_ptr<Frm_Main> window_;
 
   void open() {
@@ -54,7 +56,11 @@ class ScanGridTest : public QObject {
       db->execute("UPDATE Scanner_Data SET Notes = '   ' WHERE Item_Number = 'A'");
       db->close();
     }
-    window_ = std::make_unique<Frm_Main>();
+    Settings settings;
+    settings.Orvex_Location = shop_->products_path();
+    store_settings(settings);
+    session_ = std::make_unique<Session>(console_, shop_->folder());
+    window_ = std::make_unique<Frm_Main>(*session_);
     window_->Form_Load();
     window_->show();
     window_->command_button(4)->click();  // the advanced screen
@@ -76,9 +82,9 @@ class ScanGridTest : public QObject {
   int id_of(int row) { return Null_To_Long(model()->value(row, "Scanner_Data_ID")); }
 
  private slots:
-  void init() { App_Settings() = Settings{}; }
   void cleanup() {
     window_.reset();
+    session_.reset();
     shop_.reset();
   }
 

@@ -14,13 +14,13 @@
 #include <QWindow>
 #include <memory>
 
-#include "gui/about_dialog.h"
-#include "gui/main_window.h"
-#include "gui/preferences_dialog.h"
-#include "gui/record_editor.h"
-#include "gui/scan_grid.h"
+#include "app/gui/about_dialog.h"
+#include "app/gui/main_window.h"
+#include "app/gui/preferences_dialog.h"
+#include "app/gui/record_editor.h"
+#include "app/gui/scan_grid.h"
 #include "gui_test_support.h"
-#include "settings.h"
+#include "app/settings.h"
 
 using namespace tallimo;
 using namespace tallimo::gui;
@@ -64,7 +64,9 @@ void check_not_blank(const QImage& image, const char* name) {
 class ScreenshotTest : public QObject {
   Q_OBJECT
 
+  ConsoleUserInterface console_{true};
   std::unique_ptr<Shop> shop_;
+  std::unique_ptr<Session> session_;
   std::unique_ptr<Frm_Main> window_;
 
  private slots:
@@ -81,13 +83,18 @@ class ScreenshotTest : public QObject {
     }
     for (auto& s : scans) s.description = "Item " + *s.item;
     shop_ = std::make_unique<Shop>(std::vector<demo::Product>{product("4006381333931", 12)}, scans);
-    window_ = std::make_unique<Frm_Main>();
+    Settings settings;
+    settings.Orvex_Location = shop_->products_path();
+    store_settings(settings);
+    session_ = std::make_unique<Session>(console_, shop_->folder());
+    window_ = std::make_unique<Frm_Main>(*session_);
     window_->Form_Load();
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
   }
   void cleanupTestCase() {
     window_.reset();
+    session_.reset();
     shop_.reset();
   }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ir/corvia_library.h"
+#include "app/ir/corvia_library.h"
 #include "jet/error.h"
 
 namespace tallimo::ir {

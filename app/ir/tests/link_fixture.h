@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "ir/cls_serial_ir.h"
-#include "ir/corvia_library.h"
+#include "app/ir/cls_serial_ir.h"
+#include "app/ir/corvia_library.h"
+#include "app/session.h"
 #include "simulator.h"
 
 namespace tallimo::testing {
@@ -45,6 +46,7 @@ class LinkTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(sim_, nullptr);
     Scanner_Record = ScannerRecord{};
+    session_.set_abort(false);
     sim_->with_scanner([](r50sim::Scanner& s) {
       for (int f = 0; f < r50sim::kFileCount; ++f) s.set_records(f, {});
       s.set_sync_mode(true);
@@ -69,6 +71,9 @@ class LinkTest : public ::testing::Test {
 
   static r50sim::Simulator* sim_;
   TestUi ui_;
+  Session session_{ui_};
+  // The session's record, under the name the link class documents.
+  ScannerRecord& Scanner_Record = session_.scanner_record();
 };
 
 inline r50sim::Simulator* LinkTest::sim_ = nullptr;

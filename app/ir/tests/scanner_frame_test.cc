@@ -4,7 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "ir/cls_serial_ir.h"
+#include "app/ir/cls_serial_ir.h"
+#include "app/session.h"
 
 namespace tallimo {
 namespace {
@@ -19,7 +20,9 @@ class FrameTest : public ::testing::Test {
  protected:
   void SetUp() override { Scanner_Record = ScannerRecord{}; }
   ConsoleUserInterface ui_{true};
-  cls_Serial_IR link_{ui_};
+  Session session_{ui_};
+  ScannerRecord& Scanner_Record = session_.scanner_record();
+  cls_Serial_IR link_{session_};
 };
 
 TEST_F(FrameTest, CountAndExitFrames) {

@@ -17,8 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "ir/cls_serial_ir.h"
-#include "ir/corvia_library.h"
+#include "app/ir/cls_serial_ir.h"
+#include "app/ir/corvia_library.h"
+#include "app/session.h"
 
 namespace tallimo {
 namespace {
@@ -101,7 +102,9 @@ TEST(EndToEndTest, ReadDeleteUploadAndEndSynchronisationThroughTheSimulatorProce
   ASSERT_EQ(corvia.vbOpenIrCom(8, 115200), 1);
 
   ConsoleUserInterface ui(true);
-  cls_Serial_IR link(ui);
+  Session session(ui);
+  ScannerRecord& Scanner_Record = session.scanner_record();
+  cls_Serial_IR link(session);
 
   // Read every transaction file, deleting each once read.
   const char* captions[] = {"Add to Inventory", "Subtract Inventory", "Compare Inventory",

@@ -14,7 +14,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 TEST_F(LinkTest, AScannerThatNeverAnswersCountsZeroAfterThreeAttempts) {
   sim_->with_scanner([](r50sim::Scanner& s) { s.set_records(2, {"a", "b"}); });
   sim_->update([](r50sim::Options& o) { o.mute = true; });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   link.set_File_Name_Index(2);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(link.Record_Count(), 0);
@@ -28,9 +28,9 @@ TEST_F(LinkTest, AScannerThatNeverAnswersCountsZeroAfterThreeAttempts) {
 
 TEST_F(LinkTest, TheAbortFlagEndsTheRetriesAtOnce) {
   sim_->update([](r50sim::Options& o) { o.mute = true; });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   // The user presses Abort while the first frame is out.
-  ui_.on_events = [this](int) { ui_.set_abort(true); };
+  ui_.on_events = [this](int) { session_.set_abort(true); };
   EXPECT_EQ(link.Record_Count(), 0);
   EXPECT_EQ(frames().size(), 1u);
   EXPECT_EQ(resyncs(), 0);
@@ -38,10 +38,10 @@ TEST_F(LinkTest, TheAbortFlagEndsTheRetriesAtOnce) {
 
 TEST_F(LinkTest, AbortDuringAResynchronisationStopsItsTries) {
   sim_->update([](r50sim::Options& o) { o.mute = true; });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   // Event run 2 follows the first resynchronisation bytes.
   ui_.on_events = [this](int run) {
-    if (run == 2) ui_.set_abort(true);
+    if (run == 2) session_.set_abort(true);
   };
   EXPECT_FALSE(link.Exit_Sync_Mode());
   // The resynchronisation gave up after one try; the next attempt went out and its
@@ -52,14 +52,14 @@ TEST_F(LinkTest, AbortDuringAResynchronisationStopsItsTries) {
 
 TEST_F(LinkTest, ResetGivesUpAfterThreeUnansweredTries) {
   sim_->update([](r50sim::Options& o) { o.mute = true; });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   EXPECT_FALSE(link.Reset());
   EXPECT_EQ(resyncs(), 3);
 }
 
 TEST_F(LinkTest, TheRecordDelayWaitsMoreThanFiveSecondsBeforeTheCountIsRead) {
   sim_->with_scanner([](r50sim::Scanner& s) { s.set_records(5, {"p~d~1~1~1~v~l~1"}); });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   link.set_File_Name_Index(5);
   link.Set_Record_Delay_Enabled(true);
   auto start = std::chrono::steady_clock::now();

@@ -9,7 +9,7 @@ namespace {
 
 TEST_F(LinkTest, CountsReadsWritesDeletesDisplaysAndEndsSynchronisation) {
   sim_->with_scanner([](r50sim::Scanner& s) { s.set_records(0, {"4011~2~RED APPLE", "4012~3.5"}); });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
 
   link.set_File_Name_Index(0);
   EXPECT_EQ(link.Record_Count(), 2);
@@ -98,7 +98,7 @@ TEST_F(LinkTest, CountsReadsWritesDeletesDisplaysAndEndsSynchronisation) {
 }
 
 TEST_F(LinkTest, ACountReplyIsTrimmedAndCutAtItsCr) {
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   sim_->push_reply("  17\r");
   link.set_File_Name_Index(3);
   EXPECT_EQ(link.Record_Count(), 17);
@@ -107,7 +107,7 @@ TEST_F(LinkTest, ACountReplyIsTrimmedAndCutAtItsCr) {
 
 TEST_F(LinkTest, TrueInCapitalsDoesNotAcknowledge) {
   sim_->with_scanner([](r50sim::Scanner& s) { s.set_records(1, {"X~1"}); });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   for (int i = 0; i < 3; ++i) sim_->push_reply("TRUE\r");
   EXPECT_FALSE(link.Delete_File(1));
   EXPECT_EQ(frames().size(), 3u);
@@ -116,7 +116,7 @@ TEST_F(LinkTest, TrueInCapitalsDoesNotAcknowledge) {
 }
 
 TEST_F(LinkTest, ARecordReplyWithFalseInAnyCaseIsRefused) {
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   Scanner_Record.Item_Number = "before";
   for (int i = 0; i < 3; ++i) sim_->push_reply("4011~false~JUICE\r");
   EXPECT_FALSE(link.Read_Record_Set());
@@ -124,7 +124,7 @@ TEST_F(LinkTest, ARecordReplyWithFalseInAnyCaseIsRefused) {
 }
 
 TEST_F(LinkTest, NonNumericRepliesFailAndLeaveTheValuesAlone) {
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   // Count: not a whole number.
   for (int i = 0; i < 3; ++i) sim_->push_reply("1x\r");
   EXPECT_EQ(link.Record_Count(), 0);
@@ -144,7 +144,7 @@ TEST_F(LinkTest, NonNumericRepliesFailAndLeaveTheValuesAlone) {
 
 TEST_F(LinkTest, AGarbledOrLostReplyIsRetriedAfterResynchronising) {
   sim_->with_scanner([](r50sim::Scanner& s) { s.set_records(4, {"a", "b", "c"}); });
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   link.set_File_Name_Index(4);
 
   sim_->push_fault({r50sim::FaultKind::kGarble});
@@ -166,7 +166,7 @@ TEST_F(LinkTest, AGarbledOrLostReplyIsRetriedAfterResynchronising) {
 }
 
 TEST_F(LinkTest, AWriteThatDoesNotFitLeavesFreeMemoryAsItWas) {
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   link.set_File_Name_Index(0);
   Scanner_Record.Record_Mode = 0;
   Scanner_Record.Item_Number = "4011";
@@ -180,7 +180,7 @@ TEST_F(LinkTest, AWriteThatDoesNotFitLeavesFreeMemoryAsItWas) {
 }
 
 TEST_F(LinkTest, ResetResynchronises) {
-  cls_Serial_IR link(ui_);
+  cls_Serial_IR link(session_);
   EXPECT_TRUE(link.Reset());
   EXPECT_EQ(resyncs(), 1);
   EXPECT_TRUE(frames().empty());

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "jet/error.h"
-#include "posting/posting.h"
-#include "shop_fixture.h"
+#include "app/posting/posting.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {

@@ -16,7 +16,7 @@
 #include <cstdio>
 #include <map>
 
-#include "shop_fixture.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {

@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "posting/posting_summary.h"
-#include "settings.h"
-#include "shop_fixture.h"
+#include "app/posting/posting.h"
+#include "app/posting/posting_options.h"
+#include "app/settings.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
@@ -99,7 +99,7 @@ TEST_F(ProcessPostTest, AbortDuringAddNewItemSkipsTheLaterKinds) {
   auto n2 = scan(kAddNewItem, "N2", std::nullopt);
   auto n3 = scan(kAddNewItem, "N3", std::nullopt);
   make_shop({product("A", 1)}, {n1, n2, n3, scan(kAddToInventory, "A", 1), scan(kEditProducts, "A", 1)});
-  ui_.on_events = [this] { ui_.set_abort(true); };  // the user presses "&Abort" during the first record
+  ui_.on_events = [this] { session().set_abort(true); };  // the user presses "&Abort" during the first record
   post();
   auto p = product1();
   EXPECT_EQ(p.count("N1"), 1u) << "the record in hand is finished";
@@ -116,7 +116,7 @@ TEST_F(ProcessPostTest, AbortDuringAddNewItemSkipsTheLaterKinds) {
 TEST_F(ProcessPostTest, TheClosingMessageAsksForTheAdvancedScreenWhenSynchronizeIsEnabled) {
   make_shop({product("A", 1)}, {scan(kAddToInventory, "MISSING", 1)});
   ui_.set_command_button_enabled(0, true);  // posting started outside a locked command
-  Process_Post();
+  Process_Post(session());
   ASSERT_EQ(ui_.boxes.size(), 1u);
   EXPECT_EQ(ui_.boxes[0],
             "Not all the Items Scanned were able to be processed. \r\nPress the advanced button to View the list");
@@ -130,8 +130,8 @@ TEST_F(ProcessPostTest, WithNoKindTickedNothingIsPostedButCompareIsStillEmptied)
   ASSERT_EQ(compare().size(), 1u);
   add_scans({scan(kAddToInventory, "A", 1)});
 
-  ui_.set_process_items_all_value(0);
-  Chk_Process_Items_All_Click();
+  ui_.set_process_items_all_state(CheckState::kUnchecked);
+  Chk_Process_Items_All_Click(session());
   EXPECT_FALSE(ui_.command_button_enabled(2)) << "\"&Process/Post\" is disabled";
   ui_.boxes.clear();
   post();
@@ -143,32 +143,32 @@ TEST_F(ProcessPostTest, WithNoKindTickedNothingIsPostedButCompareIsStillEmptied)
 }
 
 TEST_F(ProcessPostTest, TheAllBoxTicksAndLocksTheKindBoxes) {
-  ui_.set_process_items_all_value(1);
-  Chk_Process_Items_All_Click();
+  ui_.set_process_items_all_state(CheckState::kChecked);
+  Chk_Process_Items_All_Click(session());
   for (int k = 0; k < 6; ++k) {
-    EXPECT_EQ(ui_.process_item_value(k), 1);
+    EXPECT_EQ(ui_.process_item_state(k), CheckState::kChecked);
     EXPECT_FALSE(ui_.process_item_enabled(k));
   }
   EXPECT_TRUE(ui_.command_button_enabled(2));
-  ui_.set_process_items_all_value(0);
-  Chk_Process_Items_All_Click();
+  ui_.set_process_items_all_state(CheckState::kUnchecked);
+  Chk_Process_Items_All_Click(session());
   for (int k = 0; k < 6; ++k) {
-    EXPECT_EQ(ui_.process_item_value(k), 0);
+    EXPECT_EQ(ui_.process_item_state(k), CheckState::kUnchecked);
     EXPECT_TRUE(ui_.process_item_enabled(k));
   }
   EXPECT_FALSE(ui_.command_button_enabled(2));
-  ui_.set_process_item_value(3, 2);  // greyed does not select
-  Chk_Process_Items_Click(3);
+  ui_.set_process_item_state(3, CheckState::kGreyed);  // greyed does not select
+  Chk_Process_Items_Click(session(), 3);
   EXPECT_FALSE(ui_.command_button_enabled(2));
-  ui_.set_process_item_value(3, 1);
-  Chk_Process_Items_Click(3);
+  ui_.set_process_item_state(3, CheckState::kChecked);
+  Chk_Process_Items_Click(session(), 3);
   EXPECT_TRUE(ui_.command_button_enabled(2));
 }
 
 TEST_F(ProcessPostTest, OnlyTickedKindsArePosted) {
   make_shop({product("A", 1)}, {scan(kAddToInventory, "A", 1), scan(kReplaceInventory, "A", 9)});
-  for (int k = 0; k < 6; ++k) ui_.set_process_item_value(k, k == kAddToInventory ? 1 : 0);
-  ui_.set_process_items_all_value(0);
+  for (int k = 0; k < 6; ++k) ui_.set_process_item_state(k, k == kAddToInventory ? CheckState::kChecked : CheckState::kUnchecked);
+  ui_.set_process_items_all_state(CheckState::kUnchecked);
   post();
   EXPECT_EQ(stock("A"), "2");
   EXPECT_EQ(scanner_data().size(), 1u);
@@ -176,7 +176,7 @@ TEST_F(ProcessPostTest, OnlyTickedKindsArePosted) {
 }
 
 TEST_F(ProcessPostTest, AutoPrintOpensTheReportOnlyWhenCompareHasRows) {
-  App_Settings().Auto_Print = true;
+  session().settings().Auto_Print = true;
   make_shop({product("A", 1)}, {scan(kAddToInventory, "A", 1)});
   post();
   EXPECT_EQ(ui_.comparison_clicks, 0);
@@ -191,7 +191,7 @@ TEST_F(ProcessPostTest, GroupedCommitsGiveTheSameResultAsOneRecordPerCommit) {
   auto catalogue = demo::generated_catalogue(300, 11);
   auto scans = demo::generated_scans(400, 300, 12);
   make_shop(catalogue, scans);
-  Posting_Options().records_per_commit = 1;
+  session().posting_options().records_per_commit = 1;
   post();
   auto one_by_one = product1();
   auto compare_one = compare();
@@ -199,19 +199,19 @@ TEST_F(ProcessPostTest, GroupedCommitsGiveTheSameResultAsOneRecordPerCommit) {
   TearDown();
   SetUp();
   make_shop(catalogue, scans);
-  Posting_Options().records_per_commit = 1000;
+  session().posting_options().records_per_commit = 1000;
   post();
   EXPECT_EQ(product1(), one_by_one);
   EXPECT_EQ(compare(), compare_one);
   EXPECT_EQ(scanner_data().size(), left_one);
-  EXPECT_EQ(Last_Posting_Summary().records_posted + static_cast<long>(left_one), 400);
+  EXPECT_EQ(session().last_posting_summary().records_posted + static_cast<long>(left_one), 400);
 }
 
 TEST_F(ProcessPostTest, AMissingProductsDatabaseThatStaysMissingEndsTheProgram) {
   make_shop({product("A", 1)}, {scan(kAddToInventory, "A", 1)});
-  App_Settings().Orvex_Location = dir_ + "/nowhere.mdb";
+  session().settings().Orvex_Location = dir_ + "/nowhere.mdb";
   post();
-  EXPECT_TRUE(ui_.program_ended());
+  EXPECT_TRUE(session().program_ended());
   EXPECT_EQ(scanner_data().size(), 1u);
   EXPECT_TRUE(std::find(ui_.status.begin(), ui_.status.end(), "Processing - Complete") == ui_.status.end());
 }

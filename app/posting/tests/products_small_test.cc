@@ -8,8 +8,8 @@
 
 #include "independent_readers.h"
 #include "jet/dao.h"
-#include "posting/posting.h"
-#include "shop_fixture.h"
+#include "app/posting/posting.h"
+#include "app/tests/shop_fixture.h"
 
 namespace tallimo::testing {
 namespace {
