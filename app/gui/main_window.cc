@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +25,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/data/scanner_database.h"
 #include "app/posting/posting.h"
@@ -81,6 +83,7 @@ Frm_Main::Frm_Main(Session& session, QWidget* parent)
   Pic_Advanced_->hide();
   apply_window_size();
   since_events_.start();
+  qApp->installEventFilter(this);
 }
 
 Frm_Main::~Frm_Main() {
@@ -394,8 +397,43 @@ MessageAnswer Frm_Main::message_box(const std::string& text, MessageButtons butt
 // ---- auto-minimise, tray, hide ----
 
 bool Frm_Main::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) cancel_auto_minimise();
+  if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+    QPushButton* button = button_for_accelerator(static_cast<QKeyEvent*>(event));
+    if (button != nullptr) {
+      // Claimed at the override so that no menu takes the same letter; the
+      // key press then clicks the button.
+      event->accept();
+      if (event->type() == QEvent::KeyPress) button->click();
+      return true;
+    }
+    return false;
+  }
+  if (event->type() == QEvent::MouseMove || event->type() == QEvent::Enter) {
+    // Only over the command buttons, the logo text and the grid.
+    const bool watched_widget = watched == Orvex_Image_ || watched == TDBGrid1_->viewport() ||
+                                std::find(Command_Center_.begin(), Command_Center_.end(), watched) !=
+                                    Command_Center_.end();
+    if (watched_widget) cancel_auto_minimise();
+  }
   return QMainWindow::eventFilter(watched, event);
+}
+
+// Several command buttons share their accelerator with a menu of the menu
+// bar ("&Synchronize", "&Advanced", "&Read Scanner" beside "&Reports"). Qt
+// would treat such a key as ambiguous and do neither, so a visible, enabled
+// command button takes Alt+its letter; the menu is still opened by pressing
+// and releasing Alt, then the letter.
+QPushButton* Frm_Main::button_for_accelerator(const QKeyEvent* key) const {
+  if (key->modifiers() != Qt::AltModifier || key->key() < Qt::Key_A || key->key() > Qt::Key_Z) return nullptr;
+  if (QApplication::activeModalWidget() != nullptr || QApplication::activeWindow() != this) return nullptr;
+  for (QPushButton* button : Command_Center_) {
+    if (!button->isEnabled() || !button->isVisibleTo(this) || button->window()->isHidden()) continue;
+    const QString text = button->text();
+    const auto amp = text.indexOf('&');
+    if (amp < 0 || amp + 1 >= text.size()) continue;
+    if (text.at(amp + 1).toUpper().unicode() == key->key()) return button;
+  }
+  return nullptr;
 }
 
 void Frm_Main::cancel_auto_minimise() { Timer1_->stop(); }

@@ -17,6 +17,7 @@
 
 class QAction;
 class QCheckBox;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -149,6 +150,7 @@ class Frm_Main : public QMainWindow, public UserInterface {
   void update_inventory_button_for_scanner(bool enabled);
   void not_available(const std::string& what);
   void cancel_auto_minimise();
+  QPushButton* button_for_accelerator(const QKeyEvent* key) const;
   // Lets pending events run, at most once every few milliseconds: a run
   // that reports every record stays as fast as one without a window while
   // the status line and the "&Abort" button remain live.
