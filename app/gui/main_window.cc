@@ -111,9 +111,11 @@ void Frm_Main::build_standard_screen(QWidget* parent) {
   lbl_Status_ = new QLabel("Waiting User Command", parent);
   lbl_Status_->setObjectName("lbl_Status");
   lbl_Status_->setFrameShape(QFrame::StyledPanel);
-  lbl_Status_->setMinimumHeight(40);
+  // A fixed box: a new status text repaints the box alone and never lays
+  // the window out again (a run shows one per record).
+  lbl_Status_->setFixedHeight(44);
+  lbl_Status_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
   lbl_Status_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  lbl_Status_->setWordWrap(true);
   middle->addWidget(lbl_Status_);
   ProgressBar_ = new QProgressBar(parent);
   ProgressBar_->setObjectName("ProgressBar");
