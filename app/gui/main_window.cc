@@ -510,8 +510,19 @@ void Frm_Main::About_Click() {
   dialog.exec();
 }
 
+QString Frm_Main::manual_path() const {
+  const QString name = "Tallimo Manual/Tallimo Manual.pdf";
+  // The application folder, then beside the program (a build or portable
+  // install), then the installed documentation.
+  const QString program = QCoreApplication::applicationDirPath() + "/";
+  for (const QString& folder : {qs(session_.application_folder()), program, program + "../share/doc/tallimo/"}) {
+    if (QFileInfo(folder + name).isFile()) return QFileInfo(folder + name).absoluteFilePath();
+  }
+  return qs(session_.application_folder()) + name;
+}
+
 void Frm_Main::UsersManual_Click() {
-  const QString manual = qs(session_.application_folder()) + "Tallimo Manual/Tallimo Manual.pdf";
+  const QString manual = manual_path();
   if (!QFileInfo::exists(manual)) {
     message_box("The manual was not found at " + manual.toStdString() + ".", MessageButtons::kOk,
                 MessageIcon::kNone, "Tallimo");

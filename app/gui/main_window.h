@@ -105,6 +105,9 @@ class Frm_Main : public QMainWindow, public UserInterface {
   void mPopRestore_Click();
   void About_Click();
   void UsersManual_Click();
+  // Where the manual is: the application folder's "Tallimo Manual", else the
+  // one beside the program or in the installed documentation.
+  QString manual_path() const;
   void tray_activated(QSystemTrayIcon::ActivationReason reason);
   void Timer1_Timer();
 
