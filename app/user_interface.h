@@ -11,9 +11,11 @@
 // The abort flag is not here: it belongs to the Session (app/session.h), which the
 // window's "&Abort" button sets.
 //
-// Posting never calls this interface while a commit group's transaction is open
-// (app/posting/posting.h says how): an implementation may run the event loop from
-// any member.
+// Posting calls no member that may run the event loop while a commit group's
+// transaction is open (app/posting/posting.h says how). The two status members are
+// the exception: they are called inside groups and must only record the text (the
+// window shows it on its next event run), never run the event loop or call back
+// into the program. Every other member may run the event loop.
 #pragma once
 
 #include <string>
@@ -39,7 +41,7 @@ class UserInterface {
  public:
   virtual ~UserInterface() = default;
 
-  // ---- status line and progress ----
+  // ---- status line and progress (never run the event loop) ----
   // The status line of the main window.
   virtual void Display_Status_Message(const std::string& text) = 0;
   // Status line plus progress bar: a non-empty message shows the bar (at

@@ -13,6 +13,7 @@
 
 #include "jet/dao.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "app/null_conversions.h"
 #include "app/posting/posting.h"
 #include "app/posting/posting_internal.h"
@@ -47,7 +48,7 @@ double number_of(const jet::dao::Recordset& product, const char* column, const s
   if (const auto* i = std::get_if<int32_t>(&v)) return *i;
   if (const auto* s = std::get_if<int16_t>(&v)) return *s;
   if (const auto* b = std::get_if<uint8_t>(&v)) return *b;
-  if (const auto* c = std::get_if<jet::Currency>(&v)) return currency_to_double(*c);
+  if (const auto* c = std::get_if<jet::Currency>(&v)) return jet::currency_to_double(*c);
   if (jet::is_null(v)) {
     throw jet::Error(jet::ErrorCategory::kInvalidArgument,
                      "bulk breakdown of product \"" + code + "\": its [" + column + "] is empty (Null)");
@@ -128,11 +129,11 @@ double Nearest_Multiple(const jet::Value& value, double step, bool up) {
   } else if (const auto* b = std::get_if<uint8_t>(&value)) {
     v = *b;
   } else if (const auto* c = std::get_if<jet::Currency>(&value)) {
-    v = currency_to_double(*c);
+    v = jet::currency_to_double(*c);
   } else if (const auto* t = std::get_if<std::string>(&value)) {
     jet::Currency amount;
-    if (!parse_currency(*t, amount)) return 0;
-    v = currency_to_double(amount);
+    if (!jet::parse_currency(*t, amount)) return 0;
+    v = jet::currency_to_double(amount);
   } else {
     return 0;
   }

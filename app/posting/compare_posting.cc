@@ -1,6 +1,7 @@
 // "Compare Inventory" records: the counted quantity is set beside the
 // recorded one in the scanner database's table Compare, one row per item.
 #include "jet/dao.h"
+#include "jet/value_conversions.h"
 #include "app/null_conversions.h"
 #include "app/posting/posting.h"
 #include "app/posting/posting_internal.h"
@@ -11,8 +12,6 @@ using namespace posting;
 
 namespace {
 
-jet::Currency plus(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths + b.ten_thousandths}; }
-
 // Adds the record's count to the item's row when the run has one already;
 // gives the recordset on Compare for the item, standing on a new row to be
 // filled when it had none (nullptr once merged).
@@ -22,7 +21,7 @@ std::unique_ptr<jet::dao::Recordset> merge_or_start(Session& session, jet::dao::
   if (!rs->eof()) {
     rs->edit();
     rs->set_field("Scanner_Qty",
-                  jet::Value(plus(Null_To_Currency(scanned.field("Qty")), Null_To_Currency(rs->field("Scanner_Qty")))));
+                  jet::Value(jet::currency_add(Null_To_Currency(scanned.field("Qty")), Null_To_Currency(rs->field("Scanner_Qty")))));
     rs->update();
     note_write(session);
     rs->close();

@@ -8,6 +8,7 @@
 #include "app/error_log.h"
 #include "jet/dao.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "app/null_conversions.h"
 #include "app/posting/posting.h"
 #include "app/posting/posting_internal.h"
@@ -33,7 +34,7 @@ std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::s
 std::string raw_text(const jet::Value& value) {
   if (jet::is_null(value)) return std::string();
   if (const auto* s = std::get_if<std::string>(&value)) return *s;
-  return value_to_text(value);
+  return jet::value_to_text(value);
 }
 
 namespace {
@@ -59,15 +60,18 @@ std::size_t char_count(const std::string& text) {
   return n;
 }
 
-double currency_to_double(jet::Currency amount) { return static_cast<double>(amount.ten_thousandths) / 10000.0; }
-
 void note_write(Session& session) {
   if (PostingRun* run = session.active_run()) run->note_write();
 }
 
 void report_error(Session& session, const std::string& text, const std::string& routine) {
   ++session.last_posting_summary().errors;
-  Error_Routine(session, text, routine);
+  // The error box may run the window's event loop: never inside a group.
+  if (PostingRun* run = session.active_run(); run != nullptr && run->pending()) {
+    run->defer_report(text, routine);
+  } else {
+    Error_Routine(session, text, routine);
+  }
 }
 
 }  // namespace posting
@@ -103,12 +107,9 @@ bool Test_To_See_If_Unique(Session& session, const std::string& code) {
 
 namespace {
 
-jet::Currency add(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths + b.ten_thousandths}; }
-jet::Currency sub(jet::Currency a, jet::Currency b) { return jet::Currency{a.ten_thousandths - b.ten_thousandths}; }
-
 void write_stock(Session& session, jet::dao::Recordset& product, jet::Currency amount) {
   product.edit();
-  product.set_field("Inventory Qty", jet::Value(currency_to_double(amount)));
+  product.set_field("Inventory Qty", jet::Value(jet::currency_to_double(amount)));
   product.update();
   note_write(session);
 }
@@ -162,18 +163,18 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
   switch (kind) {
     case kAddToInventory:
       if (found) {
-        write_stock(session, *product, add(Null_To_Currency(product->field("Inventory Qty")), qty));
+        write_stock(session, *product, jet::currency_add(Null_To_Currency(product->field("Inventory Qty")), qty));
         posted = true;
       }
       break;
     case kSubtractInventory:
       if (found) {
-        const jet::Currency left = sub(Null_To_Currency(product->field("Inventory Qty")), qty);
+        const jet::Currency left = jet::currency_sub(Null_To_Currency(product->field("Inventory Qty")), qty);
         if (left.ten_thousandths >= 0) {
           write_stock(session, *product, left);
         } else {
           const std::string code = raw_text(product->field("Product Code"));
-          double shortfall = currency_to_double(left);
+          double shortfall = jet::currency_to_double(left);
           product->close();
           Break_Down_Bulk(session, code, shortfall);
         }
@@ -270,8 +271,8 @@ void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao:
       ui.Display_Status_Message(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total));
       // Deleting the last live record leaves the recordset at its end.
       if (!rs->eof()) rs->move_next();
-      run->end_record();
-      ui.do_events();
+      // Events run only once the group is committed.
+      if (run->end_record()) ui.do_events();
       if (session.abort_requested()) break;
     }
     rs->close();

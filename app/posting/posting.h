@@ -14,6 +14,23 @@
 // ("Process_Post", "Process_Post_Individual_Item", "Test_To_See_If_Unique",
 // "Post_Compare_Records"); the run goes on. A record during whose posting an
 // error occurs is applied to no product and stays in Scanner_Data.
+//
+// Transaction borders and the user interface. While a commit group is open,
+// every write to the two files - also one made through another handle on the
+// same file, such as a grid edit - belongs to the group and is committed or
+// rolled back with it. So the rule is: nothing that may run the window's
+// event loop happens while a group is open.
+//   - Events run (do_events) only right after a group has been committed;
+//     groups close by size or age (PostingOptions), so a window gets events
+//     at least every seconds_per_commit.
+//   - Errors met inside a group are held and reported (message box and log)
+//     once the group has been committed or rolled back, never during it.
+//   - The closing message, the grid refresh and the report dialog come after
+//     the run's last commit.
+//   - Status lines (Display_Status_Message, Update_Status) are given inside
+//     groups; the seam requires them not to run the event loop.
+// The window only shows progress and sets the abort flag, which is polled
+// after each record.
 #pragma once
 
 #include <cstdint>

@@ -34,9 +34,6 @@ std::string first_chars(const std::string& text, std::size_t count);
 std::string chars_after(const std::string& text, std::size_t count);
 std::size_t char_count(const std::string& text);
 
-// A currency amount as a double.
-double currency_to_double(jet::Currency amount);
-
 // Tells the run in progress that a change was written for the current record.
 void note_write(Session& session);
 

@@ -1,5 +1,6 @@
 #include "app/posting/posting_run.h"
 
+#include "app/error_log.h"
 #include "app/session.h"
 #include "jet/dao.h"
 #include "jet/database.h"
@@ -17,8 +18,14 @@ PostingRun::PostingRun(Session& session, jet::dao::Database& scanner, jet::dao::
 }
 
 PostingRun::~PostingRun() {
-  rollback();
+  drop();
   session_.set_active_run(outer_);
+  // Reports still held (a run left by an exception) are made now that no
+  // group is open; reporting must not throw out of a destructor.
+  try {
+    report_deferred();
+  } catch (...) {
+  }
 }
 
 void PostingRun::begin() {
@@ -34,27 +41,53 @@ void PostingRun::start_record() {
   begin();
 }
 
-void PostingRun::end_record() {
+bool PostingRun::end_record() {
   ++records_in_group_;
   if (records_in_group_ >= records_per_commit_ ||
       std::chrono::duration<double>(std::chrono::steady_clock::now() - group_started_).count() >= seconds_per_commit_) {
     commit();
+    return true;
   }
+  return false;
 }
 
 void PostingRun::commit() {
-  if (!pending()) return;
-  const int records = records_in_group_;
-  records_in_group_ = 0;
-  tx_->commit();
-  tx_.reset();
-  committed_records_ += records;
+  if (pending()) {
+    const int records = records_in_group_;
+    records_in_group_ = 0;
+    try {
+      tx_->commit();
+    } catch (...) {
+      drop();
+      throw;
+    }
+    tx_.reset();
+    committed_records_ += records;
+  }
+  report_deferred();
 }
 
-void PostingRun::rollback() noexcept {
+void PostingRun::drop() noexcept {
   if (tx_) tx_->rollback();
   tx_.reset();
   records_in_group_ = 0;
+}
+
+void PostingRun::rollback() {
+  drop();
+  report_deferred();
+}
+
+void PostingRun::defer_report(const std::string& text, const std::string& routine) {
+  deferred_.emplace_back(text, routine);
+}
+
+void PostingRun::report_deferred() {
+  while (!deferred_.empty()) {
+    const auto [text, routine] = deferred_.front();
+    deferred_.erase(deferred_.begin());
+    Error_Routine(session_, text, routine);
+  }
 }
 
 }  // namespace tallimo

@@ -6,11 +6,17 @@
 //
 // This is the thin adapter over the engine's multi-file transaction that the
 // DAO layer does not offer itself: the DAO databases' engine objects join
-// one jet::Transaction, and DAO writes made meanwhile become part of it.
+// one jet::Transaction, and DAO writes made meanwhile become part of it -
+// also a write made through another handle on the same file. So nothing may
+// yield to the user interface while a group is open (see posting.h): errors
+// found inside a group are held (defer_report) and reported once the group
+// has been committed or rolled back.
 #pragma once
 
 #include <chrono>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "jet/transaction.h"
 
@@ -37,14 +43,20 @@ class PostingRun {
   // Something of the current record has been written.
   void note_write() { wrote_in_record_ = true; }
   bool record_wrote() const { return wrote_in_record_; }
-  // The record is finished; commits when the group is full.
-  void end_record();
+  // The record is finished; commits when the group is full or old enough.
+  // Returns whether it committed (the caller may then yield).
+  bool end_record();
 
-  // Commits what is pending (nothing when no transaction is open). Throws
-  // jet::Error when the commit fails; everything pending is then rolled back.
+  // Commits what is pending (nothing when no transaction is open), then
+  // reports the errors held back. Throws jet::Error when the commit fails;
+  // everything pending is then rolled back.
   void commit();
-  // Drops what is pending: every record since the last commit stays as it was.
-  void rollback() noexcept;
+  // Drops what is pending: every record since the last commit stays as it
+  // was. Then reports the errors held back.
+  void rollback();
+
+  // Holds an error report (Error_Routine) until the open group has ended.
+  void defer_report(const std::string& text, const std::string& routine);
   bool pending() const { return tx_.has_value() && tx_->active(); }
 
   // Records committed so far.
@@ -52,6 +64,8 @@ class PostingRun {
 
  private:
   void begin();
+  void drop() noexcept;
+  void report_deferred();
   Session& session_;
   jet::dao::Database& scanner_;
   jet::dao::Database& products_;
@@ -62,6 +76,7 @@ class PostingRun {
   int records_in_group_ = 0;
   long committed_records_ = 0;
   bool wrote_in_record_ = false;
+  std::vector<std::pair<std::string, std::string>> deferred_;
   PostingRun* outer_ = nullptr;
 };
 

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 
 namespace tallimo {
 namespace {
@@ -32,7 +36,29 @@ TEST(NullConversions, CurrencyRoundsHalvesToEvenAtFourDecimals) {
   EXPECT_EQ(cur(Value{std::string("0.000151")}), 2);
   EXPECT_EQ(cur(Value{std::string("-0.00025")}), -2);
   EXPECT_EQ(cur(Value{0.12345}), 1234);  // 0.12345 as a double is just below the half
-  EXPECT_EQ(cur(Value{std::string("99999999999999999999")}), 0);  // beyond range: not a money amount
+}
+
+jet::ErrorCategory category_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const jet::Error& e) {
+    return e.category();
+  }
+  ADD_FAILURE() << "no error";
+  return jet::ErrorCategory::kInvalidArgument;
+}
+
+TEST(NullConversions, AmountsBeyondTheCurrencyRangeAreOverflowNotZero) {
+  // The edges are amounts; one step past them, in text or as a double, is
+  // Jet's overflow error.
+  EXPECT_EQ(cur(Value{std::string("922337203685477.5807")}), INT64_MAX);
+  EXPECT_EQ(cur(Value{std::string("-922337203685477.5808")}), INT64_MIN);
+  for (const Value& v : {Value{std::string("922337203685477.5808")}, Value{std::string("99999999999999999999")},
+                         Value{1e15}, Value{-1e16}, Value{5e15f}, Value{std::nan("")}}) {
+    EXPECT_EQ(category_of([&] { Null_To_Currency(v); }), jet::ErrorCategory::kOverflow) << value_to_text(v);
+  }
+  EXPECT_EQ(category_of([] { Null_To_Long(Value{std::string("2147483648")}); }), jet::ErrorCategory::kOverflow);
+  EXPECT_EQ(category_of([] { Null_To_Long(Value{std::string("TRUE")}); }), jet::ErrorCategory::kInvalidArgument);
 }
 
 TEST(NullConversions, TextTrimsAndFormats) {
@@ -41,7 +67,8 @@ TEST(NullConversions, TextTrimsAndFormats) {
   EXPECT_EQ(Null_To_Text(Value{Currency{25000}}), "2.5");
   EXPECT_EQ(Null_To_Text(Value{Currency{-1}}), "-0.0001");
   EXPECT_EQ(Null_To_Text(Value{3.0}), "3");
-  EXPECT_EQ(Null_To_Text(Value{0.1 + 0.2}), "0.3");
+  EXPECT_EQ(Null_To_Text(Value{0.25}), "0.25");
+  EXPECT_EQ(Null_To_Text(Value{-0.0}), "0");
   EXPECT_EQ(Null_To_Text(Value{false}), "False");
   EXPECT_EQ(Null_To_Text(Value{jet::DateTime{46363.0}}), "12/7/2026");
   EXPECT_EQ(Null_To_Text(Value{jet::DateTime{2.75}}), "1/1/1900 6:00:00 PM");

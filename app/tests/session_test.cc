@@ -98,6 +98,7 @@ TEST_F(TwoShopsTest, ARunInOneShopMayRunWhileTheOtherYields) {
   // session's active run, and both end with their own records posted.
   make_shop({product("A", 1)}, {scan(kAddToInventory, "A", 2), scan(kAddToInventory, "A", 3)});
   make_other_shop({product("A", 10)}, {scan(kSubtractInventory, "A", 4)});
+  session().posting_options().records_per_commit = 1;  // events after each record
   bool nested = false;
   ui_.on_events = [&] {
     if (nested) return;

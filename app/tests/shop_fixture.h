@@ -22,19 +22,30 @@ class RecordingUi : public ConsoleUserInterface {
   RecordingUi() : ConsoleUserInterface(/*quiet=*/true) {}
   void Display_Status_Message(const std::string& text) override { status.push_back(text); }
   MessageAnswer message_box(const std::string& text, MessageButtons, MessageIcon, const std::string& title) override {
+    yielded();
     boxes.push_back(text);
     titles.push_back(title);
     return MessageAnswer::kOk;
   }
   void do_events() override {
+    yielded();
     if (on_events) on_events();
   }
   void show_preferences() override {
+    yielded();
     ++preferences_shown;
     if (on_preferences) on_preferences();
   }
-  void Mnu_Comparison_Click() override { ++comparison_clicks; }
-  void refresh_grid() override { ++grid_refreshes; }
+  void Mnu_Comparison_Click() override {
+    yielded();
+    ++comparison_clicks;
+  }
+  void refresh_grid() override {
+    yielded();
+    ++grid_refreshes;
+  }
+  // Called by every member through which a window may run its event loop.
+  std::function<void()> on_yield;
 
   std::vector<std::string> status;
   std::vector<std::string> boxes;
@@ -44,6 +55,11 @@ class RecordingUi : public ConsoleUserInterface {
   int preferences_shown = 0;
   int comparison_clicks = 0;
   int grid_refreshes = 0;
+
+ private:
+  void yielded() {
+    if (on_yield) on_yield();
+  }
 };
 
 // One row as mdb-export prints it: column name -> text ("" for Null).

@@ -13,6 +13,7 @@ std::string_view category_name(ErrorCategory category) noexcept {
     case ErrorCategory::kPassword: return "password";
     case ErrorCategory::kLocked: return "locked";
     case ErrorCategory::kUnsupported: return "unsupported";
+    case ErrorCategory::kOverflow: return "overflow";
   }
   return "unknown";
 }

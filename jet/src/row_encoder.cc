@@ -6,6 +6,7 @@
 
 #include "binary.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "jet/value_text.h"
 #include "long_value.h"
 #include "text_codec.h"
@@ -45,6 +46,27 @@ const char* value_kind(const Value& v) {
   throw Error(ErrorCategory::kConstraint, "table '" + def.name + "', column '" + c.name + "' (" +
                                               column_type_name(c.type) + "): the " + value_kind(v) + " value '" +
                                               shown + "' " + why);
+}
+
+// A value outside the column type's range: Jet's overflow error, naming the
+// table, column and value.
+[[noreturn]] void overflow(const TableDef& def, const ColumnDef& c, const Value& v, const std::string& why) {
+  std::string shown = value_text(v);
+  if (shown.size() > 60) shown = shown.substr(0, 57) + "...";
+  throw_overflow("table '" + def.name + "', column '" + c.name + "' (" + column_type_name(c.type) + "): the " +
+                 value_kind(v) + " value '" + shown + "' " + why);
+}
+
+// Runs a conversion of the value conversions module and names the column in
+// its overflow error.
+template <class F>
+auto checked(const TableDef& def, const ColumnDef& c, const Value& v, F convert) {
+  try {
+    return convert();
+  } catch (const Error& e) {
+    if (e.category() != ErrorCategory::kOverflow) throw;
+    overflow(def, c, v, "is out of range");
+  }
 }
 
 bool as_int64(const Value& v, int64_t& out) {
@@ -109,14 +131,14 @@ Value normalize_value(const TableDef& def, const ColumnDef& c, const Value& v) {
     case ColumnType::kByte:
       if (std::holds_alternative<bool>(v)) break;
       if (as_int64(v, i)) {
-        if (i < 0 || i > 255) refuse(def, c, v, "is out of range (0 to 255)");
+        if (i < 0 || i > 255) overflow(def, c, v, "is out of range (0 to 255)");
         return uint8_t(i);
       }
       break;
     case ColumnType::kInteger:
       if (std::holds_alternative<bool>(v)) break;
       if (as_int64(v, i)) {
-        if (i < -32768 || i > 32767) refuse(def, c, v, "is out of range (-32768 to 32767)");
+        if (i < -32768 || i > 32767) overflow(def, c, v, "is out of range (-32768 to 32767)");
         return int16_t(i);
       }
       break;
@@ -128,15 +150,14 @@ Value normalize_value(const TableDef& def, const ColumnDef& c, const Value& v) {
     case ColumnType::kCurrency:
       if (auto p = std::get_if<Currency>(&v)) return *p;
       if (!std::holds_alternative<bool>(v) && as_int64(v, i)) return Currency{i * 10000};
-      if (auto p = std::get_if<double>(&v)) {
-        double t = std::round(*p * 10000.0);
-        if (!std::isfinite(t) || std::fabs(t) >= 9.2e18) refuse(def, c, v, "is out of range for a currency");
-        return Currency{int64_t(t)};
+      if (std::holds_alternative<double>(v) || std::holds_alternative<float>(v)) {
+        as_double(v, d);
+        return checked(def, c, v, [&] { return currency_from_double(d); });
       }
       break;
     case ColumnType::kSingle:
       if (std::holds_alternative<bool>(v) || std::holds_alternative<DateTime>(v)) break;
-      if (as_double(v, d)) return float(d);
+      if (as_double(v, d)) return checked(def, c, v, [&] { return to_single(d); });
       break;
     case ColumnType::kDouble:
       if (std::holds_alternative<bool>(v) || std::holds_alternative<DateTime>(v)) break;
@@ -144,7 +165,7 @@ Value normalize_value(const TableDef& def, const ColumnDef& c, const Value& v) {
       break;
     case ColumnType::kDateTime:
       if (auto p = std::get_if<DateTime>(&v)) return *p;
-      if (auto p = std::get_if<double>(&v)) return DateTime{*p};
+      if (auto p = std::get_if<double>(&v)) return checked(def, c, v, [&] { return to_date(*p); });
       break;
     case ColumnType::kText:
     case ColumnType::kMemo:

@@ -2,6 +2,8 @@
 // read back with mdb-export.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "jet/dao.h"
 #include "app/posting/posting.h"
 #include "app/tests/shop_fixture.h"
@@ -200,6 +202,39 @@ TEST_F(PostingRulesTest, MoneyArithmeticKeepsFourDecimals) {
   post();
   EXPECT_EQ(stock("M"), "1.8333");  // 1.5 + 0.3333
   EXPECT_EQ(stock("R"), "2.7183");
+}
+
+TEST_F(PostingRulesTest, AmountsPastTheCurrencyRangeAreReportedAndTheRecordsStay) {
+  // Each of these once posted silently: the quantity read as 0, or the sum
+  // wrapped. Now each is Jet's overflow error, reported, with nothing written
+  // for the record and the record kept.
+  make_shop({product("ADD", 1), product("REPL", 4), product("CMP", 2), product("SUM", 9e14), product("OK", 1)},
+            {scan(kAddToInventory, "ADD", 1e15), scan(kReplaceInventory, "REPL", 1e16),
+             scan(kCompareInventory, "CMP", 5e15), scan(kCompareInventory, "CMP", 9e14),
+             scan(kCompareInventory, "CMP", 9e14), scan(kAddToInventory, "SUM", 9e14),
+             scan(kAddToInventory, "OK", 2)});
+  post();
+  EXPECT_EQ(stock("ADD"), "1");
+  EXPECT_EQ(stock("REPL"), "4");
+  EXPECT_EQ(stock("SUM"), "900000000000000");
+  EXPECT_EQ(stock("OK"), "3") << "the other records post";
+  // The second count of 9e14 would take the merged count past the range.
+  auto c = compare();
+  ASSERT_EQ(c.size(), 1u);
+  EXPECT_EQ(c["CMP"]["Scanner_Qty"], "900000000000000.0000");
+  std::vector<std::string> left;
+  for (auto& row : scanner_data()) left.push_back(row["Item_Number"] + " " + row["Qty"]);
+  EXPECT_EQ(left, (std::vector<std::string>{"ADD 1000000000000000", "REPL 1e+16", "CMP 5000000000000000",
+                                              "CMP 900000000000000", "SUM 900000000000000"}));
+  auto routines = reported_routines();
+  EXPECT_EQ(routines.size(), 5u);
+  EXPECT_EQ(std::count(routines.begin(), routines.end(), "Post_Compare_Records"), 1);
+  for (const std::string& box : ui_.boxes) {
+    if (box.find("Error") != std::string::npos) {
+      EXPECT_NE(box.find("Overflow"), std::string::npos) << box;
+    }
+  }
+  EXPECT_EQ(session().last_posting_summary().errors, 5);
 }
 
 }  // namespace

@@ -99,7 +99,10 @@ TEST_F(ProcessPostTest, AbortDuringAddNewItemSkipsTheLaterKinds) {
   auto n2 = scan(kAddNewItem, "N2", std::nullopt);
   auto n3 = scan(kAddNewItem, "N3", std::nullopt);
   make_shop({product("A", 1)}, {n1, n2, n3, scan(kAddToInventory, "A", 1), scan(kEditProducts, "A", 1)});
-  ui_.on_events = [this] { session().set_abort(true); };  // the user presses "&Abort" during the first record
+  // Events run after each committed group; with a group per record the user
+  // presses "&Abort" while the first record's events run.
+  session().posting_options().records_per_commit = 1;
+  ui_.on_events = [this] { session().set_abort(true); };
   post();
   auto p = product1();
   EXPECT_EQ(p.count("N1"), 1u) << "the record in hand is finished";

@@ -21,6 +21,7 @@ enum class ErrorCategory {
   kPassword,         // a missing or wrong database password
   kLocked,           // another writer holds the file
   kUnsupported,      // a valid file or statement that the engine does not handle
+  kOverflow,         // a value outside its type's range (Jet's "Overflow")
 };
 
 // Short lower-case name of a category ("i/o", "corruption", ...).

@@ -9,6 +9,7 @@
 
 #include "index/key_encoding.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "jet/value_text.h"
 #include "sql/ast.h"
 
@@ -254,10 +255,8 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
       const int sign = op == BinaryOp::kAdd ? 1 : -1;
       if (ints) return fit(integral(a) + sign * integral(b));
       if (money) {
-        int64_t r;
-        if (__builtin_add_overflow(as_money(a), sign * as_money(b), &r))
-          throw Error(ErrorCategory::kConstraint, "overflow: the sum leaves the currency range");
-        return Currency{r};
+        return sign > 0 ? currency_add(Currency{as_money(a)}, Currency{as_money(b)})
+                        : currency_sub(Currency{as_money(a)}, Currency{as_money(b)});
       }
       double r = op == BinaryOp::kAdd ? x + y : x - y;
       if (date && !(op == BinaryOp::kSub && std::holds_alternative<DateTime>(a) && std::holds_alternative<DateTime>(b)))
@@ -271,10 +270,8 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
         return static_cast<double>(r);
       }
       if (money && (std::holds_alternative<Currency>(a) != std::holds_alternative<Currency>(b))) {
-        long double r = static_cast<long double>(x) * y * 10000.0L;
-        if (!(r > -9.2e18L && r < 9.2e18L))
-          throw Error(ErrorCategory::kConstraint, "overflow: the product leaves the currency range");
-        return Currency{static_cast<int64_t>(std::llround(r))};
+        if (const auto* c = std::get_if<Currency>(&a)) return currency_mul(*c, y);
+        return currency_mul(std::get<Currency>(b), x);
       }
       return x * y;
     case BinaryOp::kDiv:
@@ -284,8 +281,8 @@ Value arithmetic(int op_int, const Value& a, const Value& b) {
     case BinaryOp::kMod: {
       // Both operands are rounded to Long integers first, as Jet does.
       if (!(std::fabs(x) <= 2147483647.0) || !(std::fabs(y) <= 2147483647.0))
-        throw Error(ErrorCategory::kConstraint, std::string("overflow: '") + binary_op_text(op) + "' takes numbers within "
-                                                    "the Long range, not " + describe_value(std::fabs(x) > 2147483647.0 ? a : b));
+        throw_overflow(std::string("'") + binary_op_text(op) + "' takes numbers within the Long range, not " +
+                       describe_value(std::fabs(x) > 2147483647.0 ? a : b));
       int64_t p = round_half_even(x), q = round_half_even(y);
       if (q == 0) throw Error(ErrorCategory::kInvalidArgument, "division by zero: " + describe_value(a) + " by 0");
       return fit(op == BinaryOp::kIntDiv ? p / q : p % q);
@@ -390,6 +387,16 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     throw Error(ErrorCategory::kConstraint, "column '" + column.name + "' (" + type_label(column) + ") of table '" +
                                                 table + "' cannot take " + describe_value(v) + ": " + why);
   };
+  // Range errors of the value conversions, with the column and value named.
+  auto in_range = [&](auto convert) {
+    try {
+      return convert();
+    } catch (const Error& e) {
+      if (e.category() != ErrorCategory::kOverflow) throw;
+      throw_overflow("column '" + column.name + "' (" + type_label(column) + ") of table '" + table +
+                     "' cannot take " + describe_value(v) + ": out of range");
+    }
+  };
   double d = 0;
   const bool numeric = to_number(v, d);
   switch (column.type) {
@@ -421,28 +428,24 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     case ColumnType::kInteger:
     case ColumnType::kLong: {
       if (!numeric) return fail("type mismatch");
-      if (!std::isfinite(d)) return fail("not a finite number");
-      double r = std::nearbyint(d);
-      int64_t lo = column.type == ColumnType::kByte ? 0 : column.type == ColumnType::kInteger ? INT16_MIN : INT32_MIN;
-      int64_t hi = column.type == ColumnType::kByte ? 255 : column.type == ColumnType::kInteger ? INT16_MAX : INT32_MAX;
-      if (r < static_cast<double>(lo) || r > static_cast<double>(hi))
-        return fail("out of range " + std::to_string(lo) + " to " + std::to_string(hi));
-      auto i = static_cast<int64_t>(r);
-      if (column.type == ColumnType::kByte) return static_cast<uint8_t>(i);
-      if (column.type == ColumnType::kInteger) return static_cast<int16_t>(i);
-      return static_cast<int32_t>(i);
+      if (column.type == ColumnType::kByte) return in_range([&] { return to_byte(d); });
+      if (column.type == ColumnType::kInteger) return in_range([&] { return to_integer(d); });
+      return in_range([&] { return to_long(d); });
     }
     case ColumnType::kCurrency: {
       if (const auto* c = std::get_if<Currency>(&v)) return *c;
       if (!numeric) return fail("type mismatch");
-      long double scaled = static_cast<long double>(d) * 10000.0L;
-      if (!(scaled > -9.2e18L && scaled < 9.2e18L)) return fail("out of the currency range");
-      return Currency{static_cast<int64_t>(std::llround(scaled))};
+      if (const auto* s = std::get_if<std::string>(&v)) {
+        // Text is rounded exactly, not through a double.
+        Currency c;
+        if (in_range([&] { return parse_currency(*s, c); })) return c;
+      }
+      if (is_integral(v)) return Currency{integral(v) * 10000};
+      return in_range([&] { return currency_from_double(d); });
     }
     case ColumnType::kSingle:
       if (!numeric) return fail("type mismatch");
-      if (std::fabs(d) > std::numeric_limits<float>::max()) return fail("out of the single range");
-      return static_cast<float>(d);
+      return in_range([&] { return to_single(d); });
     case ColumnType::kDouble:
       if (!numeric) return fail("type mismatch");
       return d;
@@ -458,7 +461,7 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
         return fail("type mismatch (dates are written YYYY-MM-DD [HH:MM:SS])");
       }
       if (!numeric) return fail("type mismatch");
-      return DateTime{d};
+      return in_range([&] { return to_date(d); });
     }
     case ColumnType::kNumeric: {
       if (!numeric) return fail("type mismatch");

@@ -313,7 +313,7 @@ TEST_F(DaoWrites, DuplicateKeysAndTypeMismatchesAreRefusedWithTheirValues) {
     db_->execute("INSERT INTO K (Code, N) VALUES ('B', 70000)");
     ADD_FAILURE();
   } catch (const Error& e) {
-    EXPECT_EQ(e.category(), ErrorCategory::kConstraint) << e.what();
+    EXPECT_EQ(e.category(), ErrorCategory::kOverflow) << e.what();
     EXPECT_NE(std::string(e.what()).find("70000"), std::string::npos) << e.what();
   }
   auto rs = db_->open_recordset("K");
