@@ -40,8 +40,7 @@ namespace tallimo::gui {
 namespace {
 
 constexpr int kAutoMinimiseMs = 3000;
-// The longest a long run goes without letting the window paint and take
-// clicks: one frame at 60 Hz.
+// The status line is painted at most once a frame (60 Hz).
 constexpr qint64 kEventIntervalMs = 16;
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
@@ -82,7 +81,7 @@ Frm_Main::Frm_Main(Session& session, QWidget* parent)
   // screen switch.
   Pic_Advanced_->hide();
   apply_window_size();
-  since_events_.start();
+  since_paint_.start();
   qApp->installEventFilter(this);
 }
 
@@ -337,9 +336,16 @@ void Frm_Main::changeEvent(QEvent* event) {
 
 // ---- status line ----
 
+// The status line never runs the event loop (a run may hold a transaction
+// open while it reports): the label is painted on the spot instead, at most
+// once a frame; the text itself is always the latest.
 void Frm_Main::Display_Status_Message(const std::string& text) {
   lbl_Status_->setText(qs(text));
-  process_pending_events(false);
+  if (since_paint_.elapsed() >= kEventIntervalMs) {
+    if (lbl_Status_->isVisible()) lbl_Status_->repaint();
+    if (ProgressBar_->isVisible()) ProgressBar_->repaint();
+    since_paint_.restart();
+  }
 }
 
 void Frm_Main::Update_Status(const std::string& msg, long count, long total) {
@@ -356,13 +362,7 @@ void Frm_Main::Update_Status(const std::string& msg, long count, long total) {
   Display_Status_Message(msg);
 }
 
-void Frm_Main::process_pending_events(bool force) {
-  if (!force && since_events_.elapsed() < kEventIntervalMs) return;
-  QCoreApplication::processEvents();
-  since_events_.restart();
-}
-
-void Frm_Main::do_events() { process_pending_events(false); }
+void Frm_Main::do_events() { QCoreApplication::processEvents(); }
 
 MessageAnswer Frm_Main::message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                                     const std::string& title) {

@@ -90,6 +90,7 @@ class Frm_Main : public QMainWindow, public UserInterface {
   // ---- scan grid and filters ----
   void Update_Grid(int index);
   void Set_Grid_Columns(int index);
+  void set_grid_column_widths();
   void Opt_Search_Verify_Click(int index);
   void Chk_Search_Verify_Click();
   void TDBGrid1_DblClick();
@@ -154,10 +155,6 @@ class Frm_Main : public QMainWindow, public UserInterface {
   void not_available(const std::string& what);
   void cancel_auto_minimise();
   QPushButton* button_for_accelerator(const QKeyEvent* key) const;
-  // Lets pending events run, at most once every few milliseconds: a run
-  // that reports every record stays as fast as one without a window while
-  // the status line and the "&Abort" button remain live.
-  void process_pending_events(bool force);
 
   std::array<QPushButton*, 6> Command_Center_{};
   QLabel* lbl_Status_Header_ = nullptr;
@@ -203,7 +200,7 @@ class Frm_Main : public QMainWindow, public UserInterface {
   // window closes once it has stopped.
   bool close_requested_ = false;
   int current_filter_ = 0;
-  QElapsedTimer since_events_;
+  QElapsedTimer since_paint_;
 };
 
 }  // namespace tallimo::gui

@@ -7,6 +7,7 @@
 
 #include "jet/dao.h"
 #include "jet/error.h"
+#include "jet/value_conversions.h"
 #include "app/null_conversions.h"
 
 namespace tallimo::gui {
@@ -33,6 +34,17 @@ void ScanGridModel::set_source(jet::dao::Database* database, const std::string& 
   database_ = database;
   sql_ = sql;
   reload();
+}
+
+void ScanGridModel::set_source_deferred(jet::dao::Database* database, const std::string& sql) {
+  beginResetModel();
+  recordset_.reset();
+  database_ = database;
+  sql_ = sql;
+  row_count_ = 0;
+  position_ = -1;
+  cache_.clear();
+  endResetModel();
 }
 
 void ScanGridModel::requery() { reload(); }
@@ -193,7 +205,7 @@ int ScanGridModel::find_first(const std::string& criteria) {
   const std::string wanted = trim(criteria.substr(eq + 1));
   if (column_of(column) < 0) return -1;
   for (int row = 0; row < row_count_; ++row) {
-    if (value_to_text(value(row, column)) == wanted) return row;
+    if (jet::value_to_text(value(row, column)) == wanted) return row;
   }
   return -1;
 }
@@ -215,7 +227,7 @@ QVariant ScanGridModel::data(const QModelIndex& index, int role) const {
     return QVariant::fromValue(Qt::Alignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
   }
   if (jet::is_null(v)) return QString();
-  return QString::fromStdString(value_to_text(v));
+  return QString::fromStdString(jet::value_to_text(v));
 }
 
 QVariant ScanGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -238,7 +250,7 @@ bool ScanGridModel::setData(const QModelIndex& index, const QVariant& value, int
   const std::string column = column_name(index.column());
   const std::string text = value.toString().toStdString();
   const jet::Value old = this->value(index.row(), column);
-  if (!jet::is_null(old) && value_to_text(old) == text) return true;
+  if (!jet::is_null(old) && jet::value_to_text(old) == text) return true;
   try {
     if (!seek(index.row())) return false;
     recordset_->edit();

@@ -34,6 +34,9 @@ class ScanGridModel : public QAbstractTableModel {
   // outlive the model or be detached with close_source()). Throws jet::Error
   // when the statement fails; the model is then empty.
   void set_source(jet::dao::Database* database, const std::string& sql);
+  // The same, but the query runs at the next requery(): for a grid that is
+  // not on screen yet, so it is not read twice on its way there.
+  void set_source_deferred(jet::dao::Database* database, const std::string& sql);
   // Runs the query again, seeing every change made since (the data
   // control's refresh).
   void requery();

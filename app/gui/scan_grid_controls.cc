@@ -44,18 +44,27 @@ void Frm_Main::Update_Grid(int index) {
   grid_commit_pending_edit();
   try {
     Set_Grid_Columns(index);
+    if (Pic_Advanced_->isHidden()) {
+      // Off screen (the standard screen): read when the grid is shown.
+      grid_model_->set_source_deferred(Scanner_Database(session_), sql);
+      return;
+    }
     grid_model_->set_source(Scanner_Database(session_), sql);
     Set_Grid_Columns(index);
-    // The columns' design widths (the last one takes what is left).
-    static constexpr std::pair<const char*, int> kWidths[] = {
-        {"Qty", 60},      {"Item_Number", 130}, {"Description", 210}, {"Price", 70},
-        {"Location", 70}, {"List_Price", 70},   {"Vendor_Code", 80}};
-    for (const auto& [name, width] : kWidths) {
-      const int c = grid_model_->column_of(name);
-      if (c >= 0) TDBGrid1_->setColumnWidth(c, width);
-    }
+    set_grid_column_widths();
   } catch (const std::exception& e) {
     Error_Routine(session_, e.what(), "Update_Grid");
+  }
+}
+
+void Frm_Main::set_grid_column_widths() {
+  // The columns' design widths (the last one takes what is left).
+  static constexpr std::pair<const char*, int> kWidths[] = {
+      {"Qty", 60}, {"Item_Number", 130}, {"Description", 210}, {"Price", 70},
+      {"Location", 70}, {"List_Price", 70}, {"Vendor_Code", 80}};
+  for (const auto& [name, width] : kWidths) {
+    const int c = grid_model_->column_of(name);
+    if (c >= 0) TDBGrid1_->setColumnWidth(c, width);
   }
 }
 
@@ -113,10 +122,17 @@ void Frm_Main::grid_commit_pending_edit() { TDBGrid1_->commit_pending_edit(); }
 
 void Frm_Main::refresh_grid() {
   grid_commit_pending_edit();
+  if (Pic_Advanced_->isHidden()) {
+    // Read again when the grid comes on screen.
+    grid_model_->set_source_deferred(Scanner_Database(session_), grid_model_->sql());
+    return;
+  }
   const QModelIndex current = TDBGrid1_->currentIndex();
   try {
+    const bool first_read = grid_model_->columnCount() == 0;
     grid_model_->requery();
     Set_Grid_Columns(current_filter_);
+    if (first_read) set_grid_column_widths();
   } catch (const std::exception& e) {
     Error_Routine(session_, e.what(), "Update_Grid");
     return;
