@@ -6,9 +6,6 @@
 // (Table::seek, read_row, update) measured in the same run.
 //
 //   jet_sql_bench [FOLDER]     (default: the system's temporary folder)
-//
-// Without the engine's write path in the build it times the look-ups alone
-// on the products_20k fixture.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,11 +17,7 @@
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/error.h"
-#include "sql/writes.h"
-#if __has_include("jet/transaction.h")
 #include "jet/transaction.h"
-#define HAVE_WRITE_API 1
-#endif
 
 namespace {
 
@@ -34,7 +27,7 @@ double seconds_since(Clock::time_point t) { return std::chrono::duration<double>
 constexpr int kProducts = 100000;
 constexpr int kLookups = 10000;
 
-[[maybe_unused]] std::string code_of(int i) {
+std::string code_of(int i) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "P%07d", i * 7 % 1000003);
   return buf;
@@ -52,41 +45,6 @@ std::string statement_for(const std::string& code) {
   return "Select * From Product1 Where [Product Code] = \"" + code + "\"";
 }
 
-int read_only_run() {
-  jet::dao::OpenOptions o;
-  o.read_only = true;
-  o.connect = ";pwd=qzmvrp";
-  auto db = jet::dao::Database::open(std::string(TALLIMO_FIXTURES) + "/products_20k.mdb", o);
-  std::vector<std::string> all;
-  auto table = db->open_recordset("PRODUCT1");
-  while (!table->eof()) {
-    all.push_back(std::get<std::string>(table->field("Product Code")));
-    table->move_next();
-  }
-  auto codes = pick_codes(all);
-  auto t0 = Clock::now();
-  double sum = 0;
-  for (const auto& c : codes) {
-    auto rs = db->open_recordset(statement_for(c));
-    if (!rs->eof()) sum += 1;
-  }
-  double sql = seconds_since(t0);
-  jet::Table& t = db->engine().table("PRODUCT1");
-  jet::Row row;
-  t0 = Clock::now();
-  for (const auto& c : codes) {
-    jet::Value k = c;
-    for (jet::RowId id : t.seek("PrimaryKey", std::span<const jet::Value>(&k, 1))) t.read_row(id, row);
-  }
-  double plain = seconds_since(t0);
-  std::printf("write path not in this build: look-ups only, products_20k (%zu products)\n", all.size());
-  std::printf("SQL recordset look-ups : %6d in %.3f s (%.1f us each), found %.0f\n", kLookups, sql, sql / kLookups * 1e6, sum);
-  std::printf("plain seek + read_row  : %6d in %.3f s (%.1f us each)\n", kLookups, plain, plain / kLookups * 1e6);
-  std::printf("ratio SQL / plain      : %.2f\n", sql / plain);
-  return 0;
-}
-
-#ifdef HAVE_WRITE_API
 std::string build_products(const std::filesystem::path& folder) {
   std::string path = (folder / "sql_bench_products.mdb").string();
   std::filesystem::remove(path);
@@ -204,19 +162,13 @@ int write_run(const std::filesystem::path& folder) {
   std::filesystem::remove(path);
   return 0;
 }
-#endif
 
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
-    if (!jet::sql::writes::available()) return read_only_run();
-#ifdef HAVE_WRITE_API
     std::filesystem::path folder = argc > 1 ? std::filesystem::path(argv[1]) : std::filesystem::temp_directory_path();
     return write_run(folder);
-#else
-    return read_only_run();
-#endif
   } catch (const jet::Error& e) {
     std::fprintf(stderr, "jet_sql_bench: %s\n", e.what());
     return 1;

@@ -1,9 +1,11 @@
-// DAO-style Database and Recordset over the SQL executor.
+// DAO-style Workspace, Database and Recordset over the SQL executor.
 //
-// A recordset holds its rows in memory (as a dynaset holds its keys): the
-// values of each row and, when it reads one table, where the row is stored.
-// Changes go to the table at once through the write seam and the recordset's
-// copy is refreshed from the stored row afterwards.
+// A SELECT recordset holds its rows in memory: the values of each row and,
+// when it reads one table, where the row is stored. A table-name recordset
+// is a keyset: it lists where the rows are stored and reads (and keeps) a
+// row's values when the row is first reached. Changes go to the table at
+// once through the write seam and the recordset's copy is refreshed from the
+// stored row afterwards.
 #include "jet/dao.h"
 
 #include <filesystem>
@@ -24,6 +26,7 @@ using sql::ResultSet;
 
 struct Database::Impl {
   std::string path;
+  std::shared_ptr<sql::OpenFiles> files;  // the workspace's registry
   std::shared_ptr<jet::Database> db;  // shared with other handles on the file
   std::unique_ptr<Executor> exec;
   bool read_only = false;
@@ -35,22 +38,43 @@ struct Database::Impl {
   }
 };
 
-Database::Database() : impl_(std::make_unique<Impl>()) {}
-Database::~Database() = default;
+std::vector<std::string> split_statements(std::string_view script) { return sql::split_statements(script); }
 
-std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
+Workspace::Workspace() : files_(std::make_shared<sql::OpenFiles>()) {}
+Workspace::~Workspace() = default;
+
+Workspace& Workspace::default_workspace() {
+  static Workspace workspace;
+  return workspace;
+}
+
+std::size_t Workspace::open_file_count() const { return files_->open_count(); }
+
+std::unique_ptr<Database> Workspace::open_database(const std::string& path, const OpenOptions& options) {
   jet::OpenOptions o = jet::OpenOptions::from_connect_string(options.connect);
   o.read_write = !options.read_only;
   o.durability = options.durability;
   std::unique_ptr<Database> d(new Database());
   d->impl_->path = path;
-  d->impl_->db = sql::open_shared(path, o);
+  d->impl_->files = files_;
+  d->impl_->db = files_->open(path, o);
   d->impl_->read_only = options.read_only;
-  d->impl_->exec = std::make_unique<Executor>(*d->impl_->db);
+  d->impl_->exec = std::make_unique<Executor>(*d->impl_->db, files_);
   return d;
 }
 
+Database::Database() : impl_(std::make_shared<Impl>()) {}
+Database::~Database() = default;
+
+std::unique_ptr<Database> Database::open(const std::string& path, const OpenOptions& options) {
+  return Workspace::default_workspace().open_database(path, options);
+}
+
 std::unique_ptr<Database> Database::create(const std::string& path, std::string_view locale, int format) {
+  return Workspace::default_workspace().create_database(path, locale, format);
+}
+
+std::unique_ptr<Database> Workspace::create_database(const std::string& path, std::string_view locale, int format) {
   if (format != kVersion40)
     throw Error(ErrorCategory::kUnsupported,
                 "creating " + path + ": only the Jet 4.0 format (option " + std::to_string(kVersion40) + ") is supported");
@@ -60,7 +84,7 @@ std::unique_ptr<Database> Database::create(const std::string& path, std::string_
   sql::writes::create_database(path, std::string(locale));
   OpenOptions o;
   o.connect = std::string(locale);
-  return open(path, o);
+  return open_database(path, o);
 }
 
 void Database::execute(std::string_view text) {
@@ -89,11 +113,12 @@ jet::Database& Database::engine() {
 // ---------------------------------------------------------------------------
 
 struct Recordset::Impl {
-  Database::Impl* owner = nullptr;
+  std::weak_ptr<Database::Impl> owner_ref;
+  std::string owner_path;
   std::string source;
   bool is_table = false;
   bool open = true;
-  ResultSet rs;
+  ResultSet rs;  // for a keyset, rows[i] stays empty until row i is read
   std::vector<bool> deleted;
   std::size_t deleted_count = 0;  // how many entries of `deleted` are set
   int64_t pos = 0;  // -1: BOF, rows.size(): EOF
@@ -108,10 +133,28 @@ struct Recordset::Impl {
 
   std::size_t live_count() const { return deleted.size() - deleted_count; }
 
+  // The database, while it is open; the error names it once it is not.
+  Database::Impl& owner() const {
+    auto o = owner_ref.lock();
+    if (!o || !o->exec)
+      throw Error(ErrorCategory::kInvalidArgument,
+                  "the database " + owner_path + " is closed; its recordset on " + short_source() + " cannot be used");
+    return *o;  // the Database object holding `o` outlives this call
+  }
+
   void load() {
-    Executor& ex = owner->executor();
+    Executor& ex = owner().executor();
     if (is_table) {
-      rs = ex.table_rows(source);
+      Table& t = ex.database().table(source);
+      rs = ResultSet{};
+      for (std::size_t c = 0; c < t.columns().size(); ++c) {
+        const ColumnDef& cd = t.columns()[c];
+        rs.columns.push_back(sql::ResultColumn{cd.name, cd.type, cd.auto_number, static_cast<int>(c)});
+      }
+      rs.row_ids = t.row_ids();
+      rs.rows.assign(rs.row_ids.size(), Row{});
+      rs.base_table = &t;
+      rs.plan = "keyset " + t.name();
     } else {
       sql::Statement st = sql::parse_statement(source);
       if (st.kind != sql::StatementKind::kSelect)
@@ -121,15 +164,33 @@ struct Recordset::Impl {
     }
     deleted.assign(rs.rows.size(), false);
     deleted_count = 0;
-    pos = rs.rows.empty() ? 0 : 0;
+    pos = 0;
     visited = rs.rows.empty() ? 0 : 1;
     at_deleted = false;
     mode = EditMode::kNone;
     last_modified.reset();
   }
 
+  // The values of entry `i`, read from the table the first time.
+  const Row& row(std::size_t i) {
+    Row& r = rs.rows[i];
+    if (r.empty() && !rs.columns.empty()) {
+      owner();
+      try {
+        rs.base_table->read_row(rs.row_ids[i], r);
+      } catch (const Error& e) {
+        r.clear();
+        if (e.category() != ErrorCategory::kNotFound) throw;
+        throw Error(ErrorCategory::kNotFound, "record " + std::to_string(i + 1) + " of the recordset on " +
+                                                  short_source() + " was deleted through another handle; requery");
+      }
+    }
+    return r;
+  }
+
   void check_open() const {
     if (!open) throw Error(ErrorCategory::kInvalidArgument, "the recordset is closed");
+    owner();
   }
   bool empty() const { return live_count() == 0; }
   // A recordset whose records were all deleted through it keeps its position
@@ -163,6 +224,16 @@ struct Recordset::Impl {
     if (pos >= 0 && pos < static_cast<int64_t>(rs.rows.size())) note_visit();
   }
 
+  // Entry index of the live record at `position` (0-based), or -1.
+  int64_t entry_of_position(int64_t position) const {
+    if (position < 0 || position >= static_cast<int64_t>(live_count())) return -1;
+    if (deleted_count == 0) return position;
+    for (std::size_t i = 0; i < deleted.size(); ++i) {
+      if (!deleted[i] && position-- == 0) return static_cast<int64_t>(i);
+    }
+    return -1;
+  }
+
   int column(std::string_view name) const {
     int c = rs.find_column(name);
     if (c < 0) throw Error(ErrorCategory::kNotFound, "unknown field '" + std::string(name) + "' in the recordset on: " +
@@ -171,20 +242,20 @@ struct Recordset::Impl {
   }
 
   void require_updatable() const {
-    owner->executor();  // throws when the database was closed
-    if (owner->read_only)
-      throw Error(ErrorCategory::kInvalidArgument, owner->path + " is open read-only; its recordsets cannot change rows");
+    Database::Impl& o = owner();
+    if (o.read_only)
+      throw Error(ErrorCategory::kInvalidArgument, o.path + " is open read-only; its recordsets cannot change rows");
     if (rs.base_table == nullptr)
       throw Error(ErrorCategory::kInvalidArgument,
                   "the recordset is not updatable (it does not read exactly one table): " + short_source());
   }
 
   bool find_from(std::string_view criteria, std::size_t from) {
-    sql::Executor& ex = owner->executor();
+    sql::Executor& ex = owner().executor();
     sql::ExprPtr e = sql::parse_criteria(criteria);
     for (std::size_t i = from; i < rs.rows.size(); ++i) {
       if (deleted[i]) continue;
-      if (ex.matches(*e, rs, rs.rows[i])) {
+      if (ex.matches(*e, rs, row(i))) {
         pos = static_cast<int64_t>(i);
         at_deleted = false;
         mode = EditMode::kNone;
@@ -214,7 +285,8 @@ Recordset::~Recordset() = default;
 std::unique_ptr<Recordset> Database::open_recordset(std::string_view source) {
   impl_->executor();
   auto r = std::make_unique<Recordset::Impl>();
-  r->owner = impl_.get();
+  r->owner_ref = impl_;
+  r->owner_path = impl_->path;
   r->source = std::string(source);
   std::size_t first = r->source.find_first_not_of(" \t\r\n");
   std::string head = first == std::string::npos ? std::string() : r->source.substr(first, 6);
@@ -270,9 +342,64 @@ int64_t Recordset::record_count() const {
   impl_->check_open();
   int64_t upto = impl_->is_table ? static_cast<int64_t>(impl_->rs.rows.size())
                                  : std::min<int64_t>(impl_->visited, static_cast<int64_t>(impl_->rs.rows.size()));
+  if (upto == static_cast<int64_t>(impl_->rs.rows.size())) return static_cast<int64_t>(impl_->live_count());
   int64_t n = 0;
   for (int64_t i = 0; i < upto; ++i) n += !impl_->deleted[i];
   return n;
+}
+
+int64_t Recordset::row_count() const {
+  impl_->check_open();
+  return static_cast<int64_t>(impl_->live_count());
+}
+
+int64_t Recordset::absolute_position() const {
+  impl_->check_open();
+  auto& r = *impl_;
+  if (r.bof() || r.eof() || r.at_deleted || r.deleted[r.pos]) return -1;
+  if (r.deleted_count == 0) return r.pos;
+  int64_t n = 0;
+  for (int64_t i = 0; i < r.pos; ++i) n += !r.deleted[i];
+  return n;
+}
+
+void Recordset::set_absolute_position(int64_t position) {
+  impl_->check_open();
+  int64_t entry = impl_->entry_of_position(position);
+  if (entry < 0)
+    throw Error(ErrorCategory::kInvalidArgument, "position " + std::to_string(position) + " is outside the " +
+                                                     std::to_string(impl_->live_count()) +
+                                                     " records of the recordset on: " + impl_->short_source());
+  impl_->mode = EditMode::kNone;
+  impl_->pos = entry;
+  impl_->at_deleted = false;
+  impl_->note_visit();
+}
+
+Bookmark Recordset::bookmark() const {
+  std::size_t cur = impl_->current();
+  if (impl_->rs.base_table == nullptr)
+    throw Error(ErrorCategory::kInvalidArgument,
+                "the recordset has no bookmarks (it does not read exactly one table): " + impl_->short_source());
+  return Bookmark{impl_->rs.row_ids[cur]};
+}
+
+void Recordset::move_to_bookmark(const Bookmark& bookmark) {
+  impl_->check_open();
+  auto& r = *impl_;
+  const auto& ids = r.rs.row_ids;
+  for (std::size_t i = 0; i < ids.size() && r.rs.base_table != nullptr; ++i) {
+    if (ids[i] == bookmark.row && !r.deleted[i]) {
+      r.mode = EditMode::kNone;
+      r.pos = static_cast<int64_t>(i);
+      r.at_deleted = false;
+      r.note_visit();
+      return;
+    }
+  }
+  throw Error(ErrorCategory::kNotFound, "the bookmarked record (page " + std::to_string(bookmark.row.page) + ", row " +
+                                            std::to_string(bookmark.row.row) +
+                                            ") is not in the recordset on: " + r.short_source());
 }
 
 void Recordset::add_new() {
@@ -287,8 +414,8 @@ void Recordset::add_new() {
 void Recordset::edit() {
   std::size_t cur = impl_->current();
   impl_->require_updatable();
+  impl_->buffer = impl_->row(cur);
   impl_->mode = EditMode::kEdit;
-  impl_->buffer = impl_->rs.rows[cur];
   impl_->dirty.assign(impl_->rs.columns.size(), false);
   impl_->rs.base_table->read_row(impl_->rs.row_ids[cur], impl_->base_buffer);
 }
@@ -300,7 +427,7 @@ void Recordset::update() {
     throw Error(ErrorCategory::kInvalidArgument, "update() without edit() or add_new() on: " + r.short_source());
   Table& t = *r.rs.base_table;
   {
-    sql::writes::Unit unit({&r.owner->executor().database()});
+    sql::writes::Unit unit({&r.owner().executor().database()});
     if (r.mode == EditMode::kAddNew) {
       RowId id = sql::writes::insert_row(t, r.base_buffer);
       unit.commit();
@@ -320,8 +447,13 @@ void Recordset::update() {
       unit.commit();
       Row base;
       Row projected = r.project(r.rs.row_ids[cur], base);
-      for (std::size_t c = 0; c < projected.size(); ++c) {
-        if (r.rs.columns[c].base_column >= 0) r.rs.rows[cur][c] = std::move(projected[c]);
+      Row& kept = r.rs.rows[cur];
+      if (kept.empty()) {
+        kept = std::move(projected);  // a keyset row: the whole stored row
+      } else {
+        for (std::size_t c = 0; c < projected.size(); ++c) {
+          if (r.rs.columns[c].base_column >= 0) kept[c] = std::move(projected[c]);
+        }
       }
       r.last_modified = cur;
     }
@@ -338,7 +470,7 @@ void Recordset::delete_current() {
   std::size_t cur = impl_->current();
   impl_->require_updatable();
   if (impl_->mode != EditMode::kNone) impl_->mode = EditMode::kNone;
-  sql::writes::Unit unit({&impl_->owner->executor().database()});
+  sql::writes::Unit unit({&impl_->owner().executor().database()});
   sql::writes::remove_row(*impl_->rs.base_table, impl_->rs.row_ids[cur]);
   unit.commit();
   impl_->deleted[cur] = true;
@@ -369,7 +501,7 @@ Value Recordset::field(std::size_t index) const {
     throw Error(ErrorCategory::kNotFound, "field number " + std::to_string(index) + " does not exist (the recordset has " +
                                               std::to_string(impl_->rs.columns.size()) + ")");
   if (impl_->mode != EditMode::kNone) return impl_->buffer[index];
-  return impl_->rs.rows[impl_->current()][index];
+  return impl_->row(impl_->current())[index];
 }
 
 void Recordset::set_field(std::string_view name, const Value& value) {
@@ -402,6 +534,24 @@ const std::string& Recordset::field_name(std::size_t index) const {
   return impl_->rs.columns[index].name;
 }
 
+FieldInfo Recordset::field_info(std::size_t index) const {
+  impl_->check_open();
+  const auto& r = *impl_;
+  if (index >= r.rs.columns.size())
+    throw Error(ErrorCategory::kNotFound, "field number " + std::to_string(index) + " does not exist (the recordset has " +
+                                              std::to_string(r.rs.columns.size()) + ")");
+  const sql::ResultColumn& rc = r.rs.columns[index];
+  FieldInfo info;
+  info.name = rc.name;
+  info.type = rc.type;
+  info.auto_number = rc.auto_number;
+  if (rc.base_column >= 0 && r.rs.base_table != nullptr) {
+    const ColumnDef& cd = r.rs.base_table->columns()[rc.base_column];
+    info.size = cd.type == ColumnType::kText ? static_cast<uint16_t>(cd.length / 2) : cd.length;
+    info.updatable = !r.owner().read_only && !cd.auto_number;
+  }
+  return info;
+}
 
 bool Recordset::find_first(std::string_view criteria) {
   impl_->check_open();
@@ -428,7 +578,10 @@ void Recordset::close() {
   impl_->deleted_count = 0;
 }
 bool Recordset::is_open() const { return impl_->open; }
-bool Recordset::updatable() const { return impl_->open && impl_->rs.base_table != nullptr; }
+bool Recordset::updatable() const {
+  auto owner = impl_->owner_ref.lock();
+  return impl_->open && impl_->rs.base_table != nullptr && owner && owner->exec;
+}
 const std::string& Recordset::plan() const { return impl_->rs.plan; }
 
 }  // namespace jet::dao

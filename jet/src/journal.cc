@@ -129,6 +129,7 @@
 #include <random>
 
 #include "binary.h"
+#include "debug_check.h"
 #include "jet/env.h"
 #include "jet/error.h"
 #include "pager.h"
@@ -356,6 +357,8 @@ void write_header(FileCommit& fc) {
 // runs of neighbouring pages in one write each.
 void write_pages(FileCommit& fc) {
   Pager& p = *fc.pager;
+  JET_DEBUG_CHECK(fc.hot, "a database file is written only while its journal is hot");
+  JET_DEBUG_CHECK(p.in_unit(), "the pages written belong to an open unit");
   constexpr std::size_t kRun = 64;
   std::vector<uint8_t> buf(kRun * kPageSize);
   std::size_t i = 0;
@@ -465,6 +468,7 @@ namespace {
 // it is, sets `past` (a failure after that is only a failed directory sync).
 void commit_point(std::vector<FileCommit>& files, const std::string& super_path, bool& past) {
   Pager& first = *files.front().pager;
+  for (const FileCommit& fc : files) JET_DEBUG_CHECK(fc.hot, "every file's journal is hot before the commit point");
   if (files.size() > 1) {
     first.env().remove_file(super_path);
     past = true;
@@ -512,6 +516,7 @@ void undo(std::vector<FileCommit>& files, const std::string& super_path) noexcep
 void commit_units(const std::vector<Pager*>& pagers) {
   std::vector<FileCommit> files;
   for (Pager* p : pagers) {
+    JET_DEBUG_CHECK(p->in_unit(), "a commit ends an open unit");
     if (p->dirty_page_count() == 0) continue;
     files.push_back(FileCommit{p, p->dirty_pages(), {}, false, false});
   }
@@ -566,6 +571,9 @@ void commit_units(const std::vector<Pager*>& pagers) {
   }
   finish(files);
   end_all(true);
+  for (Pager* p : pagers) {
+    JET_DEBUG_CHECK(!p->in_unit() && p->dirty_page_count() == 0, "a committed unit leaves clean, unpinned pages");
+  }
 }
 
 void close_journal(Pager& pager) noexcept {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "debug_check.h"
 #include "jet/error.h"
 #include "journal.h"
 #include "rc4.h"
@@ -67,6 +68,7 @@ uint32_t Pager::take_frame(uint32_t page_number) {
       ++hand_;
     }
     frame = static_cast<uint32_t>(hand_++);
+    JET_DEBUG_CHECK(!frame_dirty_[frame], "a dirty page stays pinned in the cache until its unit ends");
     if (frame_page_[frame] != kNoPage) where_.erase(frame_page_[frame]);
     if (frame_page_[frame] == last_page_) {
       last_page_ = kNoPage;
@@ -274,6 +276,7 @@ void Pager::rollback_to(const Savepoint& sp) {
   undo_.resize(sp.undo_mark);
   undo_bytes_.resize(undo_.empty() ? 0 : undo_.back().offset + kPageSize);
   // Savepoints taken after sp are gone; sp stays, with nothing saved under it.
+  JET_DEBUG_CHECK(count_dirty_frames() == dirty_count_, "a savepoint rollback keeps the dirty count");
   savepoints_.erase(pos + 1, savepoints_.end());
   last_page_ = kNoPage;
   last_data_ = nullptr;
@@ -291,6 +294,8 @@ void Pager::release(const Savepoint& sp) {
 }
 
 void Pager::mark_committed() {
+  JET_DEBUG_CHECK(in_unit_, "only a write unit commits");
+  JET_DEBUG_CHECK(count_dirty_frames() == dirty_count_, "every dirty page is counted");
   for (uint32_t p : dirty_list_) {
     auto it = where_.find(p);
     if (it != where_.end() && frame_dirty_[it->second]) {
@@ -306,6 +311,7 @@ void Pager::mark_committed() {
   committed_page_count_ = page_count_;
   in_unit_ = false;
   explicit_ = false;
+  JET_DEBUG_CHECK(count_dirty_frames() == 0, "every dirty page is listed in the unit's dirty list");
 }
 
 void Pager::rollback() noexcept {
@@ -327,6 +333,13 @@ void Pager::rollback() noexcept {
   explicit_ = false;
   last_page_ = kNoPage;
   last_data_ = nullptr;
+  JET_DEBUG_CHECK(count_dirty_frames() == 0, "a rolled-back unit leaves no dirty page in the cache");
+}
+
+std::size_t Pager::count_dirty_frames() const {
+  std::size_t n = 0;
+  for (uint8_t d : frame_dirty_) n += d != 0;
+  return n;
 }
 
 void Pager::commit() {

@@ -144,6 +144,8 @@ class Pager final : public PageSource {
   // Frame of a cached page, loading it when needed.
   uint32_t load(uint32_t page_number);
   void require_unit(const char* what) const;
+  // Frames holding a dirty page (debug checks compare it with dirty_count_).
+  std::size_t count_dirty_frames() const;
 
   std::unique_ptr<File> file_;
   Env* env_;

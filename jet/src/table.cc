@@ -11,10 +11,7 @@
 #include "table_impl.h"
 #include "usage_map.h"
 
-#if defined(JET_HAVE_INDEX_MODULE) && __has_include("index/index_reader.h")
 #include "index/index_reader.h"
-#define JET_INDEX_READER 1
-#endif
 
 namespace jet {
 
@@ -112,7 +109,6 @@ void Table::follow_lookup(uint32_t pg, uint32_t row, Row& out) {
   }
 }
 
-#ifdef JET_INDEX_READER
 namespace {
 const index::IndexLayout& layout_for(const TableDef& def, const std::vector<index::IndexLayout>& layouts,
                                      std::string_view name, const std::string& file) {
@@ -142,19 +138,29 @@ std::vector<RowId> Table::seek(std::string_view index_name, std::span<const Valu
   index::IndexReader reader(impl_->pages, layout);
   return to_row_ids(reader.find(key));
 }
-#else
-std::vector<RowId> Table::scan_index(std::string_view) {
-  throw Error(ErrorCategory::kUnsupported, "index reads are not built into this engine");
-}
-std::vector<RowId> Table::seek(std::string_view, std::span<const Value>) {
-  throw Error(ErrorCategory::kUnsupported, "index reads are not built into this engine");
-}
-#endif
 
 RowCursor::RowCursor(Table& table) : table_(&table), pages_(table.impl_->owned_pages) {}
 RowCursor::RowCursor(RowCursor&&) noexcept = default;
 RowCursor& RowCursor::operator=(RowCursor&&) noexcept = default;
 RowCursor::~RowCursor() = default;
+
+std::vector<RowId> Table::row_ids() {
+  PageSource& pages = impl_->pages;
+  std::vector<RowId> ids;
+  const RowCursor cursor = scan();  // the pages a scan would visit
+  for (uint32_t pg : cursor.pages_) {
+    const uint8_t* page = pages.page(pg);
+    if (page[0] != kPageTypeData || le32(page + kDataOffTdefPage) != def_.tdef_page) continue;
+    const uint32_t slots = data_page_row_count(page, pages, pg);
+    for (uint32_t r = 0; r < slots; ++r) {
+      // A moved row is named by its lookup slot; its data slot is flagged
+      // deleted, so each row is listed once, as the cursor sees it.
+      if (data_page_row(page, r, pages, pg).deleted) continue;
+      ids.push_back(RowId{pg, static_cast<uint8_t>(r)});
+    }
+  }
+  return ids;
+}
 
 bool RowCursor::next() {
   PageSource& pages = table_->impl_->pages;

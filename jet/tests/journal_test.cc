@@ -361,7 +361,11 @@ TEST(JournalCrashTest, FastModeSurvivesAKilledProcessAtEveryStep) {
 }
 
 TEST(JournalCrashTest, DurableModeSurvivesAKilledProcessAtEveryStep) {
-  crash_at_every_step({"a.mdb", "b.mdb"}, Durability::kDurable, /*power_cut=*/false);
+  CrashOutcome o = crash_at_every_step({"a.mdb", "b.mdb"}, Durability::kDurable, /*power_cut=*/false);
+  // Kills really happened: before the commit point (old state) and after it
+  // (new state without the commit returning), not only the final clean run.
+  EXPECT_GT(o.old_state, 6);
+  EXPECT_GE(o.new_state, 2);
 }
 
 // ---- recovery ----

@@ -18,7 +18,7 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/value_text.h"
-#include "check.h"
+#include "jet/check.h"
 #include "shell.h"
 
 namespace {

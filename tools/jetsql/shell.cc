@@ -24,7 +24,6 @@
 #include "jet/error.h"
 #include "jet/schema.h"
 #include "jet/value_text.h"
-#include "sql/parser.h"
 
 namespace jetsql {
 namespace {
@@ -188,7 +187,7 @@ int shell_main(int argc, char** argv) {
     return 1;
   }
 
-  std::vector<std::string> statements = jet::sql::split_statements(script);
+  std::vector<std::string> statements = jet::dao::split_statements(script);
   for (std::size_t k = 0; k < statements.size(); ++k) {
     const std::string& st = statements[k];
     try {

@@ -7,8 +7,16 @@
 //   if (!rs->eof()) { rs->edit(); rs->set_field("Inventory Qty", 5.0); rs->update(); }
 //   rs->close();
 //
-// Ownership: a Database owns its file; recordsets opened from it refer to it
-// and must be closed (or destroyed) before it is. Not thread-safe.
+// Workspaces: handles opened through one Workspace on the same file share
+// one engine database (and see each other's changes at once); two
+// workspaces never share anything. The program's session owns its
+// workspace; Database::open and create use a process-wide default
+// workspace, kept for callers that have no session (tools, tests, ADO).
+//
+// Ownership: a Database owns its handle on the file. A recordset refers to
+// its database without owning it: used after the database was closed or
+// destroyed it throws kInvalidArgument ("... is closed"), never touches
+// freed memory. Not thread-safe: one thread uses a workspace's handles.
 // Errors: every failure throws jet::Error (jet/error.h): kSyntax naming the
 // statement and the position, kNotFound naming an unknown table, column or
 // missing file, kConstraint for a type mismatch (with the value) or a
@@ -22,11 +30,15 @@
 #include <string_view>
 #include <vector>
 
+#include "jet/table.h"
 #include "jet/transaction.h"
 #include "jet/value.h"
 
 namespace jet {
 class Database;
+}
+namespace jet::sql {
+class OpenFiles;
 }
 
 namespace jet::dao {
@@ -36,7 +48,12 @@ namespace jet::dao {
 inline constexpr std::string_view kLangGeneral = ";LANGID=0x0409;CP=1252;COUNTRY=0";
 inline constexpr int kVersion40 = 64;
 
+class Database;
 class Recordset;
+
+// Splits a script into statements at ";" outside literals and brackets;
+// blank pieces are dropped.
+std::vector<std::string> split_statements(std::string_view script);
 
 struct OpenOptions {
   bool exclusive = false;  // accepted; the engine's own locking decides
@@ -51,12 +68,51 @@ struct OpenOptions {
 
 enum class EditMode { kNone, kEdit, kAddNew };
 
+// A set of open files (DAO's Workspace): see the top of this file.
+class Workspace {
+ public:
+  Workspace();
+  ~Workspace();
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+
+  // As Database::open / Database::create, within this workspace.
+  std::unique_ptr<Database> open_database(const std::string& path, const OpenOptions& options = {});
+  std::unique_ptr<Database> create_database(const std::string& path, std::string_view locale = kLangGeneral,
+                                            int format = kVersion40);
+
+  // Files this workspace has open for writing through at least one handle.
+  std::size_t open_file_count() const;
+
+  // The workspace of Database::open and Database::create.
+  static Workspace& default_workspace();
+
+ private:
+  std::shared_ptr<sql::OpenFiles> files_;
+};
+
+// One column of a recordset.
+struct FieldInfo {
+  std::string name;
+  ColumnType type = ColumnType::kText;
+  uint16_t size = 0;        // bytes for fixed types, characters for text
+  bool auto_number = false; // a counter: assigned by the engine
+  bool updatable = false;   // a column of the table the recordset reads
+};
+
+// Where a record of a table is stored; a bookmark stays valid across
+// requery() as long as the record exists.
+struct Bookmark {
+  RowId row;
+  friend bool operator==(const Bookmark&, const Bookmark&) = default;
+};
+
 class Database {
  public:
-  // Opens an existing file. Throws kNotFound (no such file, naming the path),
-  // kPassword, kCorruption, kIo.
+  // Opens an existing file in the default workspace. Throws kNotFound (no
+  // such file, naming the path), kPassword, kCorruption, kIo.
   static std::unique_ptr<Database> open(const std::string& path, const OpenOptions& options = {});
-  // Creates a new, empty Jet 4 file (`locale` as kLangGeneral, optionally
+  // Creates a new, empty Jet 4 file in the default workspace (`locale` as kLangGeneral, optionally
   // followed by ";pwd=..."; `format` must be kVersion40) and opens it.
   // Throws kConstraint when the file exists.
   static std::unique_ptr<Database> create(const std::string& path, std::string_view locale = kLangGeneral,
@@ -73,7 +129,10 @@ class Database {
   uint64_t records_affected() const;
 
   // A recordset on a table name (all its rows, updatable) or on a SELECT
-  // (updatable when it reads one table of this database).
+  // (updatable when it reads one table of this database). A table-name
+  // recordset is a keyset: opening it lists where the rows are stored and
+  // reads a row only when it is reached, so a grid showing 40 rows of a
+  // large table reads those 40.
   std::unique_ptr<Recordset> open_recordset(std::string_view source);
 
   // Closes the file. Further calls throw kInvalidArgument.
@@ -86,9 +145,10 @@ class Database {
 
  private:
   friend class Recordset;
+  friend class Workspace;
   struct Impl;
   Database();
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;  // recordsets hold it weakly
 };
 
 class Recordset {
@@ -114,6 +174,22 @@ class Recordset {
   // always all of them; for a SELECT the records visited so far, so that the
   // full count is known after move_last(). Deleted records do not count.
   int64_t record_count() const;
+
+  // Every record of the recordset now (unlike record_count(), without
+  // move_last first); records deleted through it do not count.
+  int64_t row_count() const;
+  // The current record's position, 0 to row_count() - 1; -1 when there is
+  // no current record.
+  int64_t absolute_position() const;
+  // Makes the record at `position` current (cancelling a pending edit);
+  // throws kInvalidArgument outside 0 .. row_count() - 1.
+  void set_absolute_position(int64_t position);
+
+  // The current record's bookmark (recordsets reading one table; else
+  // kInvalidArgument), and back to it, after a requery too. Throws
+  // kNotFound when that record is no longer in the recordset.
+  Bookmark bookmark() const;
+  void move_to_bookmark(const Bookmark& bookmark);
 
   // Changing records (updatable recordsets only, else kInvalidArgument):
   // add_new() starts a new record with every field Null; edit() starts
@@ -144,6 +220,8 @@ class Recordset {
   void set_field(std::string_view name, const std::string& text);
   std::size_t field_count() const;
   const std::string& field_name(std::size_t index) const;
+  // Name, type and size of a field; throws kNotFound for a wrong index.
+  FieldInfo field_info(std::size_t index) const;
 
   // Makes the first record matching `criteria` (a WHERE condition such as
   // "Scanner_Data_ID = 12") current; no_match() tells whether none did, and

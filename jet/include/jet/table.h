@@ -83,6 +83,10 @@ class Table {
   // belongs to another table, kCorruption for damaged data.
   void read_row(RowId id, Row& out);
 
+  // Where every live row is stored, in storage order (as scan() visits them),
+  // without decoding any row: what a keyset needs to reach rows later.
+  std::vector<RowId> row_ids();
+
   // Convenience: every live row, in storage order.
   std::vector<Row> read_all();
 

@@ -123,15 +123,18 @@ std::optional<std::string> join_key(const Value& v) {
 
 struct Executor::Impl {
   Database& db;
+  std::shared_ptr<OpenFiles> files;
   std::vector<std::shared_ptr<Database>> other_files;
   int expr_counter = 0;
 
-  explicit Impl(Database& d) : db(d) {}
+  Impl(Database& d, std::shared_ptr<OpenFiles> f) : db(d), files(std::move(f)) {
+    if (!files) files = std::make_shared<OpenFiles>();
+  }
 
   Database& open_other(const std::string& path, bool for_write) {
     OpenOptions o;
     o.read_write = for_write;
-    other_files.push_back(open_shared(path, o));
+    other_files.push_back(files->open(path, o));
     return *other_files.back();
   }
 
@@ -839,7 +842,8 @@ struct Executor::Impl {
   }
 };
 
-Executor::Executor(Database& db) : db_(db), impl_(std::make_unique<Impl>(db)) {}
+Executor::Executor(Database& db, std::shared_ptr<OpenFiles> files)
+    : db_(db), impl_(std::make_unique<Impl>(db, std::move(files))) {}
 Executor::~Executor() = default;
 
 ExecResult Executor::execute(std::string_view sql) { return run(parse_statement(sql)); }

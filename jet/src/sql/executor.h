@@ -19,6 +19,8 @@
 
 namespace jet::sql {
 
+class OpenFiles;
+
 struct ResultColumn {
   std::string name;
   ColumnType type = ColumnType::kText;
@@ -51,7 +53,10 @@ struct ExecResult {
 
 class Executor {
  public:
-  explicit Executor(Database& db);
+  // Files named by IN clauses are opened through `files` (the workspace's
+  // registry), so they share the engine database of a handle that has them
+  // open already; without one the executor keeps a registry of its own.
+  explicit Executor(Database& db, std::shared_ptr<OpenFiles> files = nullptr);
   ~Executor();
 
   // Parses and runs one statement.

@@ -1,22 +1,11 @@
 #include "sql/open_files.h"
 
 #include <filesystem>
-#include <map>
 
 #include "jet/error.h"
 
 namespace jet::sql {
 namespace {
-
-struct Entry {
-  std::weak_ptr<Database> db;
-  std::string password;
-};
-
-std::map<std::string, Entry>& registry() {
-  static std::map<std::string, Entry> files;
-  return files;
-}
 
 std::string key_of(const std::string& path) {
   std::error_code ec;
@@ -26,21 +15,28 @@ std::string key_of(const std::string& path) {
 
 }  // namespace
 
-std::shared_ptr<Database> open_shared(const std::string& path, const OpenOptions& options) {
-  auto& files = registry();
+std::shared_ptr<Database> OpenFiles::open(const std::string& path, const OpenOptions& options) {
+  std::lock_guard lock(mutex_);
   const std::string key = key_of(path);
-  auto it = files.find(key);
-  if (it != files.end()) {
+  auto it = files_.find(key);
+  if (it != files_.end()) {
     if (auto db = it->second.db.lock()) {
       if (db->info().has_password && options.password != it->second.password)
         throw Error(ErrorCategory::kPassword, path + ": wrong password");
       return db;
     }
-    files.erase(it);
+    files_.erase(it);
   }
   std::shared_ptr<Database> db = Database::open(path, options);
-  if (options.read_write) files[key] = Entry{db, options.password};
+  if (options.read_write) files_[key] = Entry{db, options.password};
   return db;
+}
+
+std::size_t OpenFiles::open_count() const {
+  std::lock_guard lock(mutex_);
+  std::size_t n = 0;
+  for (const auto& [key, entry] : files_) n += !entry.db.expired();
+  return n;
 }
 
 }  // namespace jet::sql

@@ -14,9 +14,6 @@
 
 namespace jet::sql::writes {
 
-// True when this build carries the engine's write path.
-bool available();
-
 // Stores a new row (one value per column of the table, Null where the
 // engine assigns or defaults: counters) and returns where it lives.
 RowId insert_row(Table& table, const Row& row);

@@ -29,8 +29,6 @@ jet::ColumnSpec engine_column(const sql::ColumnSpec& c) {
 
 }  // namespace
 
-bool available() { return true; }
-
 RowId insert_row(Table& table, const Row& row) { return table.insert(row); }
 void update_row(Table& table, RowId id, const Row& row) { table.update(id, row); }
 void remove_row(Table& table, RowId id) { table.remove(id); }

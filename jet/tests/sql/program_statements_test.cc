@@ -14,7 +14,6 @@
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/value_text.h"
-#include "sql/writes.h"
 #include "sql_test_util.h"
 
 namespace {
@@ -159,7 +158,6 @@ class ProgramCycle : public ::testing::Test {
     expect_consistent(products_path_, sqltest::kProductsPassword);
   }
   void SetUp() override {
-    if (!jet::sql::writes::available()) GTEST_SKIP() << "the engine's write path is not in this build";
     scanner_path_ = dir_.path("POS_Scanner.MDB").string();
     products_path_ = dir_.copy_fixture("products_small.mdb");
     auto created = Database::create(scanner_path_, ";LANGID=0x0409;CP=1252;COUNTRY=0", 64);

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sys/wait.h>
 
-#include "sql/writes.h"
 #include "sql_test_util.h"
 
 namespace {
@@ -75,7 +74,6 @@ TEST(JetsqlShell, StopsAtTheFirstFailingStatementAndNamesIt) {
 }
 
 TEST(JetsqlShell, CreatesADatabaseAndRunsStatementsOnIt) {
-  if (!jet::sql::writes::available()) GTEST_SKIP() << "the engine's write path is not in this build";
   sqltest::ScratchDir dir;
   std::string file = dir.path("new.mdb").string();
   ShellRun r = jetsql("--create " + file + " --password s3cret --csv",
