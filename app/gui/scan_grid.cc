@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <algorithm>
 #include <cctype>
+#include <regex>
 
 #include "jet/dao.h"
 #include "jet/error.h"
@@ -60,6 +61,20 @@ void ScanGridModel::close_source() {
   endResetModel();
 }
 
+namespace {
+
+// "Select * From T" with nothing after it names every row of T in table
+// order, which the table-name recordset gives as a keyset: rows are read
+// when reached, not when the recordset opens.
+std::string recordset_source(const std::string& sql) {
+  static const std::regex kWholeTable(R"(^\s*select\s+\*\s+from\s+\[?(\w+)\]?\s*;?\s*$)", std::regex::icase);
+  std::smatch match;
+  if (std::regex_match(sql, match, kWholeTable)) return match[1].str();
+  return sql;
+}
+
+}  // namespace
+
 void ScanGridModel::reload() {
   beginResetModel();
   recordset_.reset();
@@ -69,19 +84,13 @@ void ScanGridModel::reload() {
   std::vector<std::string> columns;
   try {
     if (database_ != nullptr && database_->is_open() && !sql_.empty()) {
-      recordset_ = database_->open_recordset(sql_);
+      recordset_ = database_->open_recordset(recordset_source(sql_));
       for (std::size_t i = 0; i < recordset_->field_count(); ++i) columns.push_back(recordset_->field_name(i));
-      if (!recordset_->eof()) {
-        recordset_->move_last();
-        row_count_ = static_cast<int>(recordset_->record_count());
-        recordset_->move_first();
-        position_ = 0;
-      }
+      row_count_ = static_cast<int>(recordset_->row_count());
     }
   } catch (...) {
     recordset_.reset();
     row_count_ = 0;
-    position_ = -1;
     // Keep the columns the view already knows so its layout survives.
     if (columns.empty()) columns = columns_;
     columns_ = columns;
@@ -94,22 +103,9 @@ void ScanGridModel::reload() {
 
 bool ScanGridModel::seek(int row) const {
   if (!recordset_ || row < 0 || row >= row_count_) return false;
-  // From wherever is nearest: the first row, the last row or here.
-  const int from_here = position_ < 0 ? row_count_ : std::abs(row - position_);
-  if (row < from_here) {
-    recordset_->move_first();
-    position_ = 0;
-  } else if (row_count_ - 1 - row < from_here) {
-    recordset_->move_last();
-    position_ = row_count_ - 1;
-  }
-  while (position_ < row) {
-    recordset_->move_next();
-    ++position_;
-  }
-  while (position_ > row) {
-    recordset_->move_previous();
-    --position_;
+  if (position_ != row) {
+    recordset_->set_absolute_position(row);
+    position_ = row;
   }
   return true;
 }
@@ -193,21 +189,15 @@ jet::Value ScanGridModel::value(int row, const std::string& column) const {
 }
 
 int ScanGridModel::find_first(const std::string& criteria) {
-  // Criteria of the form "Column = value", as the grid's callers give them.
-  const auto eq = criteria.find('=');
-  if (eq == std::string::npos) return -1;
-  auto trim = [](std::string s) {
-    const auto b = s.find_first_not_of(' ');
-    const auto e = s.find_last_not_of(' ');
-    return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-  };
-  const std::string column = trim(criteria.substr(0, eq));
-  const std::string wanted = trim(criteria.substr(eq + 1));
-  if (column_of(column) < 0) return -1;
-  for (int row = 0; row < row_count_; ++row) {
-    if (jet::value_to_text(value(row, column)) == wanted) return row;
+  if (!recordset_ || row_count_ == 0) return -1;
+  try {
+    if (!recordset_->find_first(criteria) || recordset_->no_match()) return -1;
+    position_ = static_cast<int>(recordset_->absolute_position());
+    return position_;
+  } catch (const std::exception&) {
+    position_ = -1;
+    return -1;
   }
-  return -1;
 }
 
 int ScanGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : row_count_; }
