@@ -18,6 +18,7 @@
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/transaction.h"
+#include "jet/value_conversions.h"
 
 namespace tallimo {
 namespace {
@@ -295,7 +296,7 @@ size_t char_count(const std::string& text) {
 // A field's text as stored (not trimmed); a Null as empty text.
 std::string stored_text(const jet::Value& value) {
   if (const auto* text = std::get_if<std::string>(&value)) return *text;
-  return jet::is_null(value) ? std::string() : value_to_text(value);
+  return jet::is_null(value) ? std::string() : jet::value_to_text(value);
 }
 
 // A text value of the staging statement: the stored text in single quotes with

@@ -98,12 +98,14 @@ std::string free_report_database_path(const std::string& folder, std::time_t whe
 void Create_Report_Database(Session& session, ReportDatabase& report, const std::string& path) {
   try {
     report.Report_Database.reset();
-    jet::dao::Database::create(path, jet::dao::kLangGeneral, jet::dao::kVersion40)->close();
+    session.workspace().create_database(path, jet::dao::kLangGeneral, jet::dao::kVersion40)->close();
     // The file is ours and lives only for one request: commits need not
     // survive a power cut, which makes the row-by-row pass far quicker.
     jet::dao::OpenOptions options;
     options.durability = jet::Durability::kFast;
-    report.Report_Database = jet::dao::Database::open(path, options);
+    // In the session's workspace, where the products and scanner databases
+    // find it open when their INSERT ... IN statements write into it.
+    report.Report_Database = session.workspace().open_database(path, options);
   } catch (const std::exception& e) {
     report.Report_Database.reset();
     Error_Routine(session, e.what(), "Create_Report_Database");
