@@ -15,7 +15,7 @@
 
 #include <unistd.h>
 
-#include "data/scanner_database.h"
+#include "app/data/scanner_database.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/error.h"

@@ -71,6 +71,11 @@ class MainWindowTest : public QObject {
     QVERIFY(window_->advanced_section()->isHidden());
     QCOMPARE(window_->height(), window_->standard_height());
     QCOMPARE(window_->width(), window_->design_width());
+    // 3400 x 10365 twips on the test screen's 96 logical DPI.
+    if (window_->logical_dpi() == 96.0) {
+      QCOMPARE(window_->height(), 227);
+      QCOMPARE(window_->width(), 691);
+    }
     QVERIFY(!window_->action("Mnu_Comparison")->isEnabled());
     QVERIFY(window_->process_items_all_box()->isChecked());
     for (int k = 0; k < 6; ++k) {
@@ -95,6 +100,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(window_->command_button(4)->text(), QString("Standard"));
     QCOMPARE(window_->action("Mnu_Show_Advance_Screen")->text(), QString("&Hide Advanced Screen"));
     QCOMPARE(window_->height(), window_->design_height());
+    if (window_->logical_dpi() == 96.0) QCOMPARE(window_->height(), 582);
     QVERIFY(!window_->command_button(0)->isEnabled());
     QVERIFY(!window_->action("Mnu_Synchronize")->isVisible());
     for (const char* name : {"Mnu_Read_Scanner", "Mnu_Process_Post", "Mnu_Update_Inventory"})
