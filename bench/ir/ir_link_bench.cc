@@ -13,13 +13,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "ir/cls_serial_ir.h"
-#include "ir/corvia_library.h"
+#include "app/ir/cls_serial_ir.h"
+#include "app/ir/corvia_library.h"
+#include "app/session.h"
 #include "simulator.h"
 
 namespace {
 
-using tallimo::Scanner_Record;
 
 struct Phase {
   double seconds = 0;
@@ -33,7 +33,7 @@ long exchanged_bytes(const r50sim::Simulator& sim) {
   return bytes;
 }
 
-void fill_product(int i) {
+void fill_product(tallimo::ScannerRecord& Scanner_Record, int i) {
   Scanner_Record = tallimo::ScannerRecord{};
   Scanner_Record.Record_Mode = 1;
   Scanner_Record.Item_Number = std::to_string(4011000000000LL + i);
@@ -67,7 +67,9 @@ bool run(bool paced, int records) {
     return false;
   }
   tallimo::ConsoleUserInterface ui(true);
-  tallimo::cls_Serial_IR link(ui);
+  tallimo::Session session(ui);
+  tallimo::ScannerRecord& Scanner_Record = session.scanner_record();
+  tallimo::cls_Serial_IR link(session);
   link.set_File_Name_Index(5);
   link.set_DataBase_Index(0);
   sim.clear_events();
@@ -75,7 +77,7 @@ bool run(bool paced, int records) {
   Phase write;
   auto start = std::chrono::steady_clock::now();
   for (int i = 0; i < records; ++i) {
-    fill_product(i);
+    fill_product(Scanner_Record, i);
     link.Write_Record_Set();
   }
   write.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
