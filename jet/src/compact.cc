@@ -6,8 +6,8 @@
 // the only ones this engine writes) into which every user table is created
 // again from its definition and its rows inserted (in primary-key order,
 // as Access compacts them), counters and GUIDs as
-// stored; every index is built anew by the index writer, in the layout
-// Access gives its indexes. The last counter value of each table is kept,
+// stored; every index is built anew, whole, from its sorted keys (the
+// index builder), in the layout Access gives its indexes. The last counter value of each table is kept,
 // so numbers of deleted rows are not handed out again.
 //
 // Safety: the source is opened read-write and must have no other user in
@@ -197,19 +197,24 @@ CompactResult Database::compact(const std::string& path, const std::string& out_
       // compacts them (the key's index then only ever grows at its end).
       const auto pk = std::find_if(from.def().indexes.begin(), from.def().indexes.end(),
                                    [](const IndexDef& ix) { return ix.primary_key; });
+      // The copy's indexes are empty: insert_rows builds each of them once
+      // from its sorted keys.
       if (pk != from.def().indexes.end()) {
         ReadSnapshot snapshot(*src);
-        Row row;
-        for (RowId id : from.scan_index(pk->name)) {
-          from.read_row(id, row);
-          to.insert(row);
-          ++result.rows;
-        }
+        const std::vector<RowId> ids = from.scan_index(pk->name);
+        std::size_t next = 0;
+        result.rows += to.insert_rows([&](Row& row) {
+          if (next == ids.size()) return false;
+          from.read_row(ids[next++], row);
+          return true;
+        });
       } else {
-        for (RowCursor c = from.scan(); c.next();) {
-          to.insert(c.row());
-          ++result.rows;
-        }
+        RowCursor c = from.scan();
+        result.rows += to.insert_rows([&](Row& row) {
+          if (!c.next()) return false;
+          row = c.row();
+          return true;
+        });
       }
       // Keep the last counter value handed out.
       Pager& pager = dst->pager();

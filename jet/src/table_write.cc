@@ -22,6 +22,7 @@
 
 #include "binary.h"
 #include "data_page.h"
+#include "index/index_builder.h"
 #include "index/index_writer.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -224,6 +225,29 @@ struct Table::Writer {
     return l;
   }
 
+  // Counters and GUIDs of a new row: a Null counter gets the next value
+  // after `last_auto`, a given one raises `last_auto` past it; a Null
+  // auto-GUID gets a new GUID.
+  void fill_automatic(Row& r, uint32_t& last_auto, bool& auto_changed) {
+    for (std::size_t i = 0; i < t.def_.columns.size(); ++i) {
+      const ColumnDef& c = t.def_.columns[i];
+      if (c.auto_number && c.type == ColumnType::kLong) {
+        if (is_null(r[i])) {
+          if (last_auto >= 0x7FFFFFFFu) {
+            throw Error(ErrorCategory::kConstraint, where() + ": the counter column '" + c.name + "' has run out of values");
+          }
+          r[i] = int32_t(++last_auto);
+          auto_changed = true;
+        } else if (int32_t v = std::get<int32_t>(r[i]); v > 0 && uint32_t(v) > last_auto) {
+          last_auto = uint32_t(v);
+          auto_changed = true;
+        }
+      } else if (c.auto_guid && c.type == ColumnType::kGuid && is_null(r[i])) {
+        r[i] = random_guid();
+      }
+    }
+  }
+
   // Long-value fields of a stored row.
   void free_long_values(const std::vector<uint8_t>& bytes) {
     RowShape shape(t.def_);
@@ -247,26 +271,9 @@ RowId Table::insert(const Row& row, Row* stored) {
   Writer w(*this);
   Row r = normalize_row(def_, row);
 
-  // Counters and GUIDs.
   uint32_t last_auto = w.tdef_word(kTdefOffAutoNumber);
   bool auto_changed = false;
-  for (std::size_t i = 0; i < def_.columns.size(); ++i) {
-    const ColumnDef& c = def_.columns[i];
-    if (c.auto_number && c.type == ColumnType::kLong) {
-      if (is_null(r[i])) {
-        if (last_auto >= 0x7FFFFFFFu) {
-          throw Error(ErrorCategory::kConstraint, w.where() + ": the counter column '" + c.name + "' has run out of values");
-        }
-        r[i] = int32_t(++last_auto);
-        auto_changed = true;
-      } else if (int32_t v = std::get<int32_t>(r[i]); v > 0 && uint32_t(v) > last_auto) {
-        last_auto = uint32_t(v);
-        auto_changed = true;
-      }
-    } else if (c.auto_guid && c.type == ColumnType::kGuid && is_null(r[i])) {
-      r[i] = random_guid();
-    }
-  }
+  w.fill_automatic(r, last_auto, auto_changed);
 
   // Every index check before anything is written.
   auto reals = w.real_indexes();
@@ -297,6 +304,66 @@ RowId Table::insert(const Row& row, Row* stored) {
   impl_->owned_loaded = false;
   if (stored) *stored = std::move(r);
   return id;
+}
+
+std::size_t Table::insert_rows(const std::function<bool(Row&)>& next_row) {
+  WriteScope scope(db_.pager());
+  Writer w(*this);
+  const auto reals = w.real_indexes();
+  bool empty = true;
+  for (std::size_t k : reals) empty = empty && index::index_is_empty(w.pager, impl_->layouts[k]);
+  std::size_t added = 0;
+  Row row;
+  if (!empty) {
+    while (next_row(row)) {
+      insert(row);
+      ++added;
+    }
+    scope.commit();
+    return added;
+  }
+
+  // Rows are written without index upkeep; each index's entries are
+  // gathered and the index built whole at the end.
+  std::vector<std::unique_ptr<index::IndexWriter>> writers;
+  std::vector<index::IndexBuilder> builders;
+  builders.reserve(reals.size());
+  for (std::size_t k : reals) {
+    writers.push_back(std::make_unique<index::IndexWriter>(w.pager, w.store, w.alloc, impl_->layouts[k]));
+    builders.emplace_back(impl_->layouts[k]);
+  }
+  uint32_t last_auto = w.tdef_word(kTdefOffAutoNumber);
+  bool auto_changed = false;
+  uint32_t count = w.tdef_word(kTdefOffRowCount);
+  AllocatorSink sink(w.alloc);
+  std::vector<uint8_t> bytes;
+  std::vector<std::vector<uint8_t>> keys(reals.size());
+  std::vector<bool> any_null(reals.size());
+  while (next_row(row)) {
+    Row r = normalize_row(def_, row);
+    w.fill_automatic(r, last_auto, auto_changed);
+    for (std::size_t k = 0; k < reals.size(); ++k) {
+      auto vals = w.key_values(reals[k], r);
+      keys[k] = writers[k]->key_for(vals);
+      any_null[k] = writers[k]->check_nulls(vals);
+    }
+    encode_row(def_, r, sink, bytes, kMinRowSize);
+    const uint32_t pg = w.page_with_room(bytes.size());
+    const uint8_t slot = data_page::add_row(w.pager.page_for_write(pg), bytes);
+    for (std::size_t k = 0; k < reals.size(); ++k) {
+      if (!writers[k]->skips(keys[k])) builders[k].add(keys[k], index::RowPointer{pg, slot}, !any_null[k]);
+    }
+    ++count;
+    ++added;
+  }
+  for (auto& b : builders) b.build(w.pager, w.store, w.alloc);
+  w.set_row_count(count);
+  if (auto_changed) w.set_tdef_word(kTdefOffAutoNumber, last_auto);
+  scope.commit();
+  def_.row_count = row_count();
+  def_.next_auto_number = le32(impl_->pages.page(def_.tdef_page) + kTdefOffAutoNumber);
+  impl_->owned_loaded = false;
+  return added;
 }
 
 void Table::update(RowId id, const Row& row) {

@@ -303,6 +303,115 @@ TEST_F(ImportTest, CompactFromTheShell) {
   EXPECT_NE(err.find("missing.mdb"), std::string::npos) << err;
 }
 
+// ---- Many rows into empty indexes (what compaction uses) ----
+
+class BulkLoadTest : public CompactTest {
+ protected:
+  // Parts: counter key, unique code (long enough for compressed pages),
+  // repeated price, and an ignore-nulls index on a mostly empty note.
+  static TableSpec parts_spec(const std::string& name) {
+    TableSpec s;
+    s.name = name;
+    s.columns.push_back(ColumnSpec{.name = "Id", .type = ColumnType::kLong, .auto_number = true});
+    s.columns.push_back(ColumnSpec{.name = "Code", .type = ColumnType::kText, .length = 60});
+    s.columns.push_back(ColumnSpec{.name = "Price", .type = ColumnType::kCurrency});
+    s.columns.push_back(ColumnSpec{.name = "Tag", .type = ColumnType::kText, .length = 20});
+    s.indexes.push_back(IndexSpec{.name = "PrimaryKey", .columns = {{"Id"}}, .primary_key = true});
+    s.indexes.push_back(IndexSpec{.name = "Code", .columns = {{"Code"}}, .unique = true});
+    s.indexes.push_back(IndexSpec{.name = "Price", .columns = {{"Price", false}}});
+    s.indexes.push_back(IndexSpec{.name = "Tag", .columns = {{"Tag"}}, .ignore_nulls = true});
+    return s;
+  }
+  static std::vector<Row> parts_rows(int n) {
+    std::vector<Row> rows;
+    std::mt19937 rng(7);
+    for (int i = 0; i < n; ++i) {
+      rows.push_back(Row{Value{}, "Spare part for shelf unit number " + std::to_string(rng() % 1000000) + "-" +
+                                      std::to_string(i),
+                         Currency{int64_t(rng() % 500) * 100}, i % 13 == 0 ? Value{"tag" + std::to_string(i % 7)} : Value{}});
+    }
+    return rows;
+  }
+  static std::size_t load(Table& t, const std::vector<Row>& rows) {
+    std::size_t next = 0;
+    return t.insert_rows([&](Row& r) {
+      if (next == rows.size()) return false;
+      r = rows[next++];
+      return true;
+    });
+  }
+  // The table's rows in the order of each index.
+  static std::vector<std::vector<std::string>> index_orders(Table& t) {
+    std::vector<std::vector<std::string>> out;
+    Row row;
+    for (const IndexDef& ix : t.def().indexes) {
+      out.emplace_back();
+      for (RowId id : t.scan_index(ix.name)) {
+        t.read_row(id, row);
+        out.back().push_back(test::exact_row_text(row, t.def().columns));
+      }
+    }
+    return out;
+  }
+};
+
+TEST_F(BulkLoadTest, IndexesBuiltWholeMatchRowByRowInserts) {
+  const std::string file = path("parts.mdb");
+  const auto rows = parts_rows(6000);
+  {
+    CreateOptions co;
+    co.durability = Durability::kFast;
+    auto db = Database::create(file, co);
+    Table& bulk = db->create_table(parts_spec("Bulk"));
+    Table& single = db->create_table(parts_spec("Single"));
+    EXPECT_EQ(load(bulk, rows), rows.size());
+    Transaction tx(*db);
+    for (const Row& r : rows) single.insert(r);
+    tx.commit();
+    EXPECT_EQ(bulk.row_count(), rows.size());
+    EXPECT_EQ(bulk.def().next_auto_number, rows.size());
+    EXPECT_EQ(index_orders(bulk), index_orders(single));
+    // The ignore-nulls index holds only the tagged rows.
+    EXPECT_EQ(bulk.scan_index("Tag").size(), (rows.size() + 12) / 13);
+    // Unique checks and index upkeep go on as usual afterwards.
+    EXPECT_EQ(test::error_of([&] { bulk.insert(rows[500]); }).category(), ErrorCategory::kConstraint);
+    bulk.insert(Row{Value{}, "ZZ new", Currency{1}, Value{"tag"}});
+    EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+  }
+  std::string err;
+  EXPECT_EQ(run(std::string(JETSQL) + " --check " + test::shell_quote(file), &err), 0) << err;
+  test::expect_independent_readers_agree(file, "");
+}
+
+TEST_F(BulkLoadTest, ABadRowLeavesNothingAndAFilledTableTakesRowsOneByOne) {
+  const std::string file = path("parts.mdb");
+  CreateOptions co;
+  co.durability = Durability::kFast;
+  auto db = Database::create(file, co);
+  Table& t = db->create_table(parts_spec("Parts"));
+  auto rows = parts_rows(3000);
+  // A code twice: found when the unique index is built, after every row
+  // was written; the call leaves no trace.
+  rows[2500][1] = rows[100][1];
+  Error e = test::error_of([&] { load(t, rows); });
+  EXPECT_EQ(e.category(), ErrorCategory::kConstraint);
+  EXPECT_NE(std::string(e.what()).find("unique index 'Code' of table 'Parts'"), std::string::npos) << e.what();
+  EXPECT_EQ(t.row_count(), 0u);
+  EXPECT_FALSE(t.scan().next());
+  rows[2500][1] = "unique again";
+  EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+  // Into a table that has rows: the same result, row by row.
+  const std::vector<Row> first(rows.begin(), rows.begin() + 1000), rest(rows.begin() + 1000, rows.end());
+  EXPECT_EQ(load(t, first), first.size());
+  EXPECT_EQ(load(t, rest), rest.size());
+  EXPECT_EQ(t.row_count(), rows.size());
+  EXPECT_EQ(t.scan_index("Code").size(), rows.size());
+  Error dup = test::error_of([&] { load(t, {Row{Value{}, rows[5][1], Currency{1}, Value{}}}); });
+  EXPECT_EQ(dup.category(), ErrorCategory::kConstraint);
+  EXPECT_EQ(t.row_count(), rows.size());
+  EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+}
+
 // ---- ACE files ----
 
 TEST(AceVersion, TheErrorNamesTheAccessRelease) {

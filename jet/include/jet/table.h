@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -130,6 +131,15 @@ class Table {
   // a given counter value is kept (and raises the next value past it).
   // `stored`, when given, receives the row as stored (with those values).
   RowId insert(const Row& row, Row* stored = nullptr);
+
+  // Adds the rows `next_row` gives (it fills its argument and returns true,
+  // or returns false when there are none left) as one statement; returns
+  // how many. Into a table whose indexes are empty the rows are written
+  // without index upkeep and each index is then built whole from its sorted
+  // keys (much faster for many rows); otherwise each row goes in as by
+  // insert(). Errors as insert(); a key a unique index would hold twice is
+  // found once the rows are written, and then nothing of the call remains.
+  std::size_t insert_rows(const std::function<bool(Row&)>& next_row);
 
   // Replaces the row at `id` (its RowId stays the same: a row that no longer
   // fits its page moves to another page behind a forwarding row, as Access

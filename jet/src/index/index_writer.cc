@@ -365,25 +365,35 @@ bool IndexWriter::skips(std::span<const uint8_t> key) const {
                             "': " + what);
 }
 
-void IndexWriter::check_insert(std::span<const Value> values, std::span<const uint8_t> key,
-                               std::optional<RowPointer> self) {
+namespace {
+
+std::string value_list(std::span<const Value> values) {
+  std::string s;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i > 0) s += ", ";
+    s += quote_value(values[i]);
+  }
+  return s;
+}
+
+}  // namespace
+
+bool IndexWriter::check_nulls(std::span<const Value> values) const {
   bool any_null = false;
   for (std::size_t i = 0; i < values.size() && i < layout_.columns.size(); ++i) {
     if (is_null(values[i]) && layout_.columns[i].type != ColumnType::kBoolean) any_null = true;
   }
-  auto value_list = [&] {
-    std::string s;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (i > 0) s += ", ";
-      s += quote_value(values[i]);
-    }
-    return s;
-  };
   if (any_null && (layout_.primary_key || layout_.required)) {
     throw Error(ErrorCategory::kConstraint,
                 "index '" + layout_.name + "' of table '" + layout_.table_name + "' does not accept Null (key " +
-                    value_list() + ")");
+                    value_list(values) + ")");
   }
+  return any_null;
+}
+
+void IndexWriter::check_insert(std::span<const Value> values, std::span<const uint8_t> key,
+                               std::optional<RowPointer> self) {
+  const bool any_null = check_nulls(values);
   if (!layout_.unique || any_null || skips(key)) return;
   // Entries with this key follow the first entry >= the bare key, maybe
   // over several leaves.
@@ -402,7 +412,7 @@ void IndexWriter::check_insert(std::span<const Value> values, std::span<const ui
     if (entry.size() != key.size() + kRowPointerBytes || !std::equal(key.begin(), key.end(), entry.begin())) return;
     if (!(self && raw_.row(i) == *self)) {
       throw Error(ErrorCategory::kConstraint,
-                  "the value " + value_list() + " is already in the unique index '" + layout_.name + "' of table '" +
+                  "the value " + value_list(values) + " is already in the unique index '" + layout_.name + "' of table '" +
                       layout_.table_name + "'");
     }
     ++i;

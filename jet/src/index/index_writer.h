@@ -109,6 +109,12 @@ class IndexWriter {
   void check_insert(std::span<const Value> values, std::span<const uint8_t> key,
                     std::optional<RowPointer> self = std::nullopt);
 
+  // The first part of check_insert, which needs no page: throws kConstraint
+  // when the index is the primary key or required and a key column is Null.
+  // Returns whether a key column is Null (such a key never clashes in a
+  // unique index).
+  bool check_nulls(std::span<const Value> values) const;
+
   // Adds the entry (key, row), splitting pages as needed. Throws
   // kInvalidArgument when the entry is already there, kConstraint when the
   // key is longer than kMaxKeyBytes.
