@@ -9,6 +9,8 @@
 #include <QRadioButton>
 
 #include "app/data/products_database.h"
+#include "app/ir/ir_runs.h"
+#include "app/reports/gui/report_preview.h"
 #include "app/data/scanner_database.h"
 #include "app/gui/main_window.h"
 #include "app/gui/scan_grid.h"
@@ -149,20 +151,20 @@ void Frm_Main::not_available(const std::string& what) {
 }
 
 void Frm_Main::Scanner_Type_Dispatch(bool full_sync) {
-  const std::string& kind = session_.settings().Scanner;
   const std::string what = full_sync ? "Synchronizing" : "Reading";
-  if (kind == kScannerOrvexR50) {
-    not_available(what + " the " + kScannerOrvexR50);
-  } else if (kind == kScannerPalm) {
-    not_available(what + " the " + kScannerPalm);
-  } else if (kind == kScannerWindowsMobile) {
-    not_available(what + " the " + kScannerWindowsMobile);
-  }
+  HandheldRuns handheld;
+  handheld.palm = [this, what](Session&, bool) { not_available(what + " the " + kScannerPalm); };
+  handheld.windows_mobile = [this, what](Session&, bool) { not_available(what + " the " + kScannerWindowsMobile); };
+  Synchronize_Handheld(session_, full_sync, handheld);
+  grid_commit_pending_edit();
 }
 
 void Frm_Main::run_synchronize() { Scanner_Type_Dispatch(true); }
 void Frm_Main::run_read_scanner() { Scanner_Type_Dispatch(false); }
-void Frm_Main::run_update_inventory() { not_available("Uploading the inventory to the scanner"); }
+void Frm_Main::run_update_inventory() {
+  Update_Inventory(session_, true);
+  grid_commit_pending_edit();
+}
 
 void Frm_Main::run_process_post() {
   Process_Post(session_);
@@ -201,6 +203,6 @@ CheckState Frm_Main::process_items_all_state() const { return state_of(Chk_Proce
 bool Frm_Main::comparison_menu_enabled() const { return Mnu_Comparison_->isEnabled(); }
 void Frm_Main::set_comparison_menu_enabled(bool enabled) { Mnu_Comparison_->setEnabled(enabled); }
 
-void Frm_Main::Mnu_Comparison_Click() { not_available("The comparison reports"); }
+void Frm_Main::Mnu_Comparison_Click() { reports::show_report_options(session_, this); }
 
 }  // namespace tallimo::gui

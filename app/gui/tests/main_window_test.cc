@@ -147,9 +147,9 @@ class MainWindowTest : public QObject {
                                during.abort = window_->command_button(1)->isEnabled();
                                close_dialog(d);
                              });
-    QCOMPARE(seen.size(), size_t(1));
-    QVERIFY2(seen[0].text.contains("is not available yet"), qPrintable(seen[0].text));
-    QCOMPARE(seen[0].title, QString("Tallimo"));
+    // The read's first box (the port's error or the scanner instructions) came
+    // up while the command ran.
+    QVERIFY(!seen.empty());
     QCOMPARE(during.exit_caption, QString("&Abort"));
     QVERIFY(during.abort);
     QVERIFY(!during.sync && !during.screen && !during.read && !during.post);
@@ -167,17 +167,7 @@ class MainWindowTest : public QObject {
 
   void commands_not_in_this_build_say_so_and_change_nothing() {
     open();
-    for (const char* caption : {"&Synchronize"}) {
-      auto seen = with_dialogs([&] { press(caption); });
-      QCOMPARE(seen.size(), size_t(1));
-      QVERIFY(seen[0].text.contains("not available yet"));
-    }
     press("&Advanced");
-    for (const char* caption : {"&Read Scanner", "&Update Inventory to Scanner"}) {
-      auto seen = with_dialogs([&] { press(caption); });
-      QCOMPARE(seen.size(), size_t(1));
-      QVERIFY(seen[0].text.contains("not available yet"));
-    }
     QCOMPARE(window_->grid_model()->rowCount(), 3);
     // Every kind of handheld says so too.
     for (const char* kind : {kScannerPalm, kScannerWindowsMobile}) {
