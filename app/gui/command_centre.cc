@@ -9,6 +9,7 @@
 #include <QRadioButton>
 
 #include "app/data/products_database.h"
+#include "app/handheld/handheld_runs.h"
 #include "app/ir/ir_runs.h"
 #include "app/reports/gui/report_preview.h"
 #include "app/data/scanner_database.h"
@@ -145,16 +146,12 @@ void Frm_Main::screen_switch(int index) {
 
 // ---- the commands ----
 
-void Frm_Main::not_available(const std::string& what) {
-  Display_Status_Message(what + kNotAvailableYet);
-  message(*this, what + kNotAvailableYet);
-}
-
 void Frm_Main::Scanner_Type_Dispatch(bool full_sync) {
-  const std::string what = full_sync ? "Synchronizing" : "Reading";
   HandheldRuns handheld;
-  handheld.palm = [this, what](Session&, bool) { not_available(what + " the " + kScannerPalm); };
-  handheld.windows_mobile = [this, what](Session&, bool) { not_available(what + " the " + kScannerWindowsMobile); };
+  handheld.palm = [](Session& session, bool full) { handheld::Synchronize_Palm(session, full); };
+  handheld.windows_mobile = [](Session& session, bool full) {
+    handheld::Synchronize_Windows_Mobile(session, full);
+  };
   Synchronize_Handheld(session_, full_sync, handheld);
   grid_commit_pending_edit();
 }

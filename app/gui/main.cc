@@ -13,6 +13,7 @@
 
 #include "app/gui/main_window.h"
 #include "app/gui/startup.h"
+#include "app/handheld/gui/frm_vex_forms.h"
 #include "app/session.h"
 #include "app/settings.h"
 
@@ -32,6 +33,8 @@ int main(int argc, char** argv) {
   const std::string home = options.isSet("home") ? options.value("home").toStdString()
                                                  : tallimo::gui::choose_application_folder();
   tallimo::Session session(console, home);
+  // The Palm transfer shows its window (headless runs use an event loop instead).
+  tallimo::handheld::install_palm_window();
   tallimo::Load_Settings(session);
   tallimo::gui::Frm_Main window(session);
   window.Form_Load();

@@ -32,7 +32,6 @@ class ScanGridView;
 class ScanGridModel;
 
 // The commands that have not landed in this build say so plainly.
-inline constexpr const char* kNotAvailableYet = " is not available yet in this build of Tallimo.";
 
 class Frm_Main : public QMainWindow, public UserInterface {
   Q_OBJECT
@@ -152,7 +151,6 @@ class Frm_Main : public QMainWindow, public UserInterface {
   void screen_switch(int index);
   void apply_window_size();
   void update_inventory_button_for_scanner(bool enabled);
-  void not_available(const std::string& what);
   void cancel_auto_minimise();
   QPushButton* button_for_accelerator(const QKeyEvent* key) const;
 
