@@ -283,7 +283,8 @@ void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao:
       run->start_record();
       if (!post_record(session, *run, File_Type, scanner, *rs)) break;
       ++count;
-      ui.Display_Status_Message(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total));
+      // The status line with the progress bar at count of total.
+      ui.Update_Status(caption + kCrLf + "Rec: " + std::to_string(count) + " / " + std::to_string(total), count, total);
       // Deleting the last live record leaves the recordset at its end.
       if (!rs->eof()) rs->move_next();
       // Events run only once the group is committed.
@@ -292,6 +293,7 @@ void Process_Post_Individual_Item(Session& session, int16_t File_Type, jet::dao:
     }
     rs->close();
     if (own_run) own_run->commit();
+    ui.Update_Status("", 0, 0);
   } catch (const std::exception& e) {
     if (run != nullptr) run->rollback();
     report_error(session, e.what(), "Process_Post_Individual_Item");
