@@ -5,6 +5,7 @@
 #include "app/error_log.h"
 #include "app/session.h"
 #include "jet/dao.h"
+#include "jet/database.h"
 #include "jet/error.h"
 
 namespace tallimo {
@@ -75,6 +76,7 @@ bool Open_Scanner_Data_File(Session& session) {
     handle.reset();
     if (file_exists(path)) {
       Add_Item_Order_Column(session, path);
+      compact_scanner_database_when_mostly_free(session);
     } else {
       Create_Scanner_Database(session, path);
       if (handle == nullptr) return false;  // reported already
@@ -94,6 +96,36 @@ void Close_Scanner_Data_File(Session& session) {
   std::unique_ptr<jet::dao::Database>& handle = session.scanner_handle();
   if (handle) handle->close();
   handle.reset();
+}
+
+bool compact_scanner_database_when_mostly_free(Session& session) {
+  const std::string path = Scanner_Database_Path(session);
+  if (!file_exists(path)) return false;
+  const bool was_open = session.scanner_database() != nullptr;
+  bool compacted = false;
+  try {
+    double free_share = 0;
+    {
+      auto probe = jet::Database::open(path);
+      free_share = probe->free_space_fraction();
+    }
+    if (free_share > 0.5) {
+      Close_Scanner_Data_File(session);
+      jet::Database::compact(path);
+      compacted = true;
+    }
+  } catch (const jet::Error&) {
+    // Left as it is (another user has it open, or the copy could not be
+    // made); the file stays whole either way.
+  }
+  if (was_open && session.scanner_database() == nullptr) {
+    try {
+      session.scanner_handle() = session.workspace().open_database(path);
+    } catch (const std::exception& e) {
+      Error_Routine(session, e.what(), "Open_Scanner_Data_File");
+    }
+  }
+  return compacted;
 }
 
 void Update_Comparision_Menu(Session& session) {

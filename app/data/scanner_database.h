@@ -50,6 +50,14 @@ bool Open_Scanner_Data_File(Session& session);
 // Closes the scanner database handle (the program's end; tests).
 void Close_Scanner_Data_File(Session& session);
 
+// Compacts POS_Scanner.MDB when more than half of its pages are free (every
+// upload empties Scanner_Data and fills it again). The session's handle is
+// closed for the compaction and opened again if it was open. Compaction needs
+// the file to itself: while another handle or process has it open, or on any
+// other failure, the file is left as it is and the next start or upload tries
+// again. Returns whether the file was compacted.
+bool compact_scanner_database_when_mostly_free(Session& session);
+
 // Enables the "&Comparison" menu item exactly when Compare holds a row. Opens
 // the scanner database file a second time (read-only) for it; errors are
 // reported as "Update_Comparision_Menu".

@@ -40,7 +40,7 @@ class ScannerHandle {
   explicit ScannerHandle(Session& session) {
     db_ = Scanner_Database(session);
     if (db_ == nullptr || !db_->is_open()) {
-      own_ = jet::dao::Database::open(Scanner_Database_Path(session));
+      own_ = session.workspace().open_database(Scanner_Database_Path(session));
       db_ = own_.get();
     }
   }
@@ -192,6 +192,7 @@ IrRunSummary Synchronize_Infrared(Session& session, bool Full_Sync) {
       summary.completed = false;
     }
     Close_Ir_Port(session);
+    compact_scanner_database_when_mostly_free(session);
   }
   summary.aborted = session.abort_requested() && !summary.cancelled;
   if (session.abort_requested()) ui.Display_Status_Message("Waiting User Command");
@@ -348,7 +349,13 @@ void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& product
   tx.commit();
 }
 
-IrRunSummary Update_Inventory(Session& session, bool Ask) { return Update_Inventory_Corvia_Labs(session, Ask); }
+IrRunSummary Update_Inventory(Session& session, bool Ask) {
+  IrRunSummary summary = Update_Inventory_Corvia_Labs(session, Ask);
+  // The staging replaced the whole of Scanner_Data: give the space back once
+  // most of the file is free.
+  compact_scanner_database_when_mostly_free(session);
+  return summary;
+}
 
 IrRunSummary Update_Inventory_Corvia_Labs(Session& session, bool Ask) {
   UserInterface& ui = session.ui();

@@ -6,6 +6,7 @@
 
 #include "app/data/scanner_database.h"
 #include "jet/dao.h"
+#include "jet/check.h"
 #include "jet/database.h"
 #include "app/tests/shop_fixture.h"
 
@@ -92,6 +93,45 @@ TEST_F(ScannerDatabaseTest, TheComparisonMenuFollowsTheRowsOfCompare) {
   std::filesystem::remove(scanner_path());
   Update_Comparision_Menu(session());
   EXPECT_EQ(reported_routines(), std::vector<std::string>{"Update_Comparision_Menu"});
+}
+
+// Uploads empty Scanner_Data and fill it again: once more than half of the file
+// is free pages, the next start (or upload) gives the space back, keeping every
+// row; a file held open elsewhere is left alone.
+TEST_F(ScannerDatabaseTest, AMostlyFreeFileIsCompactedAtStartAndKeepsItsRows) {
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
+  jet::dao::Database& db = *Scanner_Database(session());
+  db.execute("BEGIN TRANSACTION");
+  for (int i = 0; i < 3000; ++i)
+    db.execute("INSERT INTO Scanner_Data (Qty, Item_Number, Description, File_Type) VALUES (1, 'I" +
+               std::to_string(i) + "', '" + std::string(120, 'd') + "', 0)");
+  db.execute("DELETE FROM Scanner_Data WHERE Item_Number <> 'I7'");
+  db.execute("COMMIT");
+  Close_Scanner_Data_File(session());
+  const auto before = std::filesystem::file_size(scanner_path());
+
+  {
+    // Another handle on the file: compaction waits for a later start.
+    auto other = jet::dao::Database::open(scanner_path());
+    EXPECT_FALSE(compact_scanner_database_when_mostly_free(session()));
+    other->close();
+  }
+  EXPECT_EQ(std::filesystem::file_size(scanner_path()), before);
+
+  ASSERT_TRUE(Open_Scanner_Data_File(session()));
+  const auto after = std::filesystem::file_size(scanner_path());
+  EXPECT_LT(after * 4, before) << before << " -> " << after;
+  ASSERT_NE(Scanner_Database(session()), nullptr);
+  EXPECT_TRUE(Scanner_Database(session())->is_open());
+  auto rows = scanner_data();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]["Item_Number"], "I7");
+  // Nothing left to give back: the next start leaves the file alone.
+  EXPECT_FALSE(compact_scanner_database_when_mostly_free(session()));
+  EXPECT_TRUE(reported_routines().empty());
+  auto engine = jet::Database::open(scanner_path());
+  const jet::CheckReport report = jet::check_database(*engine);
+  EXPECT_TRUE(report.ok()) << (report.problems.empty() ? "" : report.problems[0]);
 }
 
 }  // namespace
