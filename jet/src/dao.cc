@@ -40,6 +40,10 @@ struct Database::Impl {
 
 std::vector<std::string> split_statements(std::string_view script) { return sql::split_statements(script); }
 
+Value convert_for_column(const Value& v, const ColumnDef& column, const std::string& table) {
+  return sql::convert_for_column(v, column, table);
+}
+
 Workspace::Workspace() : files_(std::make_shared<sql::OpenFiles>()) {}
 Workspace::~Workspace() = default;
 

@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 std::string scratch_copy(const std::string& name) {
   fs::path dir = fs::temp_directory_path() / ("jet_roundtrip_" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  fs::path to = dir / name;
+  fs::path to = dir / fs::path(name).filename();
   fs::copy_file(test::fixture(name), to, fs::copy_options::overwrite_existing);
   fs::permissions(to, fs::perms::owner_read | fs::perms::owner_write);
   return to.string();

@@ -37,7 +37,7 @@
 #include "jet/value_text.h"
 #include "jet/check.h"
 #include "shell.h"
-#include "sql/values.h"
+#include "jet/dao.h"
 
 namespace {
 
@@ -222,7 +222,7 @@ std::size_t import_csv(jet::Database& db, const std::string& table_name, const s
     try {
       for (std::size_t i = 0; i < columns.size(); ++i) {
         if (rec.fields[i].empty() && !rec.quoted[i]) continue;  // Null
-        row[columns[i]] = jet::sql::convert_for_column(rec.fields[i], def.columns[columns[i]], def.name);
+        row[columns[i]] = jet::dao::convert_for_column(rec.fields[i], def.columns[columns[i]], def.name);
       }
       t.insert(row);
     } catch (const jet::Error& e) {

@@ -55,6 +55,11 @@ class Recordset;
 // blank pieces are dropped.
 std::vector<std::string> split_statements(std::string_view script);
 
+// `v` converted for storing in `column` of `table` by the rules statements
+// use (texts of numbers and dates parsed, ranges checked). Throws kConstraint
+// or kOverflow naming the table, column and value.
+Value convert_for_column(const Value& v, const ColumnDef& column, const std::string& table);
+
 struct OpenOptions {
   bool exclusive = false;  // accepted; the engine's own locking decides
   bool read_only = false;  // false: shared, read-write (DAO's default)
