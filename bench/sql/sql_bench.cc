@@ -18,20 +18,16 @@
 #include "jet/database.h"
 #include "jet/error.h"
 #include "jet/transaction.h"
+#include "bench_products.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-constexpr int kProducts = 100000;
+constexpr int kProducts = benchdata::kProducts;
 constexpr int kLookups = 10000;
-
-std::string code_of(int i) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "P%07d", i * 7 % 1000003);
-  return buf;
-}
+using benchdata::code_of;
 
 std::vector<std::string> pick_codes(const std::vector<std::string>& all) {
   std::mt19937 rng(42);
@@ -45,37 +41,9 @@ std::string statement_for(const std::string& code) {
   return "Select * From Product1 Where [Product Code] = \"" + code + "\"";
 }
 
-std::string build_products(const std::filesystem::path& folder) {
-  std::string path = (folder / "sql_bench_products.mdb").string();
-  std::filesystem::remove(path);
-  auto db = jet::dao::Database::create(path, std::string(jet::dao::kLangGeneral) + ";pwd=qzmvrp");
-  db->execute("CREATE TABLE PRODUCT1 ([Product Code] text(18) Constraint PrimaryKey Primary Key, "
-              "[Description One] text(25), [Description Two] text(50), [Department] long, [Inventory Qty] double, "
-              "[Standard Price] currency, [Current Cost] currency, [List Price] currency, [Vendor Code] text(16), "
-              "[Location] text(16), [Bulk Product Code] text(18), [Bulk Brkdwn Qty] double, "
-              "Constraint [Vendor Code] Unique ([Vendor Code], [Product Code]), "
-              "Constraint [Department] Unique ([Department], [Product Code]), "
-              "Constraint [Location] Unique ([Location], [Product Code]))");
-  jet::Transaction tx(db->engine());
-  jet::Table& t = db->engine().table("PRODUCT1");
-  for (int i = 0; i < kProducts; ++i) {
-    jet::Row r(t.columns().size());
-    r[0] = code_of(i);
-    r[1] = "Item " + std::to_string(i);
-    r[3] = static_cast<int32_t>(i % 20);
-    r[4] = static_cast<double>(i % 300);
-    r[5] = jet::Currency{int64_t{i % 1000} * 10000 + 9900};
-    r[8] = std::string(i % 3 ? "ACME" : "ZED");
-    r[9] = "A" + std::to_string(i % 50);
-    t.insert(r);
-  }
-  tx.commit();
-  return path;
-}
-
 int write_run(const std::filesystem::path& folder) {
   auto t0 = Clock::now();
-  std::string path = build_products(folder);
+  std::string path = benchdata::build_products(folder, "sql_bench_products.mdb");
   double build = seconds_since(t0);
   std::vector<std::string> all;
   for (int i = 0; i < kProducts; ++i) all.push_back(code_of(i));

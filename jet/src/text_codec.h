@@ -25,4 +25,10 @@ void append_jet_text(const uint8_t* data, std::size_t bytes, std::string& out);
 // sequences become U+FFFD.
 void append_utf8_as_utf16le(std::string_view text, std::string& out);
 
+// UTF-8 to code points and back, for functions that count, cut or compare
+// characters (Len, Mid, LIKE). A sequence cut short at the end of the text
+// takes the bits it has.
+std::u32string utf8_to_utf32(std::string_view text);
+std::string utf32_to_utf8(std::u32string_view text);
+
 }  // namespace jet

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "jet/error.h"
+#include "text_codec.h"
 #include "jet/schema.h"
 #include "jet/value_conversions.h"
 #include "jet/value_text.h"
@@ -69,53 +70,8 @@ int64_t whole_arg(const std::string& fn, const Value& v) {
 
 // ---- text by characters (UTF-8) ---------------------------------------
 
-std::u32string decode(const std::string& s) {
-  std::u32string out;
-  for (std::size_t i = 0; i < s.size();) {
-    unsigned char c = s[i];
-    char32_t cp;
-    int n;
-    if (c < 0x80) {
-      cp = c;
-      n = 1;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      n = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      n = 3;
-    } else {
-      cp = c & 0x07;
-      n = 4;
-    }
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    out.push_back(cp);
-    i += n;
-  }
-  return out;
-}
-
-std::string encode(const std::u32string& s) {
-  std::string out;
-  for (char32_t c : s) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+std::u32string decode(const std::string& s) { return utf8_to_utf32(s); }
+std::string encode(const std::u32string& s) { return utf32_to_utf8(s); }
 
 // Letter case of the Latin letters (ASCII and Latin-1 Supplement).
 char32_t to_upper(char32_t c) {

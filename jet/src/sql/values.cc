@@ -10,6 +10,7 @@
 #include "index/key_encoding.h"
 #include "jet/error.h"
 #include "jet/value_conversions.h"
+#include "text_codec.h"
 #include "jet/value_text.h"
 #include "sql/ast.h"
 
@@ -411,28 +412,8 @@ char32_t fold(char32_t c) {
 }
 
 std::u32string utf32(const std::string& s) {
-  std::u32string out;
-  for (std::size_t i = 0; i < s.size();) {
-    unsigned char c = s[i];
-    char32_t cp;
-    int n;
-    if (c < 0x80) {
-      cp = c;
-      n = 1;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      n = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      n = 3;
-    } else {
-      cp = c & 0x07;
-      n = 4;
-    }
-    for (int k = 1; k < n && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    out.push_back(fold(cp));
-    i += n;
-  }
+  std::u32string out = utf8_to_utf32(s);
+  for (char32_t& c : out) c = fold(c);
   return out;
 }
 
