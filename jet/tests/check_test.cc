@@ -24,18 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const CheckReport& r) {
-  std::string s;
-  for (const auto& p : r.problems) s += p + "\n";
-  return s;
-}
-
 class CheckFixture : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(CheckFixture, AccessWrittenFilesAreConsistent) {
   auto db = Database::open(test::fixture(GetParam()), OpenOptions{.password = test::fixture_password(GetParam())});
   CheckReport r = check_database(*db);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   EXPECT_GT(r.tables, 3u);
 }
 
@@ -82,7 +76,7 @@ class BrokenCopy : public ::testing::Test {
 };
 
 TEST_F(BrokenCopy, IntactCopyPasses) {
-  EXPECT_TRUE(check().ok()) << joined(check());
+  EXPECT_TRUE(check().ok()) << test::joined_problems(check());
   EXPECT_EQ(jetsql_check(), 0);
 }
 
@@ -110,7 +104,7 @@ TEST_F(BrokenCopy, FindsADroppedIndexEntry) {
   }
   CheckReport r = check();
   ASSERT_FALSE(r.ok());
-  EXPECT_NE(joined(r).find("index '" + index_name + "': no entry for row"), std::string::npos) << joined(r);
+  EXPECT_NE(test::joined_problems(r).find("index '" + index_name + "': no entry for row"), std::string::npos) << test::joined_problems(r);
   EXPECT_EQ(jetsql_check(), 3);
 }
 
@@ -125,8 +119,8 @@ TEST_F(BrokenCopy, FindsAWrongRowCount) {
   }
   CheckReport r = check();
   ASSERT_FALSE(r.ok());
-  EXPECT_NE(joined(r).find("table 'PRODUCT1': its definition records 505 rows, but 500 were found"), std::string::npos)
-      << joined(r);
+  EXPECT_NE(test::joined_problems(r).find("table 'PRODUCT1': its definition records 505 rows, but 500 were found"), std::string::npos)
+      << test::joined_problems(r);
   EXPECT_EQ(jetsql_check(), 3);
 }
 
@@ -145,9 +139,9 @@ TEST_F(BrokenCopy, FindsAClearedUsageMapBit) {
   }
   CheckReport r = check();
   ASSERT_FALSE(r.ok());
-  EXPECT_NE(joined(r).find("data page " + std::to_string(page) + " holds its rows but its usage map does not list it"),
+  EXPECT_NE(test::joined_problems(r).find("data page " + std::to_string(page) + " holds its rows but its usage map does not list it"),
             std::string::npos)
-      << joined(r);
+      << test::joined_problems(r);
   EXPECT_EQ(jetsql_check(), 3);
 }
 
@@ -174,7 +168,7 @@ TEST_F(BrokenCopy, WritesKeepTheFileConsistent) {
     }
   }
   CheckReport r = check();
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   EXPECT_EQ(r.rows >= 500, true);
 }
 

@@ -26,19 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const CheckReport& r) {
-  std::string s;
-  for (const auto& p : r.problems) s += p + "\n";
-  return s;
-}
-
 class CompactTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("jet_compact_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test::fresh_test_folder("jet_compact_");
   }
   void TearDown() override {
     if (!std::getenv("JET_KEEP_TEST_FILES")) fs::remove_all(dir_);
@@ -119,7 +110,7 @@ TEST_F(CompactTest, InPlaceKeepsEveryLiveRowAndGivesSpaceBack) {
   {
     auto db = Database::open(file);
     EXPECT_LT(db->free_space_fraction(), 0.05);
-    EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+    EXPECT_TRUE(check_database(*db).ok()) << test::joined_problems(check_database(*db));
   }
   {
     // The counter goes on after the highest number ever handed out.
@@ -152,7 +143,7 @@ TEST_F(CompactTest, IntoAnotherFileKeepsPasswordIndexesAndRows) {
   }
   EXPECT_EQ(b->info().sort_order, a->info().sort_order);
   EXPECT_EQ(b->info().code_page, a->info().code_page);
-  EXPECT_TRUE(check_database(*b).ok()) << joined(check_database(*b));
+  EXPECT_TRUE(check_database(*b).ok()) << test::joined_problems(check_database(*b));
   test::expect_independent_readers_agree(out, "qzmvrp");
 }
 
@@ -210,7 +201,7 @@ TEST_F(CompactTest, AKillAtAnyMomentLeavesTheOldOrTheNewFileWhole) {
     EXPECT_EQ(rows_of(file, "Items"), rows);
     auto db = Database::open(file);
     CheckReport r = check_database(*db);
-    EXPECT_TRUE(r.ok()) << joined(r);
+    EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   }
   // The next compaction clears what a killed one left behind.
   Database::compact(file);
@@ -376,7 +367,7 @@ TEST_F(BulkLoadTest, IndexesBuiltWholeMatchRowByRowInserts) {
     // Unique checks and index upkeep go on as usual afterwards.
     EXPECT_EQ(test::error_of([&] { bulk.insert(rows[500]); }).category(), ErrorCategory::kConstraint);
     bulk.insert(Row{Value{}, "ZZ new", Currency{1}, Value{"tag"}});
-    EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+    EXPECT_TRUE(check_database(*db).ok()) << test::joined_problems(check_database(*db));
   }
   std::string err;
   EXPECT_EQ(run(std::string(JETSQL) + " --check " + test::shell_quote(file), &err), 0) << err;
@@ -399,7 +390,7 @@ TEST_F(BulkLoadTest, ABadRowLeavesNothingAndAFilledTableTakesRowsOneByOne) {
   EXPECT_EQ(t.row_count(), 0u);
   EXPECT_FALSE(t.scan().next());
   rows[2500][1] = "unique again";
-  EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+  EXPECT_TRUE(check_database(*db).ok()) << test::joined_problems(check_database(*db));
   // Into a table that has rows: the same result, row by row.
   const std::vector<Row> first(rows.begin(), rows.begin() + 1000), rest(rows.begin() + 1000, rows.end());
   EXPECT_EQ(load(t, first), first.size());
@@ -409,7 +400,7 @@ TEST_F(BulkLoadTest, ABadRowLeavesNothingAndAFilledTableTakesRowsOneByOne) {
   Error dup = test::error_of([&] { load(t, {Row{Value{}, rows[5][1], Currency{1}, Value{}}}); });
   EXPECT_EQ(dup.category(), ErrorCategory::kConstraint);
   EXPECT_EQ(t.row_count(), rows.size());
-  EXPECT_TRUE(check_database(*db).ok()) << joined(check_database(*db));
+  EXPECT_TRUE(check_database(*db).ok()) << test::joined_problems(check_database(*db));
 }
 
 // ---- ACE files ----

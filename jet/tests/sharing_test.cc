@@ -28,19 +28,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const CheckReport& r) {
-  std::string s;
-  for (const auto& p : r.problems) s += p + "\n";
-  return s;
-}
-
 class SharingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("jet_sharing_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test::fresh_test_folder("jet_sharing_");
     file_ = (dir_ / "products.mdb").string();
   }
   void TearDown() override { fs::remove_all(dir_); }
@@ -130,7 +121,7 @@ TEST_F(SharingTest, AHandleSeesAnotherHandlesCommits) {
   EXPECT_TRUE(reader->table("Items").row_count() == 400u);
   EXPECT_EQ(reader->table("Extra").read_all().size(), 1u);
   CheckReport c = check_database(*reader);
-  EXPECT_TRUE(c.ok()) << joined(c);
+  EXPECT_TRUE(c.ok()) << test::joined_problems(c);
 }
 
 TEST_F(SharingTest, ASnapshotHoldsOtherCommitsBackUntilItEnds) {
@@ -191,7 +182,7 @@ TEST_F(SharingTest, AWriterKilledMidCommitIsRolledBackByTheHandlesStillOpen) {
     EXPECT_EQ(writer->table("Posted").read_all().size(), committed);
   }
   CheckReport r = check_database(*reader);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   std::printf("writers killed mid-way: %d of 16, %d of them mid-commit (hot journal)\n", interrupted, hot);
 }
 
@@ -306,7 +297,7 @@ TEST_F(SharingTest, ThreeProcessesPostUpdateAndReadOneFile) {
   EXPECT_EQ(updated_qty, kUpdates);
   EXPECT_EQ(db->table("Posted").row_count(), uint32_t(kGroups * kGroupSize));
   CheckReport r = check_database(*db);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
 }
 
 }  // namespace

@@ -26,19 +26,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string joined(const CheckReport& r) {
-  std::string s;
-  for (const auto& p : r.problems) s += p + "\n";
-  return s;
-}
-
 class SpaceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("jet_space_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = test::fresh_test_folder("jet_space_");
   }
   void TearDown() override { fs::remove_all(dir_); }
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
@@ -182,7 +173,7 @@ TEST_F(SpaceTest, PartlyEmptiedPagesTakeNewRowsBeforeNewPages) {
   }
   EXPECT_LE(size_of(file), before + 4 * kPageSize);
   CheckReport r = check(file);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   EXPECT_EQ(Database::open(file)->table("Scanner_Data").row_count(), 3000u);
   test::expect_independent_readers_agree(file, "");
 }
@@ -211,7 +202,7 @@ TEST_F(SpaceTest, PagesAccessMarkedFreeAreUsedFirst) {
   EXPECT_GT(size_of(file) / kPageSize, pages_before);
   EXPECT_EQ(free_pages(pages_before), std::vector<uint32_t>{});
   CheckReport r = check(file);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   test::expect_independent_readers_agree(file, "");
 }
 
@@ -252,7 +243,7 @@ TEST_F(SpaceTest, LongValuePagesAndIndexPagesAreFreedWithTheirRows) {
   }
   EXPECT_LE(double(size_of(file)), double(first) * 1.10);
   CheckReport r = check(file);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   test::expect_independent_readers_agree(file, "");
 }
 
@@ -289,7 +280,7 @@ TEST_F(SpaceTest, ADroppedTablesPagesHoldTheNextTable) {
     auto db = Database::open(file);
     EXPECT_EQ(db->tables().size(), 1u);
     CheckReport r = check_database(*db);
-    EXPECT_TRUE(r.ok()) << joined(r);
+    EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   }
   {
     auto db = open_rw(file);
@@ -322,7 +313,7 @@ TEST_F(SpaceTest, ReferenceFormPageMapOfTheFixtureIsWrittenAndChecked) {
   // The second staging reuses what the first one's rows freed.
   EXPECT_LE(double(size_of(file)), double(before) + double(grown - before) * 1.10);
   CheckReport r = check(file);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   test::expect_independent_readers_agree(file, "");
 }
 
@@ -354,14 +345,14 @@ TEST_F(SpaceTest, PageMapTakesTheReferenceFormWhenPageOneIsFull) {
   }
   const uint64_t first = size_of(file);
   CheckReport r = check(file);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   {
     auto db = open_rw(file);
     stage(*db, 20000, 30000);
   }
   EXPECT_LE(double(size_of(file)), double(first) * 1.10);
   r = check(file);
-  EXPECT_TRUE(r.ok()) << joined(r);
+  EXPECT_TRUE(r.ok()) << test::joined_problems(r);
   {
     auto db = Database::open(file);
     EXPECT_TRUE(read_free_page_map(db->pages()).reference);
@@ -390,7 +381,7 @@ class CutFile : public SpaceTest {
   }
   std::string problems() {
     try {
-      return joined(check(file_, "qzmvrp"));
+      return test::joined_problems(check(file_, "qzmvrp"));
     } catch (const Error& e) {
       return std::string("open failed: ") + e.what();
     }

@@ -1,5 +1,7 @@
 #include "test_util.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +12,21 @@
 #include <iterator>
 
 namespace jet::test {
+
+std::string joined_problems(const CheckReport& report) {
+  std::string s;
+  for (const auto& p : report.problems) s += p + "\n";
+  return s;
+}
+
+std::filesystem::path fresh_test_folder(const std::string& prefix) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / (prefix + std::to_string(::getpid()) + "_" +
+                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
 
 std::string fixture(const std::string& name) { return std::string(TALLIMO_FIXTURES) + "/" + name; }
 

@@ -4,12 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "jet/check.h"
 #include "jet/error.h"
 
 namespace jet::test {
+
+// Every problem of a check report, one a line (for assertion messages).
+std::string joined_problems(const CheckReport& report);
+
+// An empty folder of its own for the running test: `prefix`, the process id
+// and the test's name under the temporary folder.
+std::filesystem::path fresh_test_folder(const std::string& prefix);
 
 // Path of a fixture file by name ("testV2000.mdb").
 std::string fixture(const std::string& name);
