@@ -1,6 +1,8 @@
 #include "app/tests/shop_fixture.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -191,6 +193,40 @@ std::vector<std::string> ShopTest::reported_routines() const {
     if (line.rfind("Function Name: ", 0) == 0) out.push_back(line.substr(15));
   }
   return out;
+}
+
+ChildProcess start_child(const std::vector<std::string>& argv) {
+  int fds[2];
+  if (argv.empty() || ::pipe(fds) != 0) return {};
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    if (FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 2);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  if (pid < 0) {
+    ::close(fds[0]);
+    return {};
+  }
+  return ChildProcess{pid, ::fdopen(fds[0], "r")};
+}
+
+int finish_child(ChildProcess& child) {
+  char line[512];
+  while (std::fgets(line, sizeof line, child.out) != nullptr) {
+  }
+  std::fclose(child.out);
+  int status = 0;
+  ::waitpid(child.pid, &status, 0);
+  if (WIFSIGNALED(status)) return -WTERMSIG(status);
+  return WEXITSTATUS(status);
 }
 
 }  // namespace tallimo::testing

@@ -3,6 +3,10 @@
 // independent reader mdb-export sees in the files afterwards.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -106,5 +110,17 @@ class ShopTest : public ::testing::Test {
   RecordingUi ui_;
   std::unique_ptr<Session> session_;
 };
+
+// A command-line run started by a test, whose status lines come through `out`.
+struct ChildProcess {
+  pid_t pid = -1;
+  FILE* out = nullptr;
+};
+// Starts `argv` (argv[0] is the program's path) with standard output on a pipe
+// and standard error to /dev/null; pid -1 when it could not be started.
+ChildProcess start_child(const std::vector<std::string>& argv);
+// Reads what is left of the run's output and waits for it: its exit status,
+// or -SIGNAL when a signal ended it.
+int finish_child(ChildProcess& child);
 
 }  // namespace tallimo::testing

@@ -19,43 +19,19 @@
 #include <thread>
 
 #include "jet/dao.h"
+#include "app/tests/shop_fixture.h"
 #include "simulator_process.h"
 
 namespace tallimo {
 namespace {
 
-struct Child {
-  pid_t pid = -1;
-  FILE* out = nullptr;
-};
+using Child = testing::ChildProcess;
 
 Child start_read(const std::string& shop) {
-  int fds[2];
-  if (::pipe(fds) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], 1);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    if (FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 2);
-    ::execl(TALLIMO_CLI, TALLIMO_CLI, "read", "--home", shop.c_str(), "--com", "3", "--corvia", CORVIA_LIBRARY_FILE,
-            "--yes", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  return Child{pid, ::fdopen(fds[0], "r")};
+  return testing::start_child({TALLIMO_CLI, "read", "--home", shop, "--com", "3", "--corvia", CORVIA_LIBRARY_FILE, "--yes"});
 }
 
-int finish(Child& child) {
-  char line[512];
-  while (std::fgets(line, sizeof line, child.out) != nullptr) {
-  }
-  std::fclose(child.out);
-  int status = 0;
-  ::waitpid(child.pid, &status, 0);
-  if (WIFSIGNALED(status)) return -WTERMSIG(status);
-  return WEXITSTATUS(status);
-}
+int finish(Child& child) { return testing::finish_child(child); }
 
 std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -23,41 +23,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using Child = testing::ChildProcess;
+
 // A posting run of the command line; its status lines come through `out`.
-struct Child {
-  pid_t pid = -1;
-  FILE* out = nullptr;
-};
-
 Child start_post(const std::string& shop, bool quiet) {
-  const std::string products = shop + "/products.mdb";
-  int fds[2];
-  if (::pipe(fds) != 0) return {};
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(fds[1], 1);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    if (FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 2);
-    ::execl(TALLIMO_CLI, TALLIMO_CLI, "post", "--home", shop.c_str(), "--products", products.c_str(), "--records-per-commit",
-            "50", quiet ? "--quiet" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  return Child{pid, ::fdopen(fds[0], "r")};
+  std::vector<std::string> argv = {TALLIMO_CLI, "post", "--home", shop, "--products", shop + "/products.mdb",
+                                   "--records-per-commit", "50"};
+  if (quiet) argv.push_back("--quiet");
+  return testing::start_child(argv);
 }
 
-// Exit status of a finished run; -SIGNAL when killed.
-int finish(Child& child) {
-  char line[512];
-  while (std::fgets(line, sizeof line, child.out) != nullptr) {
-  }
-  std::fclose(child.out);
-  int status = 0;
-  ::waitpid(child.pid, &status, 0);
-  if (WIFSIGNALED(status)) return -WTERMSIG(status);
-  return WEXITSTATUS(status);
-}
+int finish(Child& child) { return testing::finish_child(child); }
 
 // Follows a run's status lines ("Processing  | <kind>", "<kind> | Rec: n / total")
 // and tells how far through the whole posting (records of every kind, in the
