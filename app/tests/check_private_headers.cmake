@@ -1,0 +1,56 @@
+# Components' private headers are out of other components' reach.
+# Run as: cmake -DCOMMANDS=<compile_commands.json> -DPROBE=<header_probe.cc>
+#               -DWORK=<folder> -DPRIVATE_HEADERS=<h1;h2;...> -P check_private_headers.cmake
+# It takes the compile command of the probe (a consumer of every component), and
+# compiles with exactly those flags: the probe itself (public headers: must compile,
+# so a broken command cannot pass for a refused header), then one file per private
+# header (must fail because the header is not found).
+file(READ "${COMMANDS}" json)
+string(JSON count LENGTH "${json}")
+math(EXPR last "${count} - 1")
+set(command "")
+foreach(i RANGE ${last})
+  string(JSON file GET "${json}" ${i} file)
+  if(file STREQUAL PROBE)
+    string(JSON command GET "${json}" ${i} command)
+    string(JSON directory GET "${json}" ${i} directory)
+    break()
+  endif()
+endforeach()
+if(command STREQUAL "")
+  message(FATAL_ERROR "no compile command for ${PROBE} in ${COMMANDS}")
+endif()
+if(NOT command MATCHES " -o ([^ ]+)")
+  message(FATAL_ERROR "no object file in the compile command of ${PROBE}: ${command}")
+endif()
+set(output "${CMAKE_MATCH_1}")
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+
+function(compile source result_var output_var)
+  string(REPLACE "${PROBE}" "${source}" cmd "${command}")
+  string(REPLACE "${output}" "${WORK}/probe.o" cmd "${cmd}")
+  separate_arguments(cmd UNIX_COMMAND "${cmd}")
+  execute_process(COMMAND ${cmd} WORKING_DIRECTORY "${directory}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  set(${result_var} "${rc}" PARENT_SCOPE)
+  set(${output_var} "${out}${err}" PARENT_SCOPE)
+endfunction()
+
+compile("${PROBE}" rc out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "the public headers do not compile with a consumer's flags:\n${out}")
+endif()
+foreach(header IN LISTS PRIVATE_HEADERS)
+  string(MAKE_C_IDENTIFIER "${header}" name)
+  set(source "${WORK}/${name}.cc")
+  file(WRITE "${source}" "#include \"${header}\"\n")
+  compile("${source}" rc out)
+  if(rc EQUAL 0)
+    message(FATAL_ERROR "${header} is private but a consumer compiles with it")
+  endif()
+  if(NOT out MATCHES "${header}: No such file or directory")
+    message(FATAL_ERROR "${header}: the compiler failed for another reason than a missing header:\n${out}")
+  endif()
+  message(STATUS "${header}: out of reach")
+endforeach()
