@@ -69,6 +69,13 @@ TEST(NullConversions, TextTrimsAndFormats) {
   EXPECT_EQ(Null_To_Text(Value{3.0}), "3");
   EXPECT_EQ(Null_To_Text(Value{0.25}), "0.25");
   EXPECT_EQ(Null_To_Text(Value{-0.0}), "0");
+  // Numbers as CStr shows them: 15 significant digits for a double, 7 for a single.
+  EXPECT_EQ(Null_To_Text(Value{0.1 + 0.2}), "0.3");
+  EXPECT_EQ(Null_To_Text(Value{2.0 / 3}), "0.666666666666667");
+  EXPECT_EQ(Null_To_Text(Value{1e16}), "1E+16");
+  EXPECT_EQ(Null_To_Text(Value{0.1f + 0.2f}), "0.3");
+  // ...while the amount of a double is taken from the double, not from its shorter text.
+  EXPECT_EQ(Null_To_Currency(Value{123456789012.34567}).ten_thousandths, 1234567890123457);
   EXPECT_EQ(Null_To_Text(Value{false}), "False");
   EXPECT_EQ(Null_To_Text(Value{jet::DateTime{46363.0}}), "12/7/2026");
   EXPECT_EQ(Null_To_Text(Value{jet::DateTime{2.75}}), "1/1/1900 6:00:00 PM");

@@ -1,8 +1,8 @@
 #include "jet/value_conversions.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 #include "jet/error.h"
@@ -186,46 +186,49 @@ DateTime to_date(double days) {
   return DateTime{days};
 }
 
-std::string double_to_text(double v) {
+namespace {
+
+// `v` with at most `digits` significant digits, rounded to nearest, trailing
+// zeros dropped; fixed-point for decimal exponents from -5 up to below
+// `digits`, else "d.dddE+XX".
+std::string significant_text(double v, int digits) {
   if (v == 0) return "0";  // also -0
   if (std::isnan(v)) return "NaN";
   if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
   char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-  std::string sci(buf, r.ptr);  // "-d.ddde+XX", shortest digits that read back
-  std::size_t e_at = sci.find('e');
-  int exponent = std::stoi(sci.substr(e_at + 1));
-  std::string digits;
+  // "-d.ddde+XX": rounding to `digits` may carry into the exponent (9.9999999999999999e14 -> 1e15).
+  std::snprintf(buf, sizeof buf, "%.*e", digits - 1, v);
+  const std::string sci(buf);
+  const std::size_t e_at = sci.find('e');
+  const int exponent = std::atoi(sci.c_str() + e_at + 1);
+  std::string mantissa;
   for (std::size_t k = 0; k < e_at; ++k) {
-    if (sci[k] >= '0' && sci[k] <= '9') digits.push_back(sci[k]);
+    if (sci[k] >= '0' && sci[k] <= '9') mantissa.push_back(sci[k]);
   }
+  while (mantissa.size() > 1 && mantissa.back() == '0') mantissa.pop_back();
   std::string out = v < 0 ? "-" : "";
-  if (exponent >= -5 && exponent < 15) {
+  if (exponent >= -5 && exponent < digits) {
     if (exponent < 0) {
-      out += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
-    } else if (static_cast<std::size_t>(exponent) + 1 >= digits.size()) {
-      out += digits + std::string(exponent + 1 - digits.size(), '0');
+      out += "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + mantissa;
+    } else if (static_cast<std::size_t>(exponent) + 1 >= mantissa.size()) {
+      out += mantissa + std::string(exponent + 1 - mantissa.size(), '0');
     } else {
-      out += digits.substr(0, exponent + 1) + "." + digits.substr(exponent + 1);
+      out += mantissa.substr(0, exponent + 1) + "." + mantissa.substr(exponent + 1);
     }
     return out;
   }
-  out += digits.substr(0, 1);
-  if (digits.size() > 1) out += "." + digits.substr(1);
+  out += mantissa.substr(0, 1);
+  if (mantissa.size() > 1) out += "." + mantissa.substr(1);
   char exp_text[16];
   std::snprintf(exp_text, sizeof exp_text, "E%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
   return out + exp_text;
 }
 
-std::string single_to_text(float v) {
-  if (v == 0 || !std::isfinite(v)) return double_to_text(v);
-  // The shortest digits that read back to the same single, then written as a double would be.
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-  double d = 0;
-  std::from_chars(buf, r.ptr, d, std::chars_format::scientific);
-  return double_to_text(d);
-}
+}  // namespace
+
+std::string double_to_text(double v) { return significant_text(v, 15); }
+
+std::string single_to_text(float v) { return significant_text(static_cast<double>(v), 7); }
 
 std::string date_to_text(DateTime d) {
   if (!valid_date(d.days)) return double_to_text(d.days);

@@ -178,19 +178,31 @@ TEST(ValueText, OneFormPerType) {
 
   EXPECT_EQ(value_to_text(Value{-0.0}), "0");
   EXPECT_EQ(value_to_text(Value{0.1}), "0.1");
-  EXPECT_EQ(value_to_text(Value{0.1 + 0.2}), "0.30000000000000004");
-  EXPECT_EQ(value_to_text(Value{1.0 / 3}), "0.3333333333333333");
+  EXPECT_EQ(value_to_text(Value{0.1 + 0.2}), "0.3");  // 15 significant digits, as CStr shows it
+  EXPECT_EQ(value_to_text(Value{1.0 / 3}), "0.333333333333333");
+  EXPECT_EQ(value_to_text(Value{-2.0 / 3}), "-0.666666666666667");  // rounded, not cut
   EXPECT_EQ(value_to_text(Value{100000.0}), "100000");
   EXPECT_EQ(value_to_text(Value{-444.555}), "-444.555");
+  EXPECT_EQ(value_to_text(Value{1.1 * 3}), "3.3");
+  EXPECT_EQ(value_to_text(Value{123456789.12345678}), "123456789.123457");
   EXPECT_EQ(value_to_text(Value{999999999999999.0}), "999999999999999");
+  EXPECT_EQ(value_to_text(Value{999999999999999.9}), "1E+15");  // the rounding carries into the exponent
   EXPECT_EQ(value_to_text(Value{1e15}), "1E+15");
+  EXPECT_EQ(value_to_text(Value{123456789012345678.0}), "1.23456789012346E+17");
   EXPECT_EQ(value_to_text(Value{-1.5e300}), "-1.5E+300");
   EXPECT_EQ(value_to_text(Value{0.00001}), "0.00001");
+  EXPECT_EQ(value_to_text(Value{0.000012345678901234567}), "0.0000123456789012346");
   EXPECT_EQ(value_to_text(Value{1.5e-7}), "1.5E-07");
-  EXPECT_EQ(value_to_text(Value{0.1f}), "0.1");  // the single's own shortest digits
+  EXPECT_EQ(value_to_text(Value{5e-324}), "4.94065645841247E-324");
+  EXPECT_EQ(value_to_text(Value{0.1f}), "0.1");  // 7 digits of the single
+  EXPECT_EQ(value_to_text(Value{1.1f * 3}), "3.3");
   EXPECT_EQ(value_to_text(Value{-0.0f}), "0");
-  EXPECT_EQ(value_to_text(Value{16777216.0f}), "16777216");
-  for (double d : {0.1, 1e-300, 123456.789e10, 5e-324, 1.7976931348623157e308, -2.2250738585072014e-308}) {
+  EXPECT_EQ(value_to_text(Value{1234567.0f}), "1234567");
+  EXPECT_EQ(value_to_text(Value{12345678.0f}), "1.234568E+07");
+  EXPECT_EQ(value_to_text(Value{16777216.0f}), "1.677722E+07");
+  EXPECT_EQ(value_to_text(Value{3.4028235e38f}), "3.402823E+38");
+  // Values of 15 significant digits or fewer read back exactly.
+  for (double d : {0.1, 1e-300, 123456.789e10, -2.2250738585072e-308, 1.79769313486231e308}) {
     EXPECT_EQ(std::strtod(value_to_text(Value{d}).c_str(), nullptr), d) << value_to_text(Value{d});
   }
 

@@ -25,9 +25,13 @@
 // 3. Text forms (value_to_text), one per type, as Jet's CStr writes them:
 //      Null -> ""; Boolean -> "True" / "False"; whole numbers in decimal;
 //      Currency -> without trailing zeros ("2.5", "-3", "0.0001");
-//      Double / Single -> the shortest text that reads back to the same
-//        value of that type, fixed-point from 1e-5 up to below 1e15, else
-//        with an exponent ("1E+15", "1.5E-07"); "-0" is written "0";
+//      Double / Single -> at most 15 / 7 significant digits, rounded to
+//        nearest, without trailing zeros (0.1 + 0.2 -> "0.3", 1 / 3 ->
+//        "0.333333333333333"); fixed-point from 1e-5 up to below 1e15 / 1e7,
+//        else with an exponent ("1E+15", "1.5E-07", a single 12345678 ->
+//        "1.234568E+07"); "-0" is written "0". The text is for people and
+//        statements as CStr makes them; it does not always read back to the
+//        same double (convert the value itself, not its text);
 //      Date -> "m/d/yyyy h:mm:ss AM/PM"; the time is left out at midnight,
 //        the date is left out on day 0 (30 Dec 1899) when there is a time
 //        ("12:30:00 PM");
@@ -91,7 +95,7 @@ DateTime to_date(double days);
 
 // The text form of `v` (rule 3 above).
 std::string value_to_text(const Value& v);
-// Shortest round-trip text of a double / a single (rule 3).
+// The text of a double / a single: 15 / 7 significant digits (rule 3).
 std::string double_to_text(double v);
 std::string single_to_text(float v);
 // A date as "m/d/yyyy h:mm:ss AM/PM" (rule 3).
