@@ -185,6 +185,13 @@ void Synchronize_Palm(Session& session, bool& Full_Sync) {
     } else {
       QEventLoop loop;
       QObject::connect(&form, &PalmTransfer::unloaded, &loop, &QEventLoop::quit);
+      // No window shows the status pane: its texts go to the status line.
+      QString shown;
+      QObject::connect(&form, &PalmTransfer::changed, &form, [&form, &session, &shown]() {
+        if (form.StatusPane() == shown) return;
+        shown = form.StatusPane();
+        session.ui().Display_Status_Message(shown.toStdString());
+      });
       // Headless: "&Abort" (or Ctrl-C in the command line) closes the transfer.
       QTimer poll;
       QObject::connect(&poll, &QTimer::timeout, &form, [&form, &session]() {

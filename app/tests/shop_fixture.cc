@@ -218,9 +218,10 @@ ChildProcess start_child(const std::vector<std::string>& argv) {
   return ChildProcess{pid, ::fdopen(fds[0], "r")};
 }
 
-int finish_child(ChildProcess& child) {
+int finish_child(ChildProcess& child, std::string* output) {
   char line[512];
   while (std::fgets(line, sizeof line, child.out) != nullptr) {
+    if (output != nullptr) *output += line;
   }
   std::fclose(child.out);
   int status = 0;

@@ -119,8 +119,8 @@ struct ChildProcess {
 // Starts `argv` (argv[0] is the program's path) with standard output on a pipe
 // and standard error to /dev/null; pid -1 when it could not be started.
 ChildProcess start_child(const std::vector<std::string>& argv);
-// Reads what is left of the run's output and waits for it: its exit status,
-// or -SIGNAL when a signal ended it.
-int finish_child(ChildProcess& child);
+// Reads what is left of the run's output (into `output` when given) and waits
+// for it: its exit status, or -SIGNAL when a signal ended it.
+int finish_child(ChildProcess& child, std::string* output = nullptr);
 
 }  // namespace tallimo::testing

@@ -10,8 +10,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include <QCoreApplication>
+
 #include "app/data/products_database.h"
 #include "app/data/scanner_database.h"
+#include "app/handheld/handheld_runs.h"
 #include "app/ir/corvia_library.h"
 #include "app/posting/posting.h"
 #include "app/settings.h"
@@ -52,6 +55,7 @@ void CommandLineUi::Display_Status_Message(const std::string& text) {
 
 MessageAnswer CommandLineUi::message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                                          const std::string& title) {
+  if (buttons == MessageButtons::kOk) ++reports_shown_;
   if (buttons != MessageButtons::kOkCancel) return ConsoleUserInterface::message_box(text, buttons, icon, title);
   std::string shown = text;
   for (std::size_t p; (p = shown.find("\r\n")) != std::string::npos;) shown.replace(p, 2, "\n  ");
@@ -222,6 +226,64 @@ int finish_infrared_run(const char* command, Program& program, const IrRunSummar
   if (s.cancelled || s.aborted || g_interrupted) return kExitCancelled;
   if (s.files_spared > 0 || s.low_memory || (s.posted && post.records_remaining > 0)) return kExitLeftOver;
   return kExitOk;
+}
+
+namespace {
+
+// The end of a Palm or Windows Mobile transfer: the databases closed, the exit code.
+int finish_handheld_run(Program& program, bool posting_ran) {
+  Session& session = *program.session;
+  Close_Orvex_DataBase(session);
+  Close_Scanner_Data_File(session);
+  install_signal_handlers(nullptr);
+  const PostingSummary& post = session.last_posting_summary();
+  if (program.ui->reports_shown() > 0) return kExitFailed;
+  if (posting_ran && (!post.products_opened || post.errors > 0)) return kExitFailed;
+  if (session.abort_requested() || g_interrupted) return kExitCancelled;
+  if (posting_ran && post.records_remaining > 0) return kExitLeftOver;
+  return kExitOk;
+}
+
+}  // namespace
+
+int run_scanner_dispatch(const char* command, const std::vector<std::string>& args, bool full_sync) {
+  Program program;
+  if (int code = prepare_infrared_run(args, program); code >= 0) return code;
+  Session& session = *program.session;
+  const std::string kind = session.settings().Scanner;
+  if (kind == kScannerOrvexR50) {
+    IrRunSummary summary;
+    Synchronize_Handheld(session, full_sync, {}, &summary);
+    return finish_infrared_run(command, program, summary);
+  }
+  // The transfers run Qt objects (the forms-runtime control, the Palm transfer's
+  // event loop).
+  std::unique_ptr<QCoreApplication> app;
+  static int argc = 1;
+  static char name[] = "tallimo-cli";
+  static char* argv[] = {name, nullptr};
+  if (QCoreApplication::instance() == nullptr) app = std::make_unique<QCoreApplication>(argc, argv);
+  HandheldRuns handheld;
+  handheld.palm = [](Session& s, bool full) {
+    std::fprintf(stderr, "tallimo-cli: waiting for a HotSync from the handheld (Ctrl-C stops)\n");
+    handheld::Synchronize_Palm(s, full);
+  };
+  handheld.windows_mobile = [](Session& s, bool full) { handheld::Synchronize_Windows_Mobile(s, full); };
+  session.last_posting_summary() = PostingSummary{};
+  if (!Synchronize_Handheld(session, full_sync, handheld)) {
+    std::fprintf(stderr, "tallimo-cli: the \"Scanner\" setting \"%s\" names no scanner kind (\"%s\", \"%s\" or \"%s\")\n",
+                 kind.c_str(), kScannerOrvexR50, kScannerPalm, kScannerWindowsMobile);
+    Close_Scanner_Data_File(session);
+    return kExitFailed;
+  }
+  const PostingSummary& post = session.last_posting_summary();
+  const bool posting_ran = post.products_opened || post.completed || post.errors > 0 || post.records_at_start > 0;
+  if (!program.options.quiet) {
+    std::printf("%s: %s transfer done", command, kind.c_str());
+    if (posting_ran) std::printf("; posted %ld of %ld", post.records_posted, post.records_at_start);
+    std::printf("\n");
+  }
+  return finish_handheld_run(program, posting_ran);
 }
 
 }  // namespace tallimo::cli

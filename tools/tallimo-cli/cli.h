@@ -45,11 +45,15 @@ class CommandLineUi : public ConsoleUserInterface {
   void show_preferences() override;
   // The settings whose products path show_preferences names.
   void set_settings(const Settings* settings) { settings_ = settings; }
+  // Message boxes with an OK button only shown so far: in the handheld transfers
+  // each reports a failure (Error_Routine, a failed copy or conversion).
+  int reports_shown() const { return reports_shown_; }
 
  private:
   bool quiet_;
   bool yes_;
   const Settings* settings_ = nullptr;
+  int reports_shown_ = 0;
 };
 
 // Options shared by the subcommands that run the program's procedures.
@@ -91,6 +95,12 @@ int prepare_infrared_run(const std::vector<std::string>& args, Program& program)
 // The end of one: closes the databases and the port, prints the summary line, and
 // gives the exit code the run's summary calls for.
 int finish_infrared_run(const char* command, Program& program, const IrRunSummary& summary);
+
+// The scanner-kind dispatch of read and sync, as the window's: "Orvex R50 Scanner"
+// runs the infrared run, "Palm Barcode Scanner" waits for a HotSync from the handheld
+// (hhsim, or a cradle's conduit) and "Windows Mobile Scanner" transfers through the
+// device folder (setting "Handheld_Folder"). Returns an exit code.
+int run_scanner_dispatch(const char* command, const std::vector<std::string>& args, bool full_sync);
 
 // Subcommands.
 int run_post(const std::vector<std::string>& args);

@@ -1,21 +1,8 @@
 // tallimo-cli sync: "&Synchronize" (read, post, send the product list back).
-#include <cstdio>
-
-#include "app/ir/ir_runs.h"
 #include "cli.h"
 
 namespace tallimo::cli {
 
-int run_sync(const std::vector<std::string>& args) {
-  Program program;
-  if (int code = prepare_infrared_run(args, program); code >= 0) return code;
-  IrRunSummary summary;
-  if (!Synchronize_Handheld(*program.session, true, {}, &summary)) {
-    std::fprintf(stderr, "tallimo-cli: the scanner kind \"%s\" has no synchronisation on the command line\n",
-                 program.session->settings().Scanner.c_str());
-    return kExitFailed;
-  }
-  return finish_infrared_run("sync", program, summary);
-}
+int run_sync(const std::vector<std::string>& args) { return run_scanner_dispatch("sync", args, true); }
 
 }  // namespace tallimo::cli
