@@ -60,7 +60,89 @@ std::string fixed(double value, int decimals) {
   return std::string(text, result.ptr);
 }
 
+// Code page 1252's bytes 0x80 to 0x9F (0: unassigned, kept as the C1 control
+// character of the same number).
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+char cp1252_byte(char32_t code) {
+  if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) return static_cast<char>(code);
+  for (int i = 0; i < 32; ++i) {
+    const char32_t mapped = kCp1252High[i] != 0 ? kCp1252High[i] : 0x80 + i;
+    if (mapped == code) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+void append_utf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out.push_back(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+  }
+}
+
 }  // namespace
+
+std::string encode_scanner_text(const std::string& utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    size_t length = 1;
+    char32_t code = lead;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, code = lead & 0x07;
+    } else if (lead >= 0x80) {
+      code = 0xFFFD;  // a stray continuation byte or an invalid lead byte
+    }
+    bool valid = i + length <= utf8.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const unsigned char c = static_cast<unsigned char>(utf8[i + k]);
+      valid = (c & 0xC0) == 0x80;
+      code = (code << 6) | (c & 0x3F);
+    }
+    // Overlong forms and surrogates are malformed too.
+    if (valid && ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+                  (code >= 0xD800 && code <= 0xDFFF))) {
+      valid = false;
+    }
+    if (!valid) {
+      out.push_back('?');
+      ++i;  // the next byte starts afresh
+      continue;
+    }
+    out.push_back(cp1252_byte(code));
+    i += length;
+  }
+  return out;
+}
+
+std::string decode_scanner_text(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  for (unsigned char c : bytes) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0xA0) {
+      append_utf8(kCp1252High[c - 0x80] != 0 ? kCp1252High[c - 0x80] : c, out);
+    } else {
+      append_utf8(c, out);
+    }
+  }
+  return out;
+}
 
 std::string Add_Checksum(std::string frame) {
   unsigned sum = 0;
@@ -118,6 +200,7 @@ std::string cls_Serial_IR::Build_Frame(char code) const {
     if (!std::isfinite(value)) ok = false;
     return Format_Number(value);
   };
+  auto text = [](const std::string& value) { return Format_Text(ir::encode_scanner_text(value)); };
 
   std::string payload(1, code);
   switch (code) {
@@ -134,18 +217,18 @@ std::string cls_Serial_IR::Build_Frame(char code) const {
       if (file_name_index_ < 0 || database_index_ < 0) return "";
       payload += number(file_name_index_) + number(database_index_) + " ";
       if (record.Record_Mode == 0 || record.Record_Mode == 2) {
-        payload += Format_Text(record.Item_Number) + " " + field(record.Qty);
+        payload += text(record.Item_Number) + " " + field(record.Qty);
       } else if (record.Record_Mode == 1) {
-        payload += Format_Text(record.Item_Number) + " " + Format_Text(record.Description) + " " +
-                   Format_Text(record.Vendor_Code) + " " + field(record.Standard_Price) + " " +
-                   field(record.Current_Cost) + " " + field(record.Qty) + " " + Format_Text(record.Location) +
-                   " " + field(record.List_Price);
+        payload += text(record.Item_Number) + " " + text(record.Description) + " " + text(record.Vendor_Code) +
+                   " " + field(record.Standard_Price) + " " + field(record.Current_Cost) + " " +
+                   field(record.Qty) + " " + text(record.Location) + " " + field(record.List_Price);
       }
       break;
     case '4':
       if (display_y_ < 0 || display_x_ < 0) return "";
       payload += number(display_y_) + number(display_x_);
-      payload += display_text_.substr(0, payload.size() < ir::kMaxPayload ? ir::kMaxPayload - payload.size() : 0);
+      payload += ir::encode_scanner_text(display_text_)
+                     .substr(0, payload.size() < ir::kMaxPayload ? ir::kMaxPayload - payload.size() : 0);
       break;
     case '5':
       break;
@@ -202,20 +285,21 @@ bool cls_Serial_IR::take_reply(char code, const std::string& reply) {
       if (upper.find("FALSE") != std::string::npos) return false;
       ScannerRecord record = session_.scanner_record();
       auto number = [&](int index, double* out) { return ir::parse_number(ir::Get_Field(text, index), out); };
+      auto text_field = [&](int index) { return ir::decode_scanner_text(ir::Get_Field(text, index)); };
       if (record.Record_Mode == 0) {
-        record.Item_Number = ir::Get_Field(text, 0);
+        record.Item_Number = text_field(0);
         if (!number(1, &record.Qty)) return false;
-        record.Description = ir::Get_Field(text, 2);
+        record.Description = text_field(2);
         record.Standard_Price = record.Current_Cost = record.List_Price = 0;
         record.Vendor_Code.clear();
         record.Location.clear();
       } else if (record.Record_Mode == 1) {
-        record.Item_Number = ir::Get_Field(text, 0);
-        record.Description = ir::Get_Field(text, 1);
+        record.Item_Number = text_field(0);
+        record.Description = text_field(1);
         if (!number(2, &record.Standard_Price) || !number(3, &record.Current_Cost) || !number(4, &record.Qty))
           return false;
-        record.Vendor_Code = ir::Get_Field(text, 5);
-        record.Location = ir::Get_Field(text, 6);
+        record.Vendor_Code = text_field(5);
+        record.Location = text_field(6);
         if (!number(7, &record.List_Price)) return false;
       }
       session_.scanner_record() = record;

@@ -1,7 +1,9 @@
 // The infrared scanner's command protocol over the cradle's serial link.
 //
 // Every exchange is one command frame from the desktop and one reply line (ending in
-// CR) from the scanner. A frame is: length byte, payload (command character and its
+// CR) from the scanner, both in the scanner's single-byte character set (code page
+// 1252): texts are converted from UTF-8 when a frame is built and back when a reply
+// is taken. A frame is: length byte, payload (command character and its
 // arguments as text), checksum byte making all the frame's bytes sum to 0xA5 modulo
 // 256. The length byte is the frame's length, except for the read-record command
 // whose length byte is one less (the scanner expects it so). Numbers in payloads are
@@ -119,7 +121,16 @@ namespace ir {
 
 // Appends the checksum byte: (0xA5 - sum of the bytes so far) modulo 256.
 std::string Add_Checksum(std::string frame);
-// A text field: at most its first 16 bytes, spaces as "~"; empty text as "~".
+// The scanner's character set is the single-byte Windows code page 1252 (the
+// Western ANSI code page of the system's databases); the program's texts are
+// UTF-8. encode_scanner_text turns UTF-8 into those bytes, each character the
+// code page lacks (and each malformed byte) becoming "?"; decode_scanner_text
+// turns the scanner's bytes back into UTF-8 (its five unassigned bytes as the
+// control characters U+0081, U+008D, U+008F, U+0090, U+009D, as Windows does).
+std::string encode_scanner_text(const std::string& utf8);
+std::string decode_scanner_text(const std::string& bytes);
+// A text field (already in the scanner's character set): at most its first 16
+// bytes, spaces as "~"; empty text as "~".
 std::string Format_Text(const std::string& text);
 // A number field: a whole number without decimals when the value shown with three
 // decimals is whole (12, and 2 for 2.0004), else three decimals (12.250).

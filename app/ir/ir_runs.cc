@@ -259,20 +259,9 @@ void Save_Record(Session& session, bool Full_Sync, IrRunSummary& summary) {
 std::string String_To_Hex(const std::string& text) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
-  for (size_t i = 0; i < text.size();) {
-    // Decode one UTF-8 character; code points beyond one byte become "?".
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    unsigned code = c;
-    size_t length = 1;
-    if (c >= 0xC0 && c < 0xE0) length = 2, code = c & 0x1F;
-    else if (c >= 0xE0 && c < 0xF0) length = 3, code = c & 0x0F;
-    else if (c >= 0xF0) length = 4, code = c & 0x07;
-    for (size_t k = 1; k < length && i + k < text.size(); ++k)
-      code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    if (code > 0xFF || (c >= 0x80 && c < 0xC0)) code = '?';
-    out += kDigits[code >> 4];
-    out += kDigits[code & 0x0F];
-    i += length;
+  for (unsigned char c : ir::encode_scanner_text(text)) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0x0F];
   }
   return out;
 }

@@ -105,8 +105,9 @@ bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& 
 void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products);
 
 // The item number as hexadecimal text, two upper-case digits per character (its
-// code in the single-byte character set; characters beyond it as "3F", "?"):
-// sorting by it gives the byte order of the item numbers.
+// byte in the scanner's character set, ir::encode_scanner_text; characters beyond
+// it as "3F", "?"): sorting by it gives the byte order of the item numbers on the
+// scanner.
 std::string String_To_Hex(const std::string& text);
 // The first two characters of an item number (all of it when shorter).
 std::string index_prefix(const std::string& item_number);

@@ -96,6 +96,18 @@ TEST_F(ReadTest, ItemNumbersWithQuotesMergeSafelyAndEmptyItemNumbersAreSkipped) 
   EXPECT_TRUE(ir_ui_.boxes.size() == 1) << "no error: " << ::testing::PrintToString(ir_ui_.boxes);
 }
 
+TEST_F(ReadTest, TextsFromTheScannersCharacterSetAreStoredAsTheirCharacters) {
+  // Code page 1252 bytes: \xC9 "É", \xE9 "é", \x80 "€".
+  load(0, {"\xC9T\xC9~2~Caf\xE9 \x80", "\xC9T\xC9~1~Caf\xE9 \x80"});
+  last_ = Synchronize_Infrared(session(), false);
+  auto rows = scanner_data();
+  ASSERT_EQ(rows.size(), 1u) << "one item, merged";
+  EXPECT_EQ(rows[0]["Item_Number"], "\xC3\x89T\xC3\x89");
+  EXPECT_EQ(rows[0]["Qty"], "3");
+  EXPECT_EQ(rows[0]["Description"], "Caf\xC3\xA9 \xE2\x82\xAC");
+  EXPECT_TRUE(records(0).empty());
+}
+
 TEST_F(ReadTest, CancelInTheInstructionsBoxReadsNothing) {
   load(0, {"1001~2~APPLES"});
   ir_ui_.cancel = true;

@@ -69,6 +69,19 @@ TEST_F(UploadTest, ProductsGoInByteOrderWithTheirIndexAndApostrophesSurviveTheSt
   EXPECT_TRUE(last_.completed);
 }
 
+TEST_F(UploadTest, TextsGoToTheScannerInItsCharacterSetInItsByteOrder) {
+  // "ÉTÉ" (C9 54 C9) sorts after "Z1" and before "é1" (E9 31) on the scanner.
+  make_shop({item("\xC3\xA9" "1", 1), item("\xC3\x89T\xC3\x89", 2, "Caf\xC3\xA9 cr\xC3\xA8me \xE6\x97\xA5", "\xE2\x82\xAC"),
+             item("Z1", 3)},
+            {});
+  last_ = Update_Inventory_Corvia_Labs(session(), true);
+  EXPECT_EQ(uploaded(), (std::vector<std::string>{"Z1", "\xC9T\xC9", "\xE9" "1"}));
+  EXPECT_EQ(records(5)[1].substr(0, 23), "\xC9T\xC9~Caf\xE9 cr\xE8me ?~2.500~");
+  EXPECT_NE(records(5)[1].find("~\x80~"), std::string::npos) << "the vendor";
+  EXPECT_EQ(records(6), (std::vector<std::string>{"Z1~0", "\xC9T~1", "\xE9" "1~2"}));
+  EXPECT_TRUE(last_.completed);
+}
+
 TEST_F(UploadTest, FreeMemoryJustBelowTheLimitStopsAfterThatRecordAndExactlyTheLimitGoesOn) {
   make_shop({item("A1", 1), item("A2", 2), item("B1", 3), item("B2", 4)}, {});
   last_ = Update_Inventory_Corvia_Labs(session(), false);
@@ -168,7 +181,8 @@ TEST(UploadHelpers, HexKeysAndIndexPrefixes) {
   EXPECT_EQ(String_To_Hex("B2"), "4232");
   EXPECT_EQ(String_To_Hex(""), "");
   EXPECT_EQ(String_To_Hex("\xC3\xA9"), "E9");     // é, one byte in the single-byte set
-  EXPECT_EQ(String_To_Hex("\xE2\x82\xAC"), "3F");  // beyond it
+  EXPECT_EQ(String_To_Hex("\xE2\x82\xAC"), "80");  // €, code page 1252's own
+  EXPECT_EQ(String_To_Hex("\xE6\x97\xA5"), "3F");  // beyond it
   EXPECT_EQ(String_To_Hex(std::string("\x01", 1)), "01");
   EXPECT_LT(String_To_Hex("B2"), String_To_Hex("b1"));
   EXPECT_EQ(index_prefix("105"), "10");

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/ir/cls_serial_ir.h"
+#include "app/ir/ir_runs.h"
 #include "app/session.h"
 
 namespace tallimo {
@@ -83,6 +84,45 @@ TEST_F(FrameTest, ThingsThatCannotBeFramedAreRefused) {
   EXPECT_EQ(link_.Build_Frame('3'), "");
   Scanner_Record.Qty = 1e300;  // 300 digits: longer than a frame can carry
   EXPECT_EQ(link_.Build_Frame('3'), "");
+}
+
+TEST_F(FrameTest, TextsGoOutInTheScannersCharacterSetAndAreCutBySixteenCharacters) {
+  link_.set_File_Name_Index(5);
+  link_.set_DataBase_Index(0);
+  Scanner_Record.Record_Mode = 1;
+  Scanner_Record.Item_Number = "\xC3\x89T\xC3\x89";                                   // ÉTÉ
+  Scanner_Record.Description = "Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e \xC3\xA0 la carte";  // 23 characters
+  Scanner_Record.Vendor_Code = "\xE2\x82\xAC\xE6\x97\xA5";                           // €日
+  Scanner_Record.Location = "Stra\xC3\x9F" "e";                                          // Straße
+  std::string frame = link_.Build_Frame('3');
+  const std::string payload = "350 \xC9T\xC9 Cr\xE8me~br\xFBl\xE9\x65~\xE0~l \x80? 0 0 0 Stra\xDF\x65 0";
+  ASSERT_EQ(frame.size(), payload.size() + 2);
+  EXPECT_EQ(frame.substr(1, payload.size()), payload);
+  unsigned sum = 0;
+  for (unsigned char c : frame) sum += c;
+  EXPECT_EQ(sum % 256, 0xA5u);
+
+  EXPECT_EQ(String_To_Hex("\xC3\xA9\xE2\x82\xAC\xE6\x97\xA5"), "E9803F");
+}
+
+TEST(ScannerTextTest, UnicodeToCodePage1252AndBack) {
+  EXPECT_EQ(ir::encode_scanner_text("plain ASCII ~!"), "plain ASCII ~!");
+  // Latin-1 letters keep their number; the code page's own characters in 0x80..0x9F.
+  EXPECT_EQ(ir::encode_scanner_text("\xC3\xA9t\xC3\xA9 \xC3\xBF"), "\xE9t\xE9 \xFF");
+  EXPECT_EQ(ir::encode_scanner_text("\xE2\x82\xAC \xE2\x80\x93 \xC5\x93 \xC5\xB8 \xE2\x84\xA2"),
+            "\x80 \x96 \x9C \x9F \x99");
+  // Characters the code page lacks, and malformed UTF-8, become "?" one for one.
+  EXPECT_EQ(ir::encode_scanner_text("\xE6\x97\xA5\xF0\x9F\x98\x80x"), "??x");
+  EXPECT_EQ(ir::encode_scanner_text("a\xC3"), "a?");                  // cut short
+  EXPECT_EQ(ir::encode_scanner_text("\x80z"), "?z");                  // stray continuation
+  EXPECT_EQ(ir::encode_scanner_text("\xE0\x80\xAF"), "???");        // overlong "/"
+  EXPECT_EQ(ir::encode_scanner_text("\xC2\x80"), "?");               // U+0080 is not in the code page
+  EXPECT_EQ(ir::decode_scanner_text("\xC9T\xC9 \x80\x92"), "\xC3\x89T\xC3\x89 \xE2\x82\xAC\xE2\x80\x99");
+  // Every byte reads back as itself (the unassigned ones as their control characters).
+  std::string all;
+  for (int b = 1; b < 256; ++b) all.push_back(static_cast<char>(b));
+  EXPECT_EQ(ir::encode_scanner_text(ir::decode_scanner_text(all)), all);
+  EXPECT_EQ(ir::decode_scanner_text("\x81"), "\xC2\x81");
 }
 
 TEST(FormatTest, TextFieldsAreCutToSixteenWithSpacesAsTildes) {
