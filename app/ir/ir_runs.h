@@ -87,12 +87,15 @@ IrRunSummary Update_Inventory(Session& session, bool Ask);
 struct HandheldRuns {
   std::function<void(Session&, bool)> palm;
   std::function<void(Session&, bool)> windows_mobile;
+  // "Phone Scanner": the phone scanner's pairing window (or server).
+  std::function<void(Session&, bool)> phone;
 };
 
 // "&Read Scanner" (Full_Sync false) and "&Synchronize" (true): by the "Scanner"
 // setting, compared exactly: "Orvex R50 Scanner" runs Synchronize_Infrared (its
 // summary goes to `infrared` when given); "Palm Barcode Scanner" and "Windows Mobile
-// Scanner" run the transfers in `handheld`; anything else does nothing. Returns
+// Scanner" run the transfers in `handheld`, "Phone Scanner" its `phone` run;
+// anything else does nothing. Returns
 // whether a run was started.
 bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& handheld = {},
                           IrRunSummary* infrared = nullptr);

@@ -146,7 +146,7 @@ async function flush() {
       queue.shift();
       if (r.ok) {
         if (op.kind === 'undo') { mark(op.body.scan, 'undone'); }
-        else { mark(op.body.id, 'saved', 'row ' + body.row_qty); }
+        else { mark(op.body.id, 'saved', 'total ' + body.row_qty); }
       } else {
         if (op.kind === 'undo') { showMessage('Undo refused: ' + (body.error || r.status), true); }
         else { mark(op.body.id, 'rejected', body.error || String(r.status)); showMessage(body.error || 'refused', true); }
@@ -298,11 +298,17 @@ $('photo').addEventListener('change', photoTaken);
 $('unpair').addEventListener('click', () => { store.drop('token'); showPairing(''); });
 window.addEventListener('online', flush);
 
-const hashCode = location.hash.replace('#', '');
-if (/^[0-9]{6}$/.test(hashCode)) {
-  $('code').value = hashCode;
+// The QR code's address carries the pairing code after '#': it pairs at once.
+function codeFromAddress() {
+  const code = location.hash.replace('#', '');
+  if (!/^[0-9]{6}$/.test(code)) return '';
+  $('code').value = code;
   window.history.replaceState(null, '', '/');
+  return code;
 }
-if (store.get('token', null) && kinds().length) showScanning();
-else { showPairing(''); if ($('code').value) pair($('code').value); }
+window.addEventListener('hashchange', () => { const code = codeFromAddress(); if (code) pair(code); });
+const addressCode = codeFromAddress();
+if (addressCode) pair(addressCode);
+else if (store.get('token', null) && kinds().length) showScanning();
+else showPairing('');
 setOnline(navigator.onLine);
