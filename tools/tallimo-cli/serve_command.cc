@@ -5,6 +5,7 @@
 //   pairing code NNNNNN            (again whenever the code changes)
 //   paired PHONE
 //   scan PHONE KIND ITEM QTY -> ROW_QTY [resent]
+// --quiet leaves out the "paired" and "scan" lines.
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
@@ -48,12 +49,15 @@ int run_serve(const std::vector<std::string>& args) {
   phone::PhoneServer server(session, options);
   QObject::connect(&server, &phone::PhoneServer::pairing_code_changed,
                    [](const QString& code) { std::printf("pairing code %s\n", qPrintable(code)); });
-  QObject::connect(&server, &phone::PhoneServer::phone_paired,
-                   [](const QString& phone) { std::printf("paired %s\n", qPrintable(phone)); });
+  const bool quiet = program.options.quiet;
+  QObject::connect(&server, &phone::PhoneServer::phone_paired, [quiet](const QString& phone) {
+    if (!quiet) std::printf("paired %s\n", qPrintable(phone));
+  });
   QObject::connect(&server, &phone::PhoneServer::pairing_locked, [](int seconds) {
     std::printf("pairing locked for %d s after wrong codes\n", seconds);
   });
-  QObject::connect(&server, &phone::PhoneServer::scan_received, [](const phone::ScanEvent& e) {
+  QObject::connect(&server, &phone::PhoneServer::scan_received, [quiet](const phone::ScanEvent& e) {
+    if (quiet) return;
     std::printf("scan %s %d %s %g -> %g%s\n", qPrintable(e.phone), e.kind, qPrintable(e.item), e.qty, e.row_qty,
                 e.duplicate ? " resent" : "");
   });
