@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrlQuery>
 #include <cmath>
 
@@ -202,6 +203,7 @@ class PhoneServer::Impl : public QAbstractHttpServer {
   }
 
   void stop() {
+    commit_pending();
     if (tcp_ != nullptr) tcp_->close();
     if (opened_products_) Close_Orvex_DataBase(session_);
     opened_products_ = false;
@@ -242,7 +244,7 @@ class PhoneServer::Impl : public QAbstractHttpServer {
       return true;
     }
     if (path == QLatin1String("/api/scan") && post) {
-      scan(*phone, request, responder);
+      scan(*phone, request, responder, socket);
     } else if (path == QLatin1String("/api/undo") && post) {
       undo(*phone, request, responder);
     } else if (path == QLatin1String("/api/product") && method == QHttpServerRequest::Method::Get) {
@@ -404,7 +406,8 @@ class PhoneServer::Impl : public QAbstractHttpServer {
                 QStringLiteral("the scan could not be saved; it stays on the phone: %1").arg(e.what()));
   }
 
-  void scan(PhoneSession& phone, const QHttpServerRequest& request, QHttpServerResponder& responder) {
+  void scan(PhoneSession& phone, const QHttpServerRequest& request, QHttpServerResponder& responder,
+            QTcpSocket* socket) {
     auto body = json_body(request, responder);
     if (!body) return;
     PhoneScan scan;
@@ -431,15 +434,55 @@ class PhoneServer::Impl : public QAbstractHttpServer {
     scan.description = body->value("description").toString().toStdString();
     try {
       validate_scan(scan);
-      const std::string description = scan.description.empty() ? product_description(scan.item) : std::string();
-      const ApplyResult result = store_->apply(scan, description);
-      if (!result.duplicate) ++applied_;
-      emit owner_.scan_received(ScanEvent{phone.phone, QString::fromStdString(scan.item), scan.kind, scan.qty,
-                                          result.row_qty, result.duplicate});
-      reply_json(responder, Status::Ok,
-                 QJsonObject{{"id", id}, {"duplicate", result.duplicate}, {"row_qty", result.row_qty}});
     } catch (const jet::Error& e) {
-      report_failure(responder, e, "Phone_Scan");
+      reply_error(responder, Status::BadRequest, QString::fromStdString(e.what()));
+      return;
+    }
+    // Scans wait for the next commit, which takes every scan that arrived
+    // meanwhile; each is answered after it.
+    pending_.push_back(PendingScan{phone.phone, std::move(scan), QPointer<QTcpSocket>(socket),
+                                   std::move(responder)});
+    if (!commit_scheduled_) {
+      commit_scheduled_ = true;
+      QTimer::singleShot(0, this, [this] { commit_pending(); });
+    }
+  }
+
+  void commit_pending() {
+    commit_scheduled_ = false;
+    std::vector<PendingScan> batch;
+    batch.swap(pending_);
+    if (batch.empty()) return;
+    std::vector<PhoneScan> scans;
+    std::vector<std::string> descriptions;
+    for (const PendingScan& p : batch) {
+      scans.push_back(p.scan);
+      descriptions.push_back(p.scan.description.empty() ? product_description(p.scan.item) : std::string());
+    }
+    std::vector<ApplyResult> results;
+    try {
+      results = store_->apply_all(scans, descriptions);
+    } catch (const jet::Error& e) {
+      Error_Routine(session_, e.what(), "Phone_Scan");
+      for (PendingScan& p : batch) {
+        if (p.socket.isNull()) continue;
+        reply_error(p.responder, Status::ServiceUnavailable,
+                    QStringLiteral("the scan could not be saved; it stays on the phone: %1").arg(e.what()));
+      }
+      return;
+    }
+    for (size_t i = 0; i < batch.size(); ++i) {
+      PendingScan& p = batch[i];
+      const ApplyResult& result = results[i];
+      if (!result.duplicate) ++applied_;
+      emit owner_.scan_received(ScanEvent{p.phone, QString::fromStdString(p.scan.item), p.scan.kind, p.scan.qty,
+                                          result.row_qty, result.duplicate});
+      // A phone that went away meanwhile gets its answer from its resend.
+      if (p.socket.isNull()) continue;
+      reply_json(p.responder, Status::Ok,
+                 QJsonObject{{"id", QString::fromStdString(p.scan.id)},
+                             {"duplicate", result.duplicate},
+                             {"row_qty", result.row_qty}});
     }
   }
 
@@ -507,6 +550,14 @@ class PhoneServer::Impl : public QAbstractHttpServer {
   GuardedTcpServer* tcp_ = nullptr;
   std::unique_ptr<PhoneStore> store_;
   QHash<QString, PhoneSession> sessions_;
+  struct PendingScan {
+    QString phone;
+    PhoneScan scan;
+    QPointer<QTcpSocket> socket;
+    QHttpServerResponder responder;
+  };
+  std::vector<PendingScan> pending_;
+  bool commit_scheduled_ = false;
   int wrong_codes_ = 0;
   qint64 locked_until_ = 0;
   long applied_ = 0;

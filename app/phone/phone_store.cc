@@ -134,10 +134,28 @@ long PhoneStore::recorded() {
 
 ApplyResult PhoneStore::apply(const PhoneScan& scan, const std::string& description) {
   validate_scan(scan);
+  jet::Transaction tx(db_.engine());
+  ApplyResult result = apply_one(scan, description);
+  tx.commit();
+  return result;
+}
+
+std::vector<ApplyResult> PhoneStore::apply_all(const std::vector<PhoneScan>& scans,
+                                               const std::vector<std::string>& descriptions) {
+  for (const PhoneScan& scan : scans) validate_scan(scan);
+  std::vector<ApplyResult> results;
+  results.reserve(scans.size());
+  jet::Transaction tx(db_.engine());
+  for (size_t i = 0; i < scans.size(); ++i)
+    results.push_back(apply_one(scans[i], i < descriptions.size() ? descriptions[i] : std::string()));
+  tx.commit();
+  return results;
+}
+
+ApplyResult PhoneStore::apply_one(const PhoneScan& scan, const std::string& description) {
   ApplyResult result;
   result.item = scan.item;
   result.kind = scan.kind;
-  jet::Transaction tx(db_.engine());
   auto row = db_.open_recordset(ir::scanner_data_lookup_sql(scan.item, scan.kind));
   if (applied(scan.id)) {
     result.duplicate = true;
@@ -168,7 +186,6 @@ ApplyResult PhoneStore::apply(const PhoneScan& scan, const std::string& descript
   record[static_cast<size_t>(scans.def().find_column("File_Type"))] = jet::Value(scan.kind);
   record[static_cast<size_t>(scans.def().find_column("Qty"))] = jet::Value(scan.qty);
   scans.insert(record);
-  tx.commit();
   result.row_qty = qty;
   return result;
 }

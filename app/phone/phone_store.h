@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace jet::dao {
 class Database;
@@ -67,6 +68,11 @@ class PhoneStore {
   // An id applied before changes nothing and reports duplicate. `description` is
   // what the row gets when the scan carries none (the product's, from PRODUCT1).
   ApplyResult apply(const PhoneScan& scan, const std::string& description = std::string());
+  // Applies `scans` in order in one commit (descriptions[i] as above, when given):
+  // one disk write for every scan that arrived meanwhile. All or none: on a throw
+  // nothing is committed. The same id twice counts once.
+  std::vector<ApplyResult> apply_all(const std::vector<PhoneScan>& scans,
+                                     const std::vector<std::string>& descriptions);
 
   // Takes back the scan `scan_id` under the new id `undo_id`, in one commit: its
   // quantity is subtracted from its row, and the row is removed when nothing is
@@ -81,6 +87,8 @@ class PhoneStore {
 
  private:
   void ensure_table();
+  // Applies one checked scan inside the open transaction.
+  ApplyResult apply_one(const PhoneScan& scan, const std::string& description);
   jet::dao::Database& db_;
 };
 

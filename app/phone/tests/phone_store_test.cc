@@ -77,6 +77,18 @@ TEST_F(PhoneStoreTest, ScansMergeByItemAndKindAndAResendCountsOnce) {
   EXPECT_FALSE(store_->applied("phone-aaa1:3"));
 }
 
+TEST_F(PhoneStoreTest, OneCommitForManyScansCountsARepeatedIdOnceAndABadScanStopsAll) {
+  const auto results = store_->apply_all(
+      {s("phone-aaa1:1", "A1", 0, 1), s("phone-bbb2:1", "A1", 0, 2), s("phone-aaa1:1", "A1", 0, 1)}, {"Widget"});
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_FALSE(results[1].duplicate);
+  EXPECT_TRUE(results[2].duplicate);
+  EXPECT_DOUBLE_EQ(results[2].row_qty, 3);
+  EXPECT_THROW(store_->apply_all({s("phone-aaa1:2", "A1", 0, 1), s("phone-aaa1:3", "A1", 9, 1)}, {}), jet::Error);
+  EXPECT_EQ(rows(), (std::vector<std::string>{"0 A1 3", "0 OLD 1"}));
+  EXPECT_EQ(store_->recorded(), 2);
+}
+
 TEST_F(PhoneStoreTest, UndoTakesAScanBackOnceAndRemovesAnEmptiedRow) {
   store_->apply(s("phone-aaa1:1", "B2", 2, 4));
   store_->apply(s("phone-aaa1:2", "B2", 2, 1));
