@@ -85,9 +85,13 @@ struct PhoneSession {
 // before its request is answered, before the HTTP server reads anything.
 class GuardedTcpServer : public QTcpServer {
  public:
-  GuardedTcpServer(int max_connections, QObject* parent) : QTcpServer(parent), max_connections_(max_connections) {}
+  GuardedTcpServer(int max_connections, int idle_seconds, QObject* parent)
+      : QTcpServer(parent), max_connections_(max_connections), idle_ms_(idle_seconds * 1000) {}
   int open_connections() const { return open_; }
-  void request_done(QTcpSocket* socket) { pending_.remove(socket); }
+  void request_done(QTcpSocket* socket) {
+    pending_.remove(socket);
+    if (QTimer* idle = socket->findChild<QTimer*>(QStringLiteral("idle"))) idle->start(idle_ms_);
+  }
 
  protected:
   void incomingConnection(qintptr descriptor) override {
@@ -102,6 +106,11 @@ class GuardedTcpServer : public QTcpServer {
       return;
     }
     ++open_;
+    auto* idle = new QTimer(socket);
+    idle->setObjectName(QStringLiteral("idle"));
+    idle->setSingleShot(true);
+    connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    idle->start(idle_ms_);
     connect(socket, &QObject::destroyed, this, [this, socket] {
       --open_;
       pending_.remove(socket);
@@ -120,6 +129,7 @@ class GuardedTcpServer : public QTcpServer {
 
  private:
   int max_connections_;
+  int idle_ms_;
   int open_ = 0;
   QHash<QTcpSocket*, qint64> pending_;
 };
@@ -187,7 +197,7 @@ class PhoneServer::Impl : public QAbstractHttpServer {
     }
     address_ = choose_listen_address(options_.address, error);
     if (address_.isNull()) return false;
-    tcp_ = new GuardedTcpServer(options_.max_connections, this);
+    tcp_ = new GuardedTcpServer(options_.max_connections, options_.idle_connection_seconds, this);
     if (!tcp_->listen(address_, options_.port)) {
       if (error) *error = QStringLiteral("cannot listen on %1 port %2: %3")
                               .arg(address_.toString())

@@ -56,6 +56,9 @@ struct PhoneServerOptions {
   int wrong_codes_before_lock = 5;
   int lock_seconds = 300;
   int max_connections = 64;
+  // A connection that completes no request for this long is closed (a slow
+  // sender cannot hold the connections).
+  int idle_connection_seconds = 30;
   int max_sessions = 32;
 };
 

@@ -132,9 +132,13 @@ void PhoneWindow::scan_arrived(const ScanEvent& e) {
 
 void Synchronize_Phone(Session& session, bool Full_Sync, QWidget* parent) {
   session.set_abort(false);
-  PhoneWindow window(session, parent);
-  window.start_server();
-  window.exec();
+  {
+    // The window and its server (and the products database it holds open for the
+    // phones' look-ups) are gone before the posting opens that database itself.
+    PhoneWindow window(session, parent);
+    window.start_server();
+    window.exec();
+  }
   if (Full_Sync && !session.abort_requested()) Process_Post(session);
 }
 

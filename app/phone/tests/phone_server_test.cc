@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QJsonDocument>
@@ -93,6 +94,13 @@ class PhoneServerTest : public ShopTest {
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
     return got;
+  }
+  // Runs the event loop (the server's too) until `done` or `ms` pass.
+  static bool wait_until(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
   }
   QByteArray pair(const QString& phone = "phone-test-1") {
     const Reply r = post("/api/pair", {{"code", server_->pairing_code()}, {"phone", phone}});
@@ -245,6 +253,35 @@ TEST_F(PhoneServerTest, AFloodOfBytesIsCutOffAndTheServerGoesOn) {
   EXPECT_FALSE(got.startsWith("HTTP/1.1 200"));
   // Garbage instead of HTTP.
   raw(QByteArray(5000, '\x01'), 1000);
+  const QByteArray token = pair();
+  EXPECT_EQ(post("/api/scan", scan("phone-test-1:1", "A1", 0, 1), token).status, 200);
+}
+
+TEST_F(PhoneServerTest, SlowAndSurplusConnectionsAreClosed) {
+  phone::PhoneServerOptions options;
+  options.idle_connection_seconds = 1;
+  options.max_connections = 3;
+  start(options);
+  // Half a request, then nothing: closed after the idle time, not left open.
+  QTcpSocket slow;
+  slow.connectToHost(server_->address(), server_->port());
+  ASSERT_TRUE(wait_until([&] { return slow.state() == QAbstractSocket::ConnectedState; }, 3000));
+  slow.write("GET / HTTP/1.1\r\nHost: x\r\n");
+  EXPECT_TRUE(wait_until([&] { return slow.state() == QAbstractSocket::UnconnectedState; }, 8000));
+  // Beyond the connection limit a new connection is closed at once.
+  std::vector<std::unique_ptr<QTcpSocket>> held;
+  for (int i = 0; i < 3; ++i) {
+    held.push_back(std::make_unique<QTcpSocket>());
+    held.back()->connectToHost(server_->address(), server_->port());
+    ASSERT_TRUE(wait_until([&] { return held.back()->state() == QAbstractSocket::ConnectedState; }, 3000));
+  }
+  QTcpSocket extra;
+  extra.connectToHost(server_->address(), server_->port());
+  EXPECT_TRUE(wait_until([&] { return extra.state() == QAbstractSocket::UnconnectedState; }, 3000));
+  for (auto& s : held) EXPECT_EQ(s->state(), QAbstractSocket::ConnectedState);
+  held.clear();
+  // Once they are gone, phones get in again.
+  wait_until([] { return false; }, 300);
   const QByteArray token = pair();
   EXPECT_EQ(post("/api/scan", scan("phone-test-1:1", "A1", 0, 1), token).status, 200);
 }
