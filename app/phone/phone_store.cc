@@ -106,7 +106,7 @@ void PhoneStore::ensure_table() {
   spec.columns = {column("Scan_Id", jet::ColumnType::kText, kMaxScanIdLength),
                   column("Undo_Of", jet::ColumnType::kText, kMaxScanIdLength),
                   column("Item_Number", jet::ColumnType::kText, 255), column("File_Type", jet::ColumnType::kInteger),
-                  column("Qty", jet::ColumnType::kDouble)};
+                  column("Qty", jet::ColumnType::kDouble), column("Row_Id", jet::ColumnType::kLong)};
   jet::IndexSpec key;
   key.name = "Scan_Key";
   key.columns = {{"Scan_Id", true}};
@@ -177,6 +177,8 @@ ApplyResult PhoneStore::apply_one(const PhoneScan& scan, const std::string& desc
   if (!text.empty()) row->set_field("Description", text);
   row->set_field("File_Type", jet::Value(scan.kind));
   row->update();
+  row->move_to_last_modified();
+  const jet::Value row_id = row->field("Scanner_Data_ID");
   row->close();
 
   jet::Table& scans = db_.engine().table(kPhoneScansTable);
@@ -185,6 +187,7 @@ ApplyResult PhoneStore::apply_one(const PhoneScan& scan, const std::string& desc
   record[static_cast<size_t>(scans.def().find_column("Item_Number"))] = jet::Value(scan.item);
   record[static_cast<size_t>(scans.def().find_column("File_Type"))] = jet::Value(scan.kind);
   record[static_cast<size_t>(scans.def().find_column("Qty"))] = jet::Value(scan.qty);
+  record[static_cast<size_t>(scans.def().find_column("Row_Id"))] = row_id;
   scans.insert(record);
   result.row_qty = qty;
   return result;
@@ -211,8 +214,12 @@ ApplyResult PhoneStore::undo(const std::string& undo_id, const std::string& scan
   result.item = Null_To_Text(original[item_at]);
   result.kind = static_cast<int16_t>(Null_To_Long(original[kind_at]));
   const double qty = jet::is_null(original[qty_at]) ? 0 : as_double(Null_To_Currency(original[qty_at]));
+  const int32_t row_id = Null_To_Long(original[static_cast<size_t>(def.find_column("Row_Id"))]);
 
-  auto row = db_.open_recordset(ir::scanner_data_lookup_sql(result.item, result.kind));
+  // The scan's own row: posted rows are deleted, and a later scan of the item makes
+  // a new row with another id, which an old scan must not be taken from.
+  auto row = db_.open_recordset(ir::scanner_data_lookup_sql(result.item, result.kind) +
+                                " AND Scanner_Data_ID = " + std::to_string(row_id));
   const jet::Value undo_key[] = {jet::Value(undo_id)};
   const jet::Value undone_key[] = {jet::Value(scan_id)};
   if (!scans.seek("Scan_Key", undo_key).empty() || !scans.seek("Undo_Key", undone_key).empty()) {

@@ -10,7 +10,9 @@
 // together with the database.
 //
 //   Phone_Scans  Scan_Id (text 80, unique), Undo_Of (text 80: for an undo, the scan
-//                it takes back), Item_Number, File_Type, Qty.
+//                it takes back), Item_Number, File_Type, Qty, Row_Id (the
+//                Scanner_Data_ID of the row it went into: an undo takes from that
+//                row only, never from a newer row of the same item after a posting).
 //
 // Errors: bad input throws jet::Error kInvalidArgument with the reason; database
 // failures throw what the engine throws (nothing is then committed).

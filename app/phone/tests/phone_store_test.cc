@@ -109,13 +109,15 @@ TEST_F(PhoneStoreTest, UndoTakesAScanBackOnceAndRemovesAnEmptiedRow) {
   }
   EXPECT_THROW(store_->undo("phone-aaa1:7", "phone-aaa1:5"), jet::Error);
   store_->apply(s("phone-aaa1:8", "C3", 0, 1));
-  db_->execute("Delete * From Scanner_Data Where Item_Number = \"C3\"");
+  db_->execute("Delete * From Scanner_Data Where Item_Number = \"C3\"");  // posted
+  store_->apply(s("phone-aaa1:10", "C3", 0, 2));  // counted again: a new row
   try {
     store_->undo("phone-aaa1:9", "phone-aaa1:8");
     FAIL();
   } catch (const jet::Error& e) {
     EXPECT_EQ(e.category(), jet::ErrorCategory::kConstraint);
   }
+  EXPECT_EQ(rows(), (std::vector<std::string>{"0 C3 2", "0 OLD 1"}));
 }
 
 TEST_F(PhoneStoreTest, WhatAPhoneSendsIsCheckedBeforeAnythingIsWritten) {
