@@ -2,6 +2,7 @@
 // Chromium's fake camera in the page test:
 //   make_barcode_video OUT.y4m FORMAT CODE [CODE...]
 // Each code is drawn by zxing-cpp's writer on a white frame for two seconds.
+// With OUT ending in ".png", a photo of the first code is written instead.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -16,6 +17,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   QGuiApplication app(argc, argv);
+  const std::string out_path = argv[1];
+  if (out_path.size() > 4 && out_path.compare(out_path.size() - 4, 4, ".png") == 0) {
+    const QImage code = tallimo::phone::render_barcode(argv[3], argv[2], 600, 300);
+    QImage photo(900, 700, QImage::Format_RGB32);
+    photo.fill(QColor(235, 232, 225));  // a shelf label on a grey-beige shelf
+    QPainter painter(&photo);
+    painter.drawImage(150, 200, code);
+    painter.end();
+    return !code.isNull() && photo.save(QString::fromStdString(out_path)) ? 0 : 1;
+  }
   constexpr int kWidth = 640, kHeight = 480, kFps = 10, kFramesPerCode = 20;
   FILE* out = std::fopen(argv[1], "wb");
   if (out == nullptr) {

@@ -29,6 +29,9 @@ rmSync(join(dir, 'POS_Scanner.MDB'));  // an empty scan list: only what the phon
 const cameraCode = '4006381333931';
 const video = join(dir, 'barcodes.y4m');
 execFileSync(makeVideo, [video, 'EAN13', cameraCode]);
+const photoCode = 'SHELF-0042';
+const photo = join(dir, 'label.png');
+execFileSync(makeVideo, [photo, 'Code128', photoCode]);
 
 const env = { ...process.env, XDG_CONFIG_HOME: join(dir, 'config') };
 const server = spawn(cli, ['serve', '--home', dir, '--products', join(dir, 'products.mdb'), '--listen', 'loopback',
@@ -139,6 +142,20 @@ try {
   await page.unroute('**/api/scan');
   check(log.some((l) => / P000004 1 -> 1 resent$/.test(l)), 'the server saw the resend as one already applied');
 
+  // A photo of a shelf label, as the phone's camera app hands it to the page.
+  await page.selectOption('#kind', { label: 'Subtract Inventory' });
+  await page.fill('#qty', '2');
+  await page.setInputFiles('#photo', photo);
+  try {
+    await page.waitForFunction((c) => document.getElementById('scans').textContent.includes(c), photoCode,
+                               { timeout: 15000 });
+    check(true, 'the photo\'s barcode was read');
+  } catch (e) {
+    check(false, 'the photo\'s barcode was read (message: ' + await page.textContent('#message') + ')');
+  }
+  await allSaved('the photo scan acknowledged');
+  await shot('4-photo');
+
   // The fake camera shows a printed barcode; the frame is read on the server.
   await page.selectOption('#kind', { label: 'Replace Inventory' });
   await page.fill('#qty', '7');
@@ -150,7 +167,7 @@ try {
   } catch (e) {
     check(false, 'the camera read the barcode (message: ' + await page.textContent('#message') + ')');
   }
-  await shot('4-camera');
+  await shot('5-camera');
   await page.click('#camera');
   await allSaved('the camera scan acknowledged');
 } catch (e) {
@@ -167,7 +184,7 @@ const got = rows.map((r) => {
   const at = (n) => cells[header.indexOf(n)].replace(/"/g, '');
   return `${at('File_Type')} ${at('Item_Number')} ${Number(at('Qty'))}`;
 }).sort();
-const want = ['0 P000001 5', '0 P000003 1', '0 P000004 1', `3 ${cameraCode} 7`];
+const want = ['0 P000001 5', '0 P000003 1', '0 P000004 1', `1 ${photoCode} 2`, `3 ${cameraCode} 7`];
 check(JSON.stringify(got) === JSON.stringify(want), 'Scanner_Data holds ' + JSON.stringify(got) + ', wanted ' +
       JSON.stringify(want));
 if (failures.length === 0) rmSync(dir, { recursive: true, force: true });
