@@ -38,6 +38,11 @@ function nextId() {
 }
 
 function kinds() { return store.get('kinds', []); }
+// A new item is entered with its description; the other kinds take it from the product list.
+const ADD_NEW_ITEM = 4;
+function kindChanged() {
+  $('description-row').hidden = Number($('kind').value) !== ADD_NEW_ITEM;
+}
 
 function showMessage(text, isError) {
   const m = $('message');
@@ -96,6 +101,7 @@ function showScanning() {
     kinds().forEach((label, i) => select.add(new Option(label, String(i))));
     select.value = String(store.get('kind', 0));
   }
+  kindChanged();
   render();
   flush();
 }
@@ -165,7 +171,10 @@ function addScan(item, qtyText) {
   if (!Number.isFinite(qty) || qty < 0 || qty > 99999) { showMessage('The quantity must be 0 to 99999.', true); return; }
   const kind = Number($('kind').value);
   const id = nextId();
-  queue.push({ kind: 'scan', url: '/api/scan', body: { id, item, kind, qty } });
+  const body = { id, item, kind, qty };
+  const description = $('description').value.trim();
+  if (kind === ADD_NEW_ITEM && description) body.description = description;
+  queue.push({ kind: 'scan', url: '/api/scan', body });
   history.unshift({ id, item, kind, qty, state: 'pending' });
   save();
   showMessage('Scanned ' + item + ' × ' + qty);
@@ -287,9 +296,10 @@ $('scan-form').addEventListener('submit', (e) => {
   e.preventDefault();
   addScan($('item').value, $('qty').value);
   $('item').value = '';
+  $('description').value = '';
   $('item').focus();
 });
-$('kind').addEventListener('change', () => store.set('kind', Number($('kind').value)));
+$('kind').addEventListener('change', () => { store.set('kind', Number($('kind').value)); kindChanged(); });
 $('minus').addEventListener('click', () => { $('qty').value = Math.max(0, Number($('qty').value || 0) - 1); });
 $('plus').addEventListener('click', () => { $('qty').value = Math.min(99999, Number($('qty').value || 0) + 1); });
 $('undo').addEventListener('click', undoLast);

@@ -142,6 +142,15 @@ try {
   await page.unroute('**/api/scan');
   check(log.some((l) => / P000004 1 -> 1 resent$/.test(l)), 'the server saw the resend as one already applied');
 
+  // A new item with its description.
+  await page.selectOption('#kind', { label: 'Add New Item' });
+  check(await page.isVisible('#description'), 'a new item asks for its description');
+  await page.fill('#description', 'Blue mug, 300 ml');
+  await scanTyped('NEW-1', 6);
+  await allSaved('the new item acknowledged');
+  await page.selectOption('#kind', { label: 'Add to Inventory' });
+  check(!(await page.isVisible('#description')), 'other kinds do not ask for a description');
+
   // A photo of a shelf label, as the phone's camera app hands it to the page.
   await page.selectOption('#kind', { label: 'Subtract Inventory' });
   await page.fill('#qty', '2');
@@ -177,14 +186,16 @@ await browser.close();
 
 server.kill('SIGTERM');
 await new Promise((resolve) => server.on('exit', resolve));
-const rows = execFileSync('mdb-export', [join(dir, 'POS_Scanner.MDB'), 'Scanner_Data']).toString().trim().split('\n');
-const header = rows.shift().split(',');
+const rows = execFileSync('mdb-export', ['-d', '|', join(dir, 'POS_Scanner.MDB'), 'Scanner_Data']).toString().trim().split('\n');
+const header = rows.shift().split('|');
 const got = rows.map((r) => {
-  const cells = r.split(',');
+  const cells = r.split('|');
   const at = (n) => cells[header.indexOf(n)].replace(/"/g, '');
-  return `${at('File_Type')} ${at('Item_Number')} ${Number(at('Qty'))}`;
+  const kind = at('File_Type');
+  return `${kind} ${at('Item_Number')} ${Number(at('Qty'))}` + (kind === '4' ? ' ' + at('Description') : '');
 }).sort();
-const want = ['0 P000001 5', '0 P000003 1', '0 P000004 1', `1 ${photoCode} 2`, `3 ${cameraCode} 7`];
+const want = ['0 P000001 5', '0 P000003 1', '0 P000004 1', `1 ${photoCode} 2`, `3 ${cameraCode} 7`,
+              '4 NEW-1 6 Blue mug, 300 ml'];
 check(JSON.stringify(got) === JSON.stringify(want), 'Scanner_Data holds ' + JSON.stringify(got) + ', wanted ' +
       JSON.stringify(want));
 if (failures.length === 0) rmSync(dir, { recursive: true, force: true });
