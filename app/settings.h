@@ -14,6 +14,8 @@ class Session;
 inline constexpr const char* kScannerOrvexR50 = "Orvex R50 Scanner";
 inline constexpr const char* kScannerPalm = "Palm Barcode Scanner";
 inline constexpr const char* kScannerWindowsMobile = "Windows Mobile Scanner";
+// Any phone's browser, through the page the program serves on the shop's network.
+inline constexpr const char* kScannerPhone = "Phone Scanner";
 inline constexpr const char* kDefaultOrvexLocation = "C:\\Ledgra40\\posdata\\products.mdb";
 
 // The baud-rate options (115200, 38400, 19200) and the ports ("COM 1" to

@@ -11,6 +11,7 @@
 #include "app/data/products_database.h"
 #include "app/handheld/handheld_runs.h"
 #include "app/ir/ir_runs.h"
+#include "app/phone/gui/phone_window.h"
 #include "app/reports/gui/report_preview.h"
 #include "app/data/scanner_database.h"
 #include "app/gui/main_window.h"
@@ -121,7 +122,8 @@ void Frm_Main::update_inventory_button_for_scanner(bool enabled) {
   const std::string& kind = session_.settings().Scanner;
   if (kind == kScannerOrvexR50) {
     Command_Center_[5]->setEnabled(enabled);
-  } else if (kind == kScannerPalm) {
+  } else if (kind == kScannerPalm || kind == kScannerPhone) {
+    // A phone looks products up while it scans: there is no list to send it.
     Command_Center_[5]->setEnabled(false);
   }
 }
@@ -152,6 +154,7 @@ void Frm_Main::Scanner_Type_Dispatch(bool full_sync) {
   handheld.windows_mobile = [](Session& session, bool full) {
     handheld::Synchronize_Windows_Mobile(session, full);
   };
+  handheld.phone = [this](Session& session, bool full) { phone::Synchronize_Phone(session, full, this); };
   Synchronize_Handheld(session_, full_sync, handheld);
   grid_commit_pending_edit();
 }

@@ -105,7 +105,7 @@ void Frm_Preferences::Form_Load() {
   txt_Orvex_Location_->setText(QString::fromStdString(settings_.Orvex_Location));
   Chk_Auto_Min_->setChecked(settings_.Auto_Min);
   Chk_Auto_Print_Comparison_Report_->setChecked(settings_.Auto_Print);
-  cbo_Scanner_->addItems({kScannerOrvexR50, kScannerPalm, kScannerWindowsMobile});
+  cbo_Scanner_->addItems({kScannerOrvexR50, kScannerPalm, kScannerWindowsMobile, kScannerPhone});
   const QString kind = settings_.Scanner.empty() ? QString(kScannerOrvexR50) : QString::fromStdString(settings_.Scanner);
   // A kind the list does not hold is ignored: the box keeps its first entry.
   const int found = cbo_Scanner_->findText(kind);

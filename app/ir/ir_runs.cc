@@ -499,6 +499,10 @@ bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& 
     handheld.windows_mobile(session, Full_Sync);
     return true;
   }
+  if (kind == kScannerPhone && handheld.phone) {
+    handheld.phone(session, Full_Sync);
+    return true;
+  }
   return false;
 }
 

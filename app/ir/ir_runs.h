@@ -87,12 +87,15 @@ IrRunSummary Update_Inventory(Session& session, bool Ask);
 struct HandheldRuns {
   std::function<void(Session&, bool)> palm;
   std::function<void(Session&, bool)> windows_mobile;
+  // "Phone Scanner": the phone scanner's pairing window (or server).
+  std::function<void(Session&, bool)> phone;
 };
 
 // "&Read Scanner" (Full_Sync false) and "&Synchronize" (true): by the "Scanner"
 // setting, compared exactly: "Orvex R50 Scanner" runs Synchronize_Infrared (its
 // summary goes to `infrared` when given); "Palm Barcode Scanner" and "Windows Mobile
-// Scanner" run the transfers in `handheld`; anything else does nothing. Returns
+// Scanner" run the transfers in `handheld`, "Phone Scanner" its `phone` run;
+// anything else does nothing. Returns
 // whether a run was started.
 bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& handheld = {},
                           IrRunSummary* infrared = nullptr);
@@ -116,5 +119,12 @@ std::string index_prefix(const std::string& item_number);
 inline constexpr const char* kLowMemoryText =
     "Memory in the Scanner is running Low.\r\nUnable to load any additional records";
 inline constexpr int32_t kLowMemoryThreshold = 75000;
+
+namespace ir {
+// The read's merge rule, which every scan source follows (one Scanner_Data row per
+// item number and kind): the lookup of an item's row of one kind, the item number
+// as a double-quoted literal (double quotes in it doubled).
+std::string scanner_data_lookup_sql(const std::string& item_number, int16_t file_type);
+}  // namespace ir
 
 }  // namespace tallimo

@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ir/ir_runs.h"
 #include "app/ir/scanner_record.h"
 
 namespace jet::dao {
@@ -44,10 +45,6 @@ inline constexpr const char* kHoldTable = "Scanner_Read_Hold";
 std::string record_text(const ScannerRecord& record);
 // The digest of the first `count` records' texts (hex, 16 digits).
 std::string records_digest(const std::vector<ScannerRecord>& records, size_t count);
-
-// The read's merge rule: the lookup of an item's row of one kind, the item number
-// as a double-quoted literal (double quotes in it doubled).
-std::string scanner_data_lookup_sql(const std::string& item_number, int16_t file_type);
 
 class ScanStore {
  public:

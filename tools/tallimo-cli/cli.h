@@ -110,5 +110,6 @@ int run_sync(const std::vector<std::string>& args);
 int run_report(const std::vector<std::string>& args);
 int run_demo(const std::vector<std::string>& args);
 int run_generate(const std::vector<std::string>& args);
+int run_serve(const std::vector<std::string>& args);
 
 }  // namespace tallimo::cli

@@ -37,6 +37,7 @@ const Subcommand kSubcommands[] = {
      "[--products FILE] [--quiet]"},
     {"demo", tallimo::cli::run_demo, "demo DIR"},
     {"generate", tallimo::cli::run_generate, "generate DIR PRODUCTS SCANS [SEED]"},
+    {"serve", tallimo::cli::run_serve, "serve [--home DIR] [--products FILE] [--listen ADDRESS|loopback] [--port N] [--quiet]"},
 };
 
 int usage() {

@@ -85,8 +85,9 @@ class DialogsTest : public QObject {
     QCOMPARE(dialog.location_box()->text(), QString(kDefaultOrvexLocation));
     QVERIFY(!dialog.auto_min_box()->isChecked());
     QVERIFY(!dialog.auto_print_box()->isChecked());
-    QCOMPARE(dialog.scanner_box()->count(), 3);
+    QCOMPARE(dialog.scanner_box()->count(), 4);
     QCOMPARE(dialog.scanner_box()->itemText(2), QString(kScannerWindowsMobile));
+    QCOMPARE(dialog.scanner_box()->itemText(3), QString(kScannerPhone));
     QCOMPARE(dialog.scanner_box()->currentText(), QString(kScannerOrvexR50));
 
     // Through the menu item: the store is written after the dialog closes.

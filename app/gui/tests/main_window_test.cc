@@ -1,6 +1,11 @@
 // The main window: start-up state, the command centre's dispatch and locking,
 // the screen switch and window heights, the tray, auto-minimise and closing.
 #include <QAction>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
@@ -16,6 +21,8 @@
 #include "app/gui/main_window.h"
 #include "app/gui/scan_grid.h"
 #include "app/gui/twips.h"
+#include "app/phone/gui/phone_window.h"
+#include "app/phone/phone_server.h"
 #include "gui_test_support.h"
 #include "app/settings.h"
 
@@ -196,6 +203,43 @@ class MainWindowTest : public QObject {
     window_->command_button(5)->setEnabled(true);
     with_dialogs([&] { press("&Process/Post"); });
     QVERIFY(window_->command_button(5)->isEnabled());
+  }
+
+  void phone_scanner_read_opens_the_pairing_window_and_fills_the_grid() {
+    open();
+    session_->settings().Scanner = kScannerPhone;
+    press("&Advanced");
+    QVERIFY(!window_->command_button(5)->isEnabled());  // no list is sent to a phone
+    const int rows_before = window_->grid_model()->rowCount();
+    int windows = 0;
+    with_dialogs([&] { press("&Read Scanner"); },
+                 [&](QDialog* dialog) {
+                   auto* phone_window = qobject_cast<phone::PhoneWindow*>(dialog);
+                   if (phone_window == nullptr) return close_dialog(dialog);
+                   ++windows;
+                   QVERIFY(phone_window->server() != nullptr && phone_window->server()->listening());
+                   // A phone pairs and scans while the window is open.
+                   QNetworkAccessManager net;
+                   auto send = [&](const QString& path, const QJsonObject& body, const QByteArray& token) {
+                     QNetworkRequest request{QUrl(phone_window->server()->url() + path)};
+                     request.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+                     if (!token.isEmpty()) request.setRawHeader("Authorization", "Bearer " + token);
+                     QNetworkReply* reply = net.post(request, QJsonDocument(body).toJson());
+                     QEventLoop loop;
+                     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+                     loop.exec();
+                     reply->deleteLater();
+                     return QJsonDocument::fromJson(reply->readAll()).object();
+                   };
+                   const QByteArray token =
+                       send("api/pair", {{"code", phone_window->server()->pairing_code()}, {"phone", "gui-phone-1"}}, {})
+                           .value("token").toString().toLatin1();
+                   send("api/scan", {{"id", "gui-phone-1:1"}, {"item", "NEW9"}, {"kind", 0}, {"qty", 4}}, token);
+                   QCOMPARE(window_->grid_model()->rowCount(), rows_before + 1);
+                   dialog->accept();
+                 });
+    QCOMPARE(windows, 1);
+    QCOMPARE(window_->grid_model()->rowCount(), rows_before + 1);
   }
 
   void posting_from_the_menu_enables_the_comparison_menu() {
