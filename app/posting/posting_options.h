@@ -27,6 +27,7 @@ struct PostingSummary {
   bool products_opened = false;
   bool resumed = false;        // an interrupted run's Compare rows were kept
   double seconds = 0;          // wall time of the run
+  long history_run = 0;        // the run's Run_ID in the posting history
 };
 
 }  // namespace tallimo
