@@ -245,7 +245,7 @@ long Undoer::run_all(const std::vector<RecordInfo>& records, long undo_run, cons
     journal_.set_undone_by(run_.id, undo_run);
   }
   long next_record_no = journal_.next_record_no(undo_run);
-  const std::string caption = "Undo run " + std::to_string(run_.id);
+  const std::string caption = (options_.apply ? "Undo run " : "Checking undo of run ") + std::to_string(run_.id);
   long total = 0;
   for (const RecordInfo& r : records) total += done.count(r.record_no) == 0;
   long count = 0;
