@@ -10,6 +10,7 @@
 #include <map>
 
 #include "app/session.h"
+#include "app/user_interface.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "jet/error.h"
@@ -128,6 +129,29 @@ std::optional<jet::RowId> find_run_row(jet::Table& runs, long id) {
 }
 
 }  // namespace
+
+std::string run_state(const RunInfo& r) {
+  if (!r.finished()) return "interrupted";
+  if (r.kind == kRunUndo) return "undo of run " + std::to_string(r.undoes_run);
+  if (r.undone_by != 0) return "undone by run " + std::to_string(r.undone_by);
+  return "posted";
+}
+
+std::string kinds_labels(const std::string& codes) {
+  std::string out;
+  std::size_t start = 0;
+  while (start < codes.size()) {
+    std::size_t comma = codes.find(',', start);
+    if (comma == std::string::npos) comma = codes.size();
+    const std::string code = codes.substr(start, comma - start);
+    if (code.size() == 1 && code[0] >= '0' && code[0] <= '5') {
+      if (!out.empty()) out += ", ";
+      out += file_type_label(code[0] - '0');
+    }
+    start = comma + 1;
+  }
+  return out;
+}
 
 std::string journal_path(const Session& session) { return session.application_folder() + kJournalFileName; }
 

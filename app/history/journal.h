@@ -134,6 +134,11 @@ struct RunInfo {
   bool finished() const { return !ended.empty(); }
 };
 
+// "posted", "undone by run 3", "undo of run 2", "interrupted".
+std::string run_state(const RunInfo& run);
+// The kinds of a run by their labels ("Add New Item, Edit Products, ...").
+std::string kinds_labels(const std::string& codes);
+
 struct ChangeInfo {
   long change_no = 0;
   std::string product_code;

@@ -11,43 +11,20 @@ namespace tallimo::cli {
 
 namespace {
 
-std::string kinds_text(const std::string& codes) {
-  std::string out;
-  std::size_t start = 0;
-  while (start <= codes.size() && !codes.empty()) {
-    const std::size_t comma = codes.find(',', start);
-    long code = -1;
-    if (parse_long(codes.substr(start, comma == std::string::npos ? std::string::npos : comma - start), code)) {
-      if (!out.empty()) out += ", ";
-      out += file_type_label(static_cast<int>(code));
-    }
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return out;
-}
-
-std::string state_of(const history::RunInfo& r) {
-  if (!r.finished()) return "interrupted";
-  if (r.kind == history::kRunUndo) return "undo of run " + std::to_string(r.undoes_run);
-  if (r.undone_by != 0) return "undone by run " + std::to_string(r.undone_by);
-  return "posted";
-}
-
 void list_runs(history::Journal& journal) {
   std::printf("%-6s %-5s %-19s %-19s %7s  %-22s %s\n", "Run", "Kind", "Started", "Ended", "Records", "State",
               "Computer / user");
   for (const auto& r : journal.runs()) {
     std::printf("%-6ld %-5s %-19s %-19s %7ld  %-22s %s / %s\n", r.id, r.kind.c_str(), r.started.c_str(),
-                r.ended.c_str(), r.records, state_of(r).c_str(), r.computer.c_str(), r.user.c_str());
+                r.ended.c_str(), r.records, history::run_state(r).c_str(), r.computer.c_str(), r.user.c_str());
   }
 }
 
 void show_run(history::Journal& journal, const history::RunInfo& r) {
-  std::printf("Run %ld (%s): %s\n", r.id, r.kind.c_str(), state_of(r).c_str());
+  std::printf("Run %ld (%s): %s\n", r.id, r.kind.c_str(), history::run_state(r).c_str());
   std::printf("  started %s, ended %s, by %s on %s\n", r.started.c_str(),
               r.finished() ? r.ended.c_str() : "(not finished)", r.user.c_str(), r.computer.c_str());
-  std::printf("  kinds: %s\n  products database: %s\n  records: %ld\n", kinds_text(r.kinds).c_str(),
+  std::printf("  kinds: %s\n  products database: %s\n  records: %ld\n", history::kinds_labels(r.kinds).c_str(),
               r.products_file.c_str(), r.records);
   const auto records = journal.records(r.id);
   std::printf("\nRecords:\n");
