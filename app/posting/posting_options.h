@@ -15,6 +15,9 @@ struct PostingOptions {
   // makes durable progress - and the window, which gets events only between
   // groups, stays responsive.
   double seconds_per_commit = 0.1;
+  // Every run writes the posting history (app/history/journal.h) unless
+  // this is cleared; the history benchmark measures a run without it.
+  bool keep_history = true;
 };
 
 // Figures of the latest posting run, for the command line and benchmarks.

@@ -67,9 +67,9 @@ std::string ticked_kinds(UserInterface& ui) {
 // together with the run's row in the posting history (an interrupted run's
 // row is continued).
 void begin_run(Session& session, jet::dao::Database& scanner, PostingRun& run, PostingSummary& summary,
-               history::Journal& journal, std::optional<history::RunJournal>& run_journal) {
+               history::Journal* journal, std::optional<history::RunJournal>& run_journal) {
   ensure_run_mark_table(scanner);
-  run.set_journal(nullptr, &journal.file());
+  if (journal != nullptr) run.set_journal(nullptr, &journal->file());
   run.start_record();
   auto mark = scanner.open_recordset(kRunMarkTable);
   summary.resumed = !mark->eof();
@@ -80,22 +80,26 @@ void begin_run(Session& session, jet::dao::Database& scanner, PostingRun& run, P
     mark->update();
   }
   mark->close();
-  long id = summary.resumed ? journal.unfinished_run(history::kRunPost) : 0;
-  if (id == 0) {
-    id = journal.add_run(history::kRunPost, ticked_kinds(session.ui()), session.settings().Orvex_Location);
+  if (journal != nullptr) {
+    long id = summary.resumed ? journal->unfinished_run(history::kRunPost) : 0;
+    if (id == 0) {
+      id = journal->add_run(history::kRunPost, ticked_kinds(session.ui()), session.settings().Orvex_Location);
+    }
+    run_journal.emplace(*journal, id, journal->next_record_no(id));
+    run.set_journal(&*run_journal, &journal->file());
   }
-  run_journal.emplace(journal, id, journal.next_record_no(id));
-  run.set_journal(&*run_journal, &journal.file());
   run.commit();
 }
 
 // Closes the run: removes the mark with the run's last records, and ends the
 // run's row in the posting history.
-void end_run(Session& session, jet::dao::Database& scanner, PostingRun& run, history::Journal& journal,
-             history::RunJournal& run_journal) {
+void end_run(Session& session, jet::dao::Database& scanner, PostingRun& run, history::Journal* journal,
+             std::optional<history::RunJournal>& run_journal) {
   run.start_record();
   scanner.execute(std::string("Delete * from [") + kRunMarkTable + "]");
-  journal.finish_run(run_journal.run(), run_journal.records_total(), ticked_kinds(session.ui()));
+  if (journal != nullptr) {
+    journal->finish_run(run_journal->run(), run_journal->records_total(), ticked_kinds(session.ui()));
+  }
   run.commit();
 }
 
@@ -104,20 +108,23 @@ void end_run(Session& session, jet::dao::Database& scanner, PostingRun& run, his
 void post_all_kinds(Session& session, jet::dao::Database& scanner, PostingSummary& summary) {
   const PostingOptions& options = session.posting_options();
   // The posting history joins every commit of the run.
-  auto journal = history::Journal::open(session);
+  std::unique_ptr<history::Journal> journal;
+  if (options.keep_history) journal = history::Journal::open(session);
   std::optional<history::RunJournal> run_journal;
   {
     PostingRun run(session, scanner, *session.products_database(), options.records_per_commit,
                    options.seconds_per_commit);
-    begin_run(session, scanner, run, summary, *journal, run_journal);
+    begin_run(session, scanner, run, summary, journal.get(), run_journal);
     for (int16_t kind : kPostingOrder) {
       if (!session.abort_requested()) Process_Post_Individual_Item(session, kind, scanner);
     }
     run.commit();
-    end_run(session, scanner, run, *journal, *run_journal);
+    end_run(session, scanner, run, journal.get(), run_journal);
   }
-  summary.history_run = run_journal->run();
-  journal->close();
+  if (journal) {
+    summary.history_run = run_journal->run();
+    journal->close();
+  }
 }
 
 // Runs older than the setting leave the posting history after a run; a
