@@ -65,6 +65,15 @@ class Undoer {
   void conflict(const RecordInfo& record, const ChangeInfo& change, const JournalValue& now, const std::string& reason,
                 RecordInfo& out, const std::string& column = std::string());
   void return_to_scanner(const RecordInfo& record, RecordInfo& out);
+  // The product lookup of `code`, kept open while the record's changes are
+  // on the same product (an edit changes several of its fields).
+  jet::dao::Recordset* product_for(const std::string& code);
+  void forget_product() {
+    if (product_ && product_->is_open()) product_->close();
+    product_.reset();
+  }
+  std::unique_ptr<jet::dao::Recordset> product_;
+  std::string product_code_;
 
   Session& session_;
   jet::dao::Database& scanner_;
@@ -87,6 +96,7 @@ void Undoer::begin_group() {
 }
 
 void Undoer::commit_group() {
+  forget_product();
   if (!tx_ || !tx_->active()) return;
   if (options_.apply) {
     tx_->commit();
@@ -118,7 +128,7 @@ void Undoer::conflict(const RecordInfo& record, const ChangeInfo& change, const 
 }
 
 void Undoer::undo_change(const RecordInfo& record, const ChangeInfo& change, RecordInfo& out) {
-  auto product = posting::find_product(session_, change.product_code);
+  jet::dao::Recordset* product = product_for(change.product_code);
   if (product->eof()) {
     conflict(record, change, std::nullopt, "the product is no longer in PRODUCT1", out);
     return;
@@ -151,7 +161,6 @@ void Undoer::undo_change(const RecordInfo& record, const ChangeInfo& change, Rec
   if (delta_kind || change.kind == kChangeReplace) j.delta = number_or_zero(product->field(change.column)) - number_or_zero(current);
   j.units = -change.units;
   out.changes.push_back(std::move(j));
-  product->close();
   if (delta_kind) {
     ++summary_.quantities;
     if (change.kind == kChangePackage) ++summary_.packages;
@@ -160,8 +169,18 @@ void Undoer::undo_change(const RecordInfo& record, const ChangeInfo& change, Rec
   }
 }
 
+jet::dao::Recordset* Undoer::product_for(const std::string& code) {
+  if (!product_ || product_code_ != code) {
+    forget_product();
+    product_ = posting::find_product(session_, code);
+    product_code_ = code;
+  }
+  return product_.get();
+}
+
 void Undoer::undo_new_item(const RecordInfo& record, const std::vector<const ChangeInfo*>& columns, RecordInfo& out) {
   const ChangeInfo& first = *columns.front();
+  forget_product();
   auto product = posting::find_product(session_, first.product_code);
   if (product->eof()) {
     conflict(record, first, std::nullopt, "the new item is no longer in PRODUCT1 (removed since)", out, "*");
@@ -232,6 +251,7 @@ void Undoer::undo_record(const RecordInfo& record, RecordInfo& out) {
       undo_change(record, change, out);
     }
   }
+  forget_product();
   return_to_scanner(record, out);
   ++summary_.records;
 }

@@ -68,8 +68,11 @@ struct UndoOptions {
   // rolled back, so the figures and conflicts are those the undo would
   // give now, and nothing changes.
   bool apply = true;
-  int records_per_commit = 1000;
-  double seconds_per_commit = 0.1;
+  // Groups: each durable commit over the three files costs tens of
+  // milliseconds of flushes, so an undo (a rare, modal command whose window
+  // only shows progress) commits every half second, not every tenth.
+  int records_per_commit = 5000;
+  double seconds_per_commit = 0.5;
 };
 
 // Undoes posting run `run` of the session's journal on the session's
