@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <algorithm>
 #include <map>
 
 #include "app/session.h"
@@ -51,6 +52,14 @@ jet::IndexSpec primary_key(std::vector<const char*> columns) {
   for (const char* c : columns) index.columns.push_back({c, true});
   return index;
 }
+// The index a run's rows are found by. Not unique (its rows are numbered by
+// the writer, one run at a time): each insert only adds its entry.
+jet::IndexSpec run_index() {
+  jet::IndexSpec index;
+  index.name = "Run_ID";
+  index.columns.push_back({"Run_ID", true});
+  return index;
+}
 
 void create_tables(jet::Database& db) {
   using T = jet::ColumnType;
@@ -67,13 +76,13 @@ void create_tables(jet::Database& db) {
                           column("Standard_Price", T::kCurrency), column("Current_Cost", T::kCurrency),
                           text_column("Location"), column("List_Price", T::kCurrency), column("File_Type", T::kInteger),
                           text_column("Notes"), text_column("Product_Code"), column("Source_Record", T::kLong)},
-                         {primary_key({"Run_ID", "Record_No"})}};
+                         {run_index()}};
   jet::TableSpec changes{kChangesTable,
                          {column("Run_ID", T::kLong), column("Record_No", T::kLong), column("Change_No", T::kLong),
                           text_column("Product_Code"), text_column("Change_Kind", 16), text_column("Column_Name", 64),
                           column("Old_Value", T::kMemo), column("New_Value", T::kMemo), column("Qty_Delta", T::kDouble),
                           column("Units", T::kDouble)},
-                         {primary_key({"Run_ID", "Record_No", "Change_No"})}};
+                         {run_index()}};
   jet::Transaction tx(db);
   db.create_table(runs);
   db.create_table(records);
@@ -271,11 +280,13 @@ long Journal::unfinished_run(const std::string& kind, long undoes_run) {
 long Journal::next_record_no(long run) {
   jet::Table& records = engine().table(kRecordsTable);
   const jet::Value key[] = {long_value(run)};
-  const auto ids = records.seek("PrimaryKey", key);
-  if (ids.empty()) return 1;
+  long last = 0;
   jet::Row row;
-  records.read_row(ids.back(), row);
-  return long_of(row[kRecNo]) + 1;
+  for (const jet::RowId& id : records.seek("Run_ID", key)) {
+    records.read_row(id, row);
+    last = std::max(last, long_of(row[kRecNo]));
+  }
+  return last + 1;
 }
 
 void Journal::add_record(long run, const RecordInfo& record) {
@@ -334,18 +345,19 @@ std::vector<RecordInfo> Journal::records(long run) {
   std::map<long, std::size_t> by_no;
   jet::Table& records = db.table(kRecordsTable);
   jet::Row row;
-  for (const jet::RowId& id : records.seek("PrimaryKey", key)) {
+  for (const jet::RowId& id : records.seek("Run_ID", key)) {
     records.read_row(id, row);
     RecordInfo r;
     r.record_no = long_of(row[kRecNo]);
     for (int i = 0; i < 12; ++i) r.scanner[i] = row[kRecScanner + i];
     r.product_code = text_of(row[kRecProductCode]);
     r.source_record = long_of(row[kRecSource]);
-    by_no[r.record_no] = out.size();
     out.push_back(std::move(r));
   }
+  std::sort(out.begin(), out.end(), [](const RecordInfo& a, const RecordInfo& b) { return a.record_no < b.record_no; });
+  for (std::size_t i = 0; i < out.size(); ++i) by_no[out[i].record_no] = i;
   jet::Table& changes = db.table(kChangesTable);
-  for (const jet::RowId& id : changes.seek("PrimaryKey", key)) {
+  for (const jet::RowId& id : changes.seek("Run_ID", key)) {
     changes.read_row(id, row);
     const auto at = by_no.find(long_of(row[kChRecord]));
     if (at == by_no.end()) continue;
@@ -359,6 +371,10 @@ std::vector<RecordInfo> Journal::records(long run) {
     c.delta = double_of(row[kChDelta]);
     c.units = double_of(row[kChUnits]);
     out[at->second].changes.push_back(std::move(c));
+  }
+  for (RecordInfo& r : out) {
+    std::sort(r.changes.begin(), r.changes.end(),
+              [](const ChangeInfo& a, const ChangeInfo& b) { return a.change_no < b.change_no; });
   }
   return out;
 }
@@ -380,7 +396,7 @@ long Journal::remove_runs_older_than(int days) {
     const jet::Value key[] = {long_value(id)};
     for (const char* table : {kChangesTable, kRecordsTable}) {
       jet::Table& t = db.table(table);
-      for (const jet::RowId& row : t.seek("PrimaryKey", key)) t.remove(row);
+      for (const jet::RowId& row : t.seek("Run_ID", key)) t.remove(row);
     }
     runs.remove(at);
   }

@@ -23,8 +23,8 @@
 //     Undoes_Run    long  an undo: the posting run it takes back
 //     Undone_By     long  a posting run: the undo that takes it back
 //
-//   History_Records   one row per record a run posted (primary key Run_ID,
-//                     Record_No): the Scanner_Data row as it was before it
+//   History_Records   one row per record a run posted (Run_ID, Record_No;
+//                     indexed by Run_ID): the Scanner_Data row as it was before it
 //                     was posted (Scanner_Data_ID, Qty, Item_Number,
 //                     Item_Order, Description, Vendor_Code, Standard_Price,
 //                     Current_Cost, Location, List_Price, File_Type, Notes:
@@ -33,8 +33,9 @@
 //                     undo: the Record_No of the posting run it returned;
 //                     its Scanner_Data_ID is then that of the row put back).
 //
-//   History_Changes   one row per change to PRODUCT1 (primary key Run_ID,
-//                     Record_No, Change_No, in the order they were written)
+//   History_Changes   one row per change to PRODUCT1 (Run_ID, Record_No,
+//                     Change_No in the order they were written; indexed by
+//                     Run_ID)
 //     Product_Code  text  the product (as stored after the change)
 //     Change_Kind   text  "Quantity"  Inventory Qty added to or subtracted
 //                                     from ("Add to Inventory", "Subtract
