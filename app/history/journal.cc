@@ -459,7 +459,6 @@ void RunJournal::add_change(ChangeInfo change) {
   current_.changes.push_back(std::move(change));
 }
 
-namespace {
 double number_or_zero(const jet::Value& v) {
   if (const auto* d = std::get_if<double>(&v)) return *d;
   if (const auto* f = std::get_if<float>(&v)) return *f;
@@ -469,7 +468,6 @@ double number_or_zero(const jet::Value& v) {
   if (const auto* c = std::get_if<jet::Currency>(&v)) return static_cast<double>(c->ten_thousandths) / 10000.0;
   return 0;
 }
-}  // namespace
 
 void RunJournal::quantity(const std::string& code, const jet::Value& before, const jet::Value& after,
                           const char* kind, double units) {

@@ -117,6 +117,9 @@ std::string journal_path(const Session& session);
 // A journalled value: Null, or the text form of a stored value.
 using JournalValue = std::optional<std::string>;
 JournalValue journal_value(const jet::Value& value);
+// A stored number as a double; Null and anything that is not a number count
+// as 0 (an empty stock).
+double number_or_zero(const jet::Value& value);
 // Text for showing a journalled value ("(empty)" for Null).
 std::string shown(const JournalValue& value);
 

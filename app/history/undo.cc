@@ -26,16 +26,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double number_or_zero(const jet::Value& v) {
-  if (const auto* d = std::get_if<double>(&v)) return *d;
-  if (const auto* f = std::get_if<float>(&v)) return *f;
-  if (const auto* i = std::get_if<int32_t>(&v)) return *i;
-  if (const auto* s = std::get_if<int16_t>(&v)) return *s;
-  if (const auto* b = std::get_if<uint8_t>(&v)) return *b;
-  if (const auto* c = std::get_if<jet::Currency>(&v)) return static_cast<double>(c->ten_thousandths) / 10000.0;
-  return 0;
-}
-
 jet::Value value_of(const JournalValue& v) { return v ? jet::Value(*v) : jet::Value(); }
 
 std::string same_file_key(const std::string& path) {
