@@ -51,8 +51,8 @@ Frm_Posting_History::Frm_Posting_History(Session& session, QWidget* parent) : QD
   auto* layout = new QVBoxLayout(this);
   auto* runs_label = new QLabel("&Runs", this);
   layout->addWidget(runs_label);
-  runs_ = make_table(this, "runs", {"Run", "Kind", "Started", "Ended", "Records", "State", "Kinds",
-                                    "Computer", "User"});
+  runs_ = make_table(this, "runs", {"Run", "Kind", "Started", "Ended", "Records", "State", "Computer",
+                                    "User", "Kinds"});
   runs_label->setBuddy(runs_);
   auto* splitter = new QSplitter(Qt::Vertical, this);
   splitter->addWidget(runs_);
@@ -69,6 +69,8 @@ Frm_Posting_History::Frm_Posting_History(Session& session, QWidget* parent) : QD
                         {"Product Code", "Record", "Change", "Column", "Before", "After", "Difference"});
   tables->addWidget(records_);
   tables->addWidget(changes_);
+  tables->setStretchFactor(0, 2);
+  tables->setStretchFactor(1, 3);
   lower_layout->addWidget(tables, 1);
   splitter->addWidget(lower);
   splitter->setStretchFactor(1, 2);
@@ -116,7 +118,7 @@ void Frm_Posting_History::reload() {
     const auto& r = runs[i];
     set_row(runs_, i,
             {QString::number(r.id), q(r.kind), q(r.started), q(r.ended), QString::number(r.records),
-             q(history::run_state(r)), q(history::kinds_labels(r.kinds)), q(r.computer), q(r.user)});
+             q(history::run_state(r)), q(r.computer), q(r.user), q(history::kinds_labels(r.kinds))});
     if (r.id == keep) select = i;
   }
   runs_->resizeColumnsToContents();
