@@ -2,6 +2,7 @@
 // a products file the shop kept changing after the run.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -246,6 +247,20 @@ TEST_F(HistoryTest, RunsOlderThanTheSettingArePrunedAndTheFileCompacted) {
   const std::string check = run(std::string(JETSQL) + " --check '" + journal() + "' 2>&1");
   EXPECT_NE(check.find(": 0 problems"), std::string::npos) << check;
   EXPECT_THROW(undo(1), jet::Error);
+}
+
+TEST_F(HistoryTest, ADamagedHistoryStopsThePostingRatherThanPostWithoutIt) {
+  make_shop({product("A", 10)}, {scan(kAddToInventory, "A", 5)});
+  {
+    FILE* f = std::fopen(journal().c_str(), "wb");
+    std::fputs("not a database", f);
+    std::fclose(f);
+  }
+  post();
+  EXPECT_EQ(stock("A"), "10");
+  EXPECT_EQ(scanner_data().size(), 1u);
+  EXPECT_EQ(reported_routines(), (std::vector<std::string>{"Process_Post"}));
+  EXPECT_FALSE(session().last_posting_summary().completed);
 }
 
 }  // namespace
