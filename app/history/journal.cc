@@ -189,12 +189,20 @@ std::unique_ptr<Journal> Journal::open(Session& session) {
     }
     std::filesystem::rename(building, j->path_);
   }
-  j->db_ = session.workspace().open_database(j->path_);
+  // Posting goes on only with its history: a file that cannot serve stops
+  // the run, with what to do about it.
+  const std::string advice =
+      "; posting needs its history: repair the file or move it away (a new, empty history is then started)";
+  try {
+    j->db_ = session.workspace().open_database(j->path_);
+  } catch (const jet::Error& e) {
+    throw jet::Error(e.category(), "the posting history " + j->path_ + " cannot be opened: " + e.what() + advice);
+  }
   jet::Database& db = j->db_->engine();
   for (const char* table : {kRunsTable, kRecordsTable, kChangesTable}) {
     if (!db.has_table(table)) {
       throw jet::Error(jet::ErrorCategory::kCorruption,
-                       j->path_ + " is not a posting history: it has no table " + table);
+                       j->path_ + " is not a posting history: it has no table " + table + advice);
     }
   }
   return j;

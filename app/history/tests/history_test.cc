@@ -261,6 +261,7 @@ TEST_F(HistoryTest, ADamagedHistoryStopsThePostingRatherThanPostWithoutIt) {
   EXPECT_EQ(scanner_data().size(), 1u);
   EXPECT_EQ(reported_routines(), (std::vector<std::string>{"Process_Post"}));
   EXPECT_FALSE(session().last_posting_summary().completed);
+  EXPECT_NE(run("cat '" + dir_ + "/ErrorLog.txt'").find("move it away"), std::string::npos);
 }
 
 }  // namespace
