@@ -200,10 +200,25 @@ void Frm_Posting_History::show_run(long run) {
   changes_->resizeColumnsToContents();
 }
 
+void Frm_Posting_History::reject() {
+  if (!busy_) QDialog::reject();
+}
+
 void Frm_Posting_History::Cmd_Undo_Click() {
   const long run = selected_run();
-  if (run == 0) return;
+  if (run == 0 || busy_) return;
   cmd_Undo_->setEnabled(false);
+  busy_ = true;
+  cmd_Close_->setEnabled(false);
+  runs_->setEnabled(false);
+  struct Unlock {
+    Frm_Posting_History* w;
+    ~Unlock() {
+      w->busy_ = false;
+      w->cmd_Close_->setEnabled(true);
+      w->runs_->setEnabled(true);
+    }
+  } unlock{this};
   history::UndoOptions options;
   try {
     options.apply = false;

@@ -38,6 +38,10 @@ class Frm_Posting_History : public QDialog {
   QPushButton* undo_button() const { return cmd_Undo_; }
   QLabel* run_label() const { return lbl_Run_; }
 
+  // While an undo runs (the window gets events between its commits), the
+  // window cannot be closed.
+  void reject() override;
+
  private:
   void selection_changed();
   Session& session_;
@@ -47,6 +51,7 @@ class Frm_Posting_History : public QDialog {
   QLabel* lbl_Run_ = nullptr;
   QPushButton* cmd_Undo_ = nullptr;
   QPushButton* cmd_Close_ = nullptr;
+  bool busy_ = false;
 };
 
 }  // namespace tallimo::gui
