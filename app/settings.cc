@@ -48,6 +48,9 @@ void Load_Settings(Settings& settings, QSettings& store) {
   settings.Auto_Min = read_flag(store, "Auto_Min");
   settings.Auto_Print = read_flag(store, "Auto_Print");
   settings.Scanner = read(store, "Scanner", kScannerOrvexR50).toStdString();
+  bool ok = false;
+  const int days = read(store, "History_Keep_Days", "").trimmed().toInt(&ok);
+  settings.History_Keep_Days = ok ? days : kDefaultHistoryKeepDays;
 }
 
 void Save_Settings(const Settings& settings, QSettings& store) {
@@ -57,6 +60,13 @@ void Save_Settings(const Settings& settings, QSettings& store) {
   store.setValue(key("Auto_Min"), QString::fromLatin1(settings.Auto_Min ? "1" : "0"));
   store.setValue(key("Auto_Print"), QString::fromLatin1(settings.Auto_Print ? "1" : "0"));
   store.setValue(key("Scanner"), QString::fromStdString(settings.Scanner));
+  // Our own key is written only when it differs from its default, so the
+  // group holds the six documented keys unless the user chose otherwise.
+  if (settings.History_Keep_Days == kDefaultHistoryKeepDays) {
+    store.remove(key("History_Keep_Days"));
+  } else {
+    store.setValue(key("History_Keep_Days"), QString::number(settings.History_Keep_Days));
+  }
   store.sync();
 }
 

@@ -23,6 +23,8 @@ inline constexpr const char* kDefaultOrvexLocation = "C:\\Ledgra40\\posdata\\pro
 inline constexpr int kBaudRateOptions = 3;
 inline constexpr int kComPortOptions = 8;
 
+inline constexpr int kDefaultHistoryKeepDays = 365;
+
 struct Settings {
   int16_t Baud_Rate = 0;  // 0 = 115200, 1 = 38400, 2 = 19200
   int16_t Com_Port = 0;   // 0 = "COM 1" .. 7 = "COM 8"
@@ -30,9 +32,13 @@ struct Settings {
   bool Auto_Min = false;
   bool Auto_Print = false;
   std::string Scanner = kScannerOrvexR50;
+  // Our own key: posting-history runs older than this many days are pruned
+  // (app/history/journal.h); 0 or less keeps every run.
+  int History_Keep_Days = kDefaultHistoryKeepDays;
 };
 
-// Reads the six keys in order, each with its default, reading sensibly what
+// Reads the six keys in order (then our own "History_Keep_Days", a whole
+// number of days; anything else reads as the default), each with its default, reading sensibly what
 // an older or hand-edited store may hold; start-up never fails on it. An
 // index may be any number ("1.0" reads 1) and is clamped to its options
 // (Baud_Rate "7" reads 2, Com_Port "-1" reads 0); one that is not a number
@@ -42,7 +48,7 @@ void Load_Settings(Settings& settings, QSettings& store);
 // Reads the session's settings from the per-user store (application "Tallimo").
 void Load_Settings(Session& session);
 
-// Writes the six keys in the same order: indexes as decimal digits, flags as
+// Writes the six keys in the same order (then "History_Keep_Days", only when it is not the default): indexes as decimal digits, flags as
 // "1" or "0", texts as they are.
 void Save_Settings(const Settings& settings, QSettings& store);
 void Save_Settings(Session& session);

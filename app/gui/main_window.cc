@@ -3,6 +3,8 @@
 // and its filters in scan_grid_controls.cc.
 #include "main_window.h"
 
+#include "app/gui/history_window.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -255,6 +257,8 @@ void Frm_Main::build_menus() {
   Mnu_Comparison_ = named(Reports_->addAction("&Comparison"), "Mnu_Comparison");
   Mnu_Comparison_->setEnabled(false);
   connect(Mnu_Comparison_, &QAction::triggered, this, &Frm_Main::Mnu_Comparison_Click);
+  Mnu_Posting_History_ = named(Reports_->addAction("Posting &History"), "Mnu_Posting_History");
+  connect(Mnu_Posting_History_, &QAction::triggered, this, &Frm_Main::Mnu_Posting_History_Click);
 
   Mnu_Synchronize_ = named(menuBar()->addAction("&Synchronize"), "Mnu_Synchronize");
   forward(Mnu_Synchronize_);
@@ -282,6 +286,11 @@ void Frm_Main::build_menus() {
   connect(About_, &QAction::triggered, this, &Frm_Main::About_Click);
   UsersManual_ = named(Help_->addAction("Users Manual"), "UsersManual");
   connect(UsersManual_, &QAction::triggered, this, &Frm_Main::UsersManual_Click);
+}
+
+void Frm_Main::Mnu_Posting_History_Click() {
+  Frm_Posting_History history(session_, this);
+  history.exec();
 }
 
 void Frm_Main::build_tray() {

@@ -104,6 +104,9 @@ class Frm_Main : public QMainWindow, public UserInterface {
   void Hide_Click();
   void mPopRestore_Click();
   void About_Click();
+  // Reports > "Posting &History": the posting runs, their records and changes,
+  // and the undo of a run.
+  void Mnu_Posting_History_Click();
   void UsersManual_Click();
   // Where the manual is: the application folder's "Tallimo Manual", else the
   // one beside the program or in the installed documentation.
@@ -179,6 +182,7 @@ class Frm_Main : public QMainWindow, public UserInterface {
   QMenu* File_ = nullptr;
   QMenu* Reports_ = nullptr;
   QAction* Mnu_Comparison_ = nullptr;
+  QAction* Mnu_Posting_History_ = nullptr;
   QAction* Mnu_Synchronize_ = nullptr;
   QMenu* Mnu_Advanced_ = nullptr;
   QAction* Mnu_Read_Scanner_ = nullptr;

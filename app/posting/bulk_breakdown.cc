@@ -22,6 +22,7 @@
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/value_conversions.h"
+#include "app/history/journal.h"
 #include "app/null_conversions.h"
 #include "app/posting/posting.h"
 #include "app/posting/posting_internal.h"
@@ -35,6 +36,10 @@ namespace {
 struct StockWrite {
   std::string code;  // as stored
   double stock;
+  // A bulk product whose packages are broken open, and the units they give
+  // the product below (for the posting history).
+  bool package = false;
+  double units = 0;
 };
 using Plan = std::vector<StockWrite>;
 
@@ -103,14 +108,14 @@ double Break_Down_Bulk_Level(Session& session, const std::string& code, double m
   if (stock <= 0) {
     // Still no whole package to give: nothing for `code`, but the packages
     // broken above were turned into units of `upper`, which it keeps.
-    if (produced > 0) plan.push_back({upper, stock});
+    if (produced > 0) plan.push_back({upper, stock, true, 0});
     return 0;
   }
   if (needed >= 0 && stock - needed > 0) {
-    plan.push_back({upper, stock - needed});
+    plan.push_back({upper, stock - needed, true, needed * per_package});
     return needed * per_package;
   }
-  plan.push_back({upper, 0});
+  plan.push_back({upper, 0, true, stock * per_package});
   return stock * per_package;
 }
 
@@ -119,10 +124,16 @@ void write_stock(Session& session, const StockWrite& w) {
   if (product->eof()) {
     throw jet::Error(jet::ErrorCategory::kNotFound, "bulk breakdown: product \"" + w.code + "\" vanished");
   }
+  history::RunJournal* journal = run_journal(session);
+  const jet::Value before = journal != nullptr ? product->field("Inventory Qty") : jet::Value();
   product->edit();
   product->set_field("Inventory Qty", jet::Value(w.stock));
   product->update();
   note_write(session);
+  if (journal != nullptr) {
+    journal->quantity(w.code, before, product->field("Inventory Qty"),
+                      w.package ? history::kChangePackage : history::kChangeQuantity, w.units);
+  }
   product->close();
 }
 
@@ -197,10 +208,10 @@ void Break_Down_Bulk(Session& session, const std::string& code, double& shortfal
         if (produced > 0) stock += produced;
       }
       if (needed >= 0 && stock - needed > 0) {
-        plan.push_back({bulk_code, stock - needed});
+        plan.push_back({bulk_code, stock - needed, true, needed * per_package});
         plan.push_back({item_code, needed * per_package - s});
       } else {
-        plan.push_back({bulk_code, 0});
+        plan.push_back({bulk_code, 0, true, stock * per_package});
         plan.push_back({item_code, stock * per_package - s});
       }
     }

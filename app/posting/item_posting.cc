@@ -6,6 +6,7 @@
 
 #include "app/data/products_database.h"
 #include "app/error_log.h"
+#include "app/history/journal.h"
 #include "jet/dao.h"
 #include "jet/error.h"
 #include "jet/value_conversions.h"
@@ -64,6 +65,11 @@ void note_write(Session& session) {
   if (PostingRun* run = session.active_run()) run->note_write();
 }
 
+history::RunJournal* run_journal(Session& session) {
+  PostingRun* run = session.active_run();
+  return run != nullptr ? run->journal() : nullptr;
+}
+
 void report_error(Session& session, const std::string& text, const std::string& routine) {
   ++session.last_posting_summary().errors;
   // The error box may run the window's event loop: never inside a group.
@@ -107,11 +113,18 @@ bool Test_To_See_If_Unique(Session& session, const std::string& code) {
 
 namespace {
 
-void write_stock(Session& session, jet::dao::Recordset& product, jet::Currency amount) {
+// `change_kind`: how the posting history records (and an undo takes back)
+// the new stock: history::kChangeQuantity or history::kChangeReplace.
+void write_stock(Session& session, jet::dao::Recordset& product, jet::Currency amount, const char* change_kind) {
+  history::RunJournal* journal = run_journal(session);
+  const jet::Value before = journal != nullptr ? product.field("Inventory Qty") : jet::Value();
   product.edit();
   product.set_field("Inventory Qty", jet::Value(jet::currency_to_double(amount)));
   product.update();
   note_write(session);
+  if (journal != nullptr) {
+    journal->quantity(raw_text(product.field("Product Code")), before, product.field("Inventory Qty"), change_kind);
+  }
 }
 
 // The fields "Add New Item" and "Edit Products" write, in their order.
@@ -146,6 +159,10 @@ void insert_product(Session& session, jet::dao::Recordset& product, jet::dao::Re
   write_product_fields(product, scanned, add_new_item);
   product.update();
   note_write(session);
+  if (history::RunJournal* journal = run_journal(session)) {
+    product.move_to_last_modified();
+    journal->new_item(raw_text(product.field("Product Code")), history::snapshot(product));
+  }
 }
 
 // "Subtract Inventory" on a product found: a plain subtraction while the
@@ -153,7 +170,7 @@ void insert_product(Session& session, jet::dao::Recordset& product, jet::dao::Re
 void subtract_stock(Session& session, std::unique_ptr<jet::dao::Recordset>& product, jet::Currency qty) {
   const jet::Currency left = jet::currency_sub(Null_To_Currency(product->field("Inventory Qty")), qty);
   if (left.ten_thousandths >= 0) {
-    write_stock(session, *product, left);
+    write_stock(session, *product, left, history::kChangeQuantity);
     return;
   }
   const std::string code = raw_text(product->field("Product Code"));
@@ -183,10 +200,13 @@ void edit_product(Session& session, jet::dao::Recordset& product, jet::dao::Reco
     insert_product(session, product, scanned, /*add_new_item=*/false);
     return;
   }
+  history::RunJournal* journal = run_journal(session);
+  const auto before = journal != nullptr ? history::snapshot(product) : decltype(history::snapshot(product)){};
   product.edit();
   write_product_fields(product, scanned, /*add_new_item=*/false);
   product.update();
   note_write(session);
+  if (journal != nullptr) journal->fields(raw_text(product.field("Product Code")), before, history::snapshot(product));
 }
 
 // Applies the rule of `kind` to the scanner record `scanned`; gives whether
@@ -204,7 +224,10 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
   bool posted = found;
   switch (kind) {
     case kAddToInventory:
-      if (found) write_stock(session, *product, jet::currency_add(Null_To_Currency(product->field("Inventory Qty")), qty));
+      if (found) {
+        write_stock(session, *product, jet::currency_add(Null_To_Currency(product->field("Inventory Qty")), qty),
+                    history::kChangeQuantity);
+      }
       break;
     case kSubtractInventory:
       if (found) subtract_stock(session, product, qty);
@@ -214,7 +237,7 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
                      : Post_Compare_Records_No_Product(session, scanner, scanned);
       break;
     case kReplaceInventory:
-      if (found) write_stock(session, *product, qty);
+      if (found) write_stock(session, *product, qty, history::kChangeReplace);
       break;
     case kAddNewItem:
       posted = add_new_item(session, *product, scanned, item);
@@ -238,12 +261,17 @@ bool apply_rule(Session& session, int16_t kind, jet::dao::Database& scanner, jet
 // kind - those records stay for the next run.
 bool post_record(Session& session, PostingRun& run, int16_t kind, jet::dao::Database& scanner,
                  jet::dao::Recordset& rs) {
+  history::RunJournal* journal = run.journal();
   try {
-    if (apply_rule(session, kind, scanner, rs)) {
+    if (journal != nullptr) journal->begin_record(rs);
+    const bool posted = apply_rule(session, kind, scanner, rs);
+    if (posted) {
       rs.delete_current();
       run.note_write();
     }
+    if (journal != nullptr) journal->end_record(posted);
   } catch (const std::exception& e) {
+    if (journal != nullptr) journal->end_record(false);
     report_error(session, e.what(), "Process_Post_Individual_Item");
     if (run.record_wrote()) {
       run.rollback();

@@ -34,6 +34,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/posting/posting_options.h"
@@ -107,6 +108,11 @@ double Nearest_Multiple(const jet::Value& value, double step, bool up);
 // The statement that looks a product up by code: the code is a double-quoted
 // literal with any double quote in it doubled, so every code matches exactly.
 std::string product_lookup_sql(const std::string& code);
+namespace posting {
+// That lookup opened on the session's products database; throws jet::Error when
+// the database is not open.
+std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::string& code);
+}  // namespace posting
 // `text` as a double-quoted Jet SQL literal.
 std::string quoted_literal(const std::string& text);
 

@@ -13,7 +13,10 @@ class Recordset;
 
 namespace tallimo {
 class Session;
+namespace history {
+class RunJournal;
 }
+}  // namespace tallimo
 
 namespace tallimo::posting {
 
@@ -21,9 +24,6 @@ inline constexpr const char* kCrLf = "\r\n";
 
 // The session's open products database; throws jet::Error when it is not open.
 jet::dao::Database& products(Session& session);
-
-// Opens the product lookup for `code` on the products database.
-std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::string& code);
 
 // The text of a field as stored, for statements: Null gives "", numbers their
 // shortest form. Not trimmed.
@@ -36,6 +36,10 @@ std::size_t char_count(const std::string& text);
 
 // Tells the run in progress that a change was written for the current record.
 void note_write(Session& session);
+
+// The posting history of the run in progress, or null (no run, or a run
+// without one): the rules tell it what each record changed.
+history::RunJournal* run_journal(Session& session);
 
 // Counts a failure of the run in progress and reports it through Error_Routine.
 void report_error(Session& session, const std::string& text, const std::string& routine);

@@ -15,6 +15,9 @@ struct PostingOptions {
   // makes durable progress - and the window, which gets events only between
   // groups, stays responsive.
   double seconds_per_commit = 0.1;
+  // Every run writes the posting history (app/history/journal.h) unless
+  // this is cleared; the history benchmark measures a run without it.
+  bool keep_history = true;
 };
 
 // Figures of the latest posting run, for the command line and benchmarks.
@@ -27,6 +30,7 @@ struct PostingSummary {
   bool products_opened = false;
   bool resumed = false;        // an interrupted run's Compare rows were kept
   double seconds = 0;          // wall time of the run
+  long history_run = 0;        // the run's Run_ID in the posting history
 };
 
 }  // namespace tallimo

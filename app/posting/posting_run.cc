@@ -1,6 +1,7 @@
 #include "app/posting/posting_run.h"
 
 #include "app/error_log.h"
+#include "app/history/journal.h"
 #include "app/session.h"
 #include "jet/dao.h"
 #include "jet/database.h"
@@ -31,7 +32,11 @@ PostingRun::~PostingRun() {
 void PostingRun::begin() {
   if (pending()) return;
   tx_.reset();
-  tx_.emplace(std::initializer_list<jet::Database*>{&scanner_.engine(), &products_.engine()});
+  if (journal_file_ != nullptr) {
+    tx_.emplace(std::initializer_list<jet::Database*>{&scanner_.engine(), &products_.engine(), &journal_file_->engine()});
+  } else {
+    tx_.emplace(std::initializer_list<jet::Database*>{&scanner_.engine(), &products_.engine()});
+  }
   records_in_group_ = 0;
   group_started_ = std::chrono::steady_clock::now();
 }
@@ -63,11 +68,13 @@ void PostingRun::commit() {
     }
     tx_.reset();
     committed_records_ += records;
+    if (journal_ != nullptr) journal_->group_committed();
   }
   report_deferred();
 }
 
 void PostingRun::drop() noexcept {
+  if (tx_ && tx_->active() && journal_ != nullptr) journal_->group_rolled_back();
   if (tx_) tx_->rollback();
   tx_.reset();
   records_in_group_ = 0;

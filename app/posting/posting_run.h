@@ -27,6 +27,9 @@ class Database;
 namespace tallimo {
 
 class Session;
+namespace history {
+class RunJournal;
+}
 
 class PostingRun {
  public:
@@ -62,6 +65,15 @@ class PostingRun {
   // Records committed so far.
   long committed_records() const { return committed_records_; }
 
+  // The posting history of this run (app/history/journal.h), or null: its
+  // file joins every group's transaction, so the journal rows of a group
+  // commit with the group's changes. Set before the first record.
+  void set_journal(history::RunJournal* journal, jet::dao::Database* journal_file) {
+    journal_ = journal;
+    journal_file_ = journal_file;
+  }
+  history::RunJournal* journal() const { return journal_; }
+
  private:
   void begin();
   void drop() noexcept;
@@ -78,6 +90,8 @@ class PostingRun {
   bool wrote_in_record_ = false;
   std::vector<std::pair<std::string, std::string>> deferred_;
   PostingRun* outer_ = nullptr;
+  history::RunJournal* journal_ = nullptr;
+  jet::dao::Database* journal_file_ = nullptr;
 };
 
 }  // namespace tallimo

@@ -1,9 +1,12 @@
 // The posting run and the kind check boxes.
 #include <chrono>
 #include <ctime>
+#include <optional>
 
 #include "app/data/products_database.h"
 #include "app/data/scanner_database.h"
+#include "app/error_log.h"
+#include "app/history/journal.h"
 #include "jet/dao.h"
 #include "jet/database.h"
 #include "app/posting/posting.h"
@@ -48,10 +51,25 @@ std::string now_text() {
   return buf;
 }
 
+// The kinds ticked, as File_Type codes in posting order ("4,5,0,1,3,2").
+std::string ticked_kinds(UserInterface& ui) {
+  std::string kinds;
+  for (int16_t kind : kPostingOrder) {
+    if (!kind_selected(ui, kind)) continue;
+    if (!kinds.empty()) kinds += ",";
+    kinds += std::to_string(kind);
+  }
+  return kinds;
+}
+
 // Opens the run: empties Compare (unless an interrupted run left its mark)
-// and sets the mark, committed on their own before any record is posted.
-void begin_run(jet::dao::Database& scanner, PostingRun& run, PostingSummary& summary) {
+// and sets the mark, committed on their own before any record is posted,
+// together with the run's row in the posting history (an interrupted run's
+// row is continued).
+void begin_run(Session& session, jet::dao::Database& scanner, PostingRun& run, PostingSummary& summary,
+               history::Journal* journal, std::optional<history::RunJournal>& run_journal) {
   ensure_run_mark_table(scanner);
+  if (journal != nullptr) run.set_journal(nullptr, &journal->file());
   run.start_record();
   auto mark = scanner.open_recordset(kRunMarkTable);
   summary.resumed = !mark->eof();
@@ -62,13 +80,26 @@ void begin_run(jet::dao::Database& scanner, PostingRun& run, PostingSummary& sum
     mark->update();
   }
   mark->close();
+  if (journal != nullptr) {
+    long id = summary.resumed ? journal->unfinished_run(history::kRunPost) : 0;
+    if (id == 0) {
+      id = journal->add_run(history::kRunPost, ticked_kinds(session.ui()), session.settings().Orvex_Location);
+    }
+    run_journal.emplace(*journal, id, journal->next_record_no(id));
+    run.set_journal(&*run_journal, &journal->file());
+  }
   run.commit();
 }
 
-// Closes the run: removes the mark with the run's last records.
-void end_run(jet::dao::Database& scanner, PostingRun& run) {
+// Closes the run: removes the mark with the run's last records, and ends the
+// run's row in the posting history.
+void end_run(Session& session, jet::dao::Database& scanner, PostingRun& run, history::Journal* journal,
+             std::optional<history::RunJournal>& run_journal) {
   run.start_record();
   scanner.execute(std::string("Delete * from [") + kRunMarkTable + "]");
+  if (journal != nullptr) {
+    journal->finish_run(run_journal->run(), run_journal->records_total(), ticked_kinds(session.ui()));
+  }
   run.commit();
 }
 
@@ -76,14 +107,34 @@ void end_run(jet::dao::Database& scanner, PostingRun& run) {
 // opening and closing commits.
 void post_all_kinds(Session& session, jet::dao::Database& scanner, PostingSummary& summary) {
   const PostingOptions& options = session.posting_options();
-  PostingRun run(session, scanner, *session.products_database(), options.records_per_commit,
-                 options.seconds_per_commit);
-  begin_run(scanner, run, summary);
-  for (int16_t kind : kPostingOrder) {
-    if (!session.abort_requested()) Process_Post_Individual_Item(session, kind, scanner);
+  // The posting history joins every commit of the run.
+  std::unique_ptr<history::Journal> journal;
+  if (options.keep_history) journal = history::Journal::open(session);
+  std::optional<history::RunJournal> run_journal;
+  {
+    PostingRun run(session, scanner, *session.products_database(), options.records_per_commit,
+                   options.seconds_per_commit);
+    begin_run(session, scanner, run, summary, journal.get(), run_journal);
+    for (int16_t kind : kPostingOrder) {
+      if (!session.abort_requested()) Process_Post_Individual_Item(session, kind, scanner);
+    }
+    run.commit();
+    end_run(session, scanner, run, journal.get(), run_journal);
   }
-  run.commit();
-  end_run(scanner, run);
+  if (journal) {
+    summary.history_run = run_journal->run();
+    journal->close();
+  }
+}
+
+// Runs older than the setting leave the posting history after a run; a
+// failure there is reported but takes nothing from the run.
+void prune_history(Session& session) {
+  try {
+    history::prune_journal(session);
+  } catch (const std::exception& e) {
+    Error_Routine(session, std::string("pruning the posting history: ") + e.what(), "Process_Post");
+  }
 }
 
 // Tells the user when records remain in Scanner_Data (pointing to the
@@ -140,6 +191,7 @@ void Process_Post(Session& session) {
     summary.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return;
   }
+  if (opened) prune_history(session);
   Update_Comparision_Menu(session);
   if (session.settings().Auto_Print && ui.comparison_menu_enabled()) ui.Mnu_Comparison_Click();
   ui.Display_Status_Message(kProcessingComplete);

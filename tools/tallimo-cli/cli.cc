@@ -89,6 +89,13 @@ bool parse_long(const std::string& text, long& out) {
   return !text.empty() && end != text.c_str() && *end == '\0';
 }
 
+bool takes_value(const std::string& arg) {
+  for (const char* name : {"--home", "--products", "--kinds", "--corvia", "--com", "--baud", "--records-per-commit"}) {
+    if (arg == name) return true;
+  }
+  return false;
+}
+
 bool parse_options(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
                    CommonOptions& out) {
   auto allows = [&](const std::string& name) { return std::find(allowed.begin(), allowed.end(), name) != allowed.end(); };

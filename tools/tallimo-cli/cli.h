@@ -88,6 +88,8 @@ struct Program {
 int start_program(const std::vector<std::string>& args, const std::vector<std::string>& allowed, Program& program);
 
 bool parse_long(const std::string& text, long& out);
+// Whether option `arg` ("--home") is followed by a value.
+bool takes_value(const std::string& arg);
 
 // The start of an infrared run: start_program with the options of read, upload and
 // sync, then the scanner database opened. Returns an exit code, or -1 to go on.
@@ -111,5 +113,7 @@ int run_report(const std::vector<std::string>& args);
 int run_demo(const std::vector<std::string>& args);
 int run_generate(const std::vector<std::string>& args);
 int run_serve(const std::vector<std::string>& args);
+int run_history(const std::vector<std::string>& args);
+int run_undo(const std::vector<std::string>& args);
 
 }  // namespace tallimo::cli

@@ -35,6 +35,8 @@ const Subcommand kSubcommands[] = {
     {"report", tallimo::cli::run_report,
      "report --which comparison|not-in-inventory|not-scanned [--pdf FILE] [--csv FILE] [--home DIR] "
      "[--products FILE] [--quiet]"},
+    {"history", tallimo::cli::run_history, "history [RUN] [--home DIR]"},
+    {"undo", tallimo::cli::run_undo, "undo RUN [--home DIR] [--products FILE] [--records-per-commit N] [--yes] [--quiet]"},
     {"demo", tallimo::cli::run_demo, "demo DIR"},
     {"generate", tallimo::cli::run_generate, "generate DIR PRODUCTS SCANS [SEED]"},
     {"serve", tallimo::cli::run_serve, "serve [--home DIR] [--products FILE] [--listen ADDRESS|loopback] [--port N] [--quiet]"},

@@ -1,5 +1,6 @@
 // Screenshots of the windows on a real X server (Xvfb): both screens of the
-// main window, the record editor, Preferences and the About box. Each is
+// main window, the record editor, Preferences, the About box and the
+// Posting History window. Each is
 // saved as a PNG (they illustrate the manual) and checked: the size the
 // window has on screen, and a picture that is not blank.
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <memory>
 
 #include "app/gui/about_dialog.h"
+#include "app/gui/history_window.h"
 #include "app/gui/main_window.h"
 #include "app/gui/preferences_dialog.h"
 #include "app/gui/record_editor.h"
@@ -153,6 +155,21 @@ class ScreenshotTest : public QObject {
                  });
     check_not_blank(image, "about");
     QVERIFY(image.width() > 200 && image.height() > 100);
+  }
+
+  // Last: it posts the shop's records.
+  void posting_history() {
+    with_dialogs([&] { window_->run_process_post(); });
+    QImage image;
+    with_dialogs([&] { window_->Mnu_Posting_History_Click(); },
+                 [&](QDialog* d) {
+                   if (qobject_cast<Frm_Posting_History*>(d) == nullptr) return close_dialog(d);
+                   QVERIFY(QTest::qWaitForWindowExposed(d));
+                   image = shoot(d, "history");
+                   d->accept();
+                 });
+    check_not_blank(image, "history");
+    QVERIFY(image.width() > 600 && image.height() > 400);
   }
 };
 

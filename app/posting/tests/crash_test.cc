@@ -1,7 +1,7 @@
 // Exactly once across crashes: a posting run of 5,000 mixed records against
 // 20,000 products, killed with SIGKILL at 50 random moments and started again
 // each time, ends with the PRODUCT1, Compare and Scanner_Data of a run that
-// was never interrupted.
+// was never interrupted, and with the same posting history.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -142,7 +142,18 @@ TEST_F(PostingCrashTest, KilledRunsRestartedPostEveryRecordExactlyOnce) {
   EXPECT_EQ(sorted_rows(crashed + "/POS_Scanner.MDB", "Scanner_Data"),
             sorted_rows(reference + "/POS_Scanner.MDB", "Scanner_Data"));
   EXPECT_FALSE(sorted_rows(reference + "/POS_Scanner.MDB", "Compare").empty());
-  for (const std::string& file : {crashed + "/products.mdb", crashed + "/POS_Scanner.MDB"}) {
+  // The posting history agrees: one run, continued by every restart, holding
+  // each posted record and each change once, as the uninterrupted run's does.
+  const auto runs = mdb_export(crashed + "/PostingHistory.mdb", "History_Runs");
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].at("Records"), mdb_export(reference + "/PostingHistory.mdb", "History_Runs")[0].at("Records"));
+  EXPECT_FALSE(runs[0].at("Ended").empty());
+  for (const char* table : {"History_Records", "History_Changes"}) {
+    EXPECT_EQ(sorted_rows(crashed + "/PostingHistory.mdb", table), sorted_rows(reference + "/PostingHistory.mdb", table))
+        << table;
+  }
+  for (const std::string& file :
+       {crashed + "/products.mdb", crashed + "/POS_Scanner.MDB", crashed + "/PostingHistory.mdb"}) {
     const std::string check = run(std::string(JETSQL) + " --check '" + file + "' --password qzmvrp 2>&1");
     EXPECT_NE(check.find(": 0 problems"), std::string::npos) << check;
   }
