@@ -55,7 +55,8 @@ void CommandLineUi::Display_Status_Message(const std::string& text) {
 
 MessageAnswer CommandLineUi::message_box(const std::string& text, MessageButtons buttons, MessageIcon icon,
                                          const std::string& title) {
-  if (buttons == MessageButtons::kOk) ++reports_shown_;
+  // Posting's notice of records left over is no failure (exit code 3 tells it).
+  if (buttons == MessageButtons::kOk && text.rfind(kNotAllProcessed, 0) != 0) ++reports_shown_;
   if (buttons != MessageButtons::kOkCancel) return ConsoleUserInterface::message_box(text, buttons, icon, title);
   std::string shown = text;
   for (std::size_t p; (p = shown.find("\r\n")) != std::string::npos;) shown.replace(p, 2, "\n  ");

@@ -45,8 +45,9 @@ class CommandLineUi : public ConsoleUserInterface {
   void show_preferences() override;
   // The settings whose products path show_preferences names.
   void set_settings(const Settings* settings) { settings_ = settings; }
-  // Message boxes with an OK button only shown so far: in the handheld transfers
-  // each reports a failure (Error_Routine, a failed copy or conversion).
+  // Message boxes with an OK button only shown so far, posting's notice of records
+  // left over aside: in the handheld transfers each reports a failure
+  // (Error_Routine, a failed copy or conversion).
   int reports_shown() const { return reports_shown_; }
 
  private:

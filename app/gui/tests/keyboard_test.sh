@@ -17,7 +17,10 @@ before=$(rows)
 
 "$build/app/gui/tallimo" --home "$shop" --products "$shop/products.mdb" &
 pid=$!
-win=$(xdotool search --sync --onlyvisible --name '^Tallimo$' | head -1)
+# A window that never appears (the program failed to start) fails the test
+# within a minute instead of waiting for ever.
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tallimo$' | head -1 || true)
+[ -n "$win" ] || { echo "FAIL: the Tallimo window did not appear" >&2; exit 1; }
 height() { xdotool getwindowgeometry "$win" | sed -n 's/.*Geometry: [0-9]*x\([0-9]*\).*/\1/p'; }
 key() {
   xdotool windowfocus --sync "$win" 2>/dev/null || true

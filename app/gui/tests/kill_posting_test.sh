@@ -23,7 +23,10 @@ rows() { "$jetsql" "$1/POS_Scanner.MDB" --export Scanner_Data | tail -n +2 | wc 
 before=$(rows "$work/killed")
 "$build/app/gui/tallimo" --home "$work/killed" --products "$work/killed/products.mdb" 2>/dev/null &
 pid=$!
-win=$(xdotool search --sync --onlyvisible --name '^Tallimo$' | head -1)
+# A window that never appears (the program failed to start) fails the test
+# within a minute instead of waiting for ever.
+win=$(timeout 60 xdotool search --sync --onlyvisible --name '^Tallimo$' | head -1 || true)
+[ -n "$win" ] || { echo "FAIL: the Tallimo window did not appear" >&2; exit 1; }
 sleep 1
 xdotool windowfocus --sync "$win" 2>/dev/null || true
 xdotool key --clearmodifiers alt+a

@@ -289,7 +289,11 @@ class ScanGridTest : public QObject {
                    auto* editor = qobject_cast<Frm_Editor*>(d);
                    editor->activateWindow();
                    editor->field_box(1)->setFocus(Qt::TabFocusReason);
-                   QTest::qWait(20);
+                   // The editor's selection (caret at the start) follows the focus on
+                   // the event loop, after the line edit's own (caret at the end):
+                   // wait for it, a loaded machine or a sanitizer build takes longer.
+                   QLineEdit* box = editor->field_box(1);
+                   (void)QTest::qWaitFor([box] { return box->hasSelectedText() && box->cursorPosition() == 0; }, 2000);
                    selected = editor->field_box(1)->selectedText();
                    caret = editor->field_box(1)->cursorPosition();
                    editor->cancel_button()->click();

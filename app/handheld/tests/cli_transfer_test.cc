@@ -85,6 +85,16 @@ TEST_F(CliTransferTest, WindowsMobileReadFetchesWithoutPostingThenSyncPostsAndSe
   EXPECT_EQ(codes, (std::vector<std::string>{"A1", "B2", "C3", "N9"}));
 }
 
+TEST_F(CliTransferTest, ASyncThatLeavesRecordsForTheGridEndsWithThree) {
+  store_settings(kScannerWindowsMobile);
+  put_device_table("EQTL70100_ADDTO.PDB", "ADDTO", {{"A1", 2}, {"NO-SUCH-ITEM", 1}});
+  std::string output;
+  EXPECT_EQ(run_cli("sync", &output), 3) << output;
+  EXPECT_EQ(stock("A1"), "12");
+  ASSERT_EQ(scanner_data().size(), 1u);
+  EXPECT_EQ(scanner_data()[0].at("Item_Number"), "NO-SUCH-ITEM");
+}
+
 TEST_F(CliTransferTest, AWindowsMobileDeviceThatIsNotThereIsAFailure) {
   store_settings(kScannerWindowsMobile);
   QSettings store(QStringLiteral("Tallimo"), QStringLiteral("Tallimo"));
