@@ -754,6 +754,13 @@ class Parser {
 
   ExprPtr expr() {
     DepthGuard guard(*this);
+    // A lone literal before ',' or ')' (a VALUES list): no operator of any
+    // level follows it, so it is the whole expression.
+    const TokenKind k = at().kind;
+    if (k == TokenKind::kNumber || k == TokenKind::kText || k == TokenKind::kDate) {
+      const Token& n = next_token();
+      if (n.kind == TokenKind::kSymbol && (n.text == "," || n.text == ")")) return primary();
+    }
     ExprPtr left = and_expr();
     while (peek_word("OR")) {
       std::size_t pos = at().pos;
