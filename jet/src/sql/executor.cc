@@ -280,6 +280,15 @@ struct Executor::Impl {
   const std::vector<AggState>* current_aggs = nullptr;
   // BEGIN TRANSACTION ... COMMIT/ROLLBACK.
   std::unique_ptr<Transaction> user_tx;
+  // The column list of the last INSERT and the columns it named, kept for
+  // the next one into the same table (a run of INSERTs names the same
+  // columns every time).
+  struct InsertColumns {
+    const Table* table = nullptr;
+    std::vector<ColumnDef> table_columns;  // as they were: a changed table misses
+    std::vector<std::string> names;
+    std::vector<int> map;
+  } last_insert;
 
   Impl(Database& d, std::shared_ptr<OpenFiles> f) : db(d), files(std::move(f)) {
     if (!files) files = std::make_shared<OpenFiles>();
@@ -969,6 +978,8 @@ struct Executor::Impl {
     std::vector<int> map;
     if (s.columns.empty()) {
       for (std::size_t i = 0; i < cols.size(); ++i) map.push_back(static_cast<int>(i));
+    } else if (last_insert.table == &target && last_insert.names == s.columns && same_columns(last_insert.table_columns, cols)) {
+      map = last_insert.map;
     } else {
       for (const std::string& name : s.columns) {
         int c = target.def().find_column(name);
@@ -979,6 +990,7 @@ struct Executor::Impl {
                       "column '" + name + "' is named twice in INSERT INTO '" + target.name() + "'");
         map.push_back(c);
       }
+      last_insert = InsertColumns{&target, cols, s.columns, map};
     }
     std::vector<Row> new_rows;
     auto build = [&](const std::vector<Value>& values) {
@@ -1012,6 +1024,14 @@ struct Executor::Impl {
     for (const Row& r : new_rows) writes::insert_row(target, r);
     unit.commit();
     return new_rows.size();
+  }
+
+  static bool same_columns(const std::vector<ColumnDef>& a, const std::vector<ColumnDef>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].name != b[i].name || a[i].number != b[i].number) return false;
+    }
+    return true;
   }
 
   // A number written in the statement, going into a Currency column: its
