@@ -278,11 +278,13 @@ RowId Table::insert(const Row& row, Row* stored) {
   // Every index check before anything is written.
   auto reals = w.real_indexes();
   std::vector<std::vector<uint8_t>> keys(reals.size());
+  std::vector<std::unique_ptr<index::IndexWriter>> writers;
+  writers.reserve(reals.size());
   for (std::size_t k = 0; k < reals.size(); ++k) {
     auto vals = w.key_values(reals[k], r);
-    auto iw = w.writer(reals[k]);
-    keys[k] = iw.key_for(vals);
-    iw.check_insert(vals, keys[k]);
+    writers.push_back(std::make_unique<index::IndexWriter>(w.pager, w.store, w.alloc, impl_->layouts[reals[k]]));
+    keys[k] = writers[k]->key_for(vals);
+    writers[k]->check_insert(vals, keys[k]);
   }
 
   AllocatorSink sink(w.alloc);
@@ -293,8 +295,7 @@ RowId Table::insert(const Row& row, Row* stored) {
   RowId id{pg, slot};
 
   for (std::size_t k = 0; k < reals.size(); ++k) {
-    auto iw = w.writer(reals[k]);
-    if (!iw.skips(keys[k])) iw.insert(keys[k], index::RowPointer{pg, slot});
+    if (!writers[k]->skips(keys[k])) writers[k]->insert(keys[k], index::RowPointer{pg, slot});
   }
   w.set_row_count(w.tdef_word(kTdefOffRowCount) + 1);
   if (auto_changed) w.set_tdef_word(kTdefOffAutoNumber, last_auto);
