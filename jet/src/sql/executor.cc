@@ -973,6 +973,9 @@ struct Executor::Impl {
   uint64_t insert(const InsertStmt& s) {
     Database* target_db = &db;
     if (!s.target.in_path.empty()) target_db = &open_other(s.target.in_path, s.target.in_password, true);
+    // The write unit first (see update()): an INSERT ... SELECT reads its
+    // rows while it holds the writer's lock.
+    writes::Unit unit({target_db});
     Table& target = target_db->table(s.target.name);
     const auto& cols = target.columns();
     std::vector<int> map;
@@ -1020,7 +1023,6 @@ struct Executor::Impl {
       }
       build(values);
     }
-    writes::Unit unit({target_db});
     for (const Row& r : new_rows) writes::insert_row(target, r);
     unit.commit();
     return new_rows.size();
@@ -1072,6 +1074,10 @@ struct Executor::Impl {
 
   uint64_t update(const UpdateStmt& s) {
     combinations = 0;
+    // The write unit (and with it the writer's lock on a shared file)
+    // comes before the rows are read: no other writer can change them
+    // between their reading and their writing.
+    writes::Unit unit({&db});
     Plan p;
     open_sources(p, s.tables, true);
     const std::size_t n = p.sources.size();
@@ -1107,7 +1113,6 @@ struct Executor::Impl {
     uint64_t count = 0;
     for (const auto& rows : pending) count = std::max<uint64_t>(count, rows.size());
     if (count == 0) return 0;
-    writes::Unit unit({&db});
     for (std::size_t src = 0; src < n; ++src) {
       for (const auto& [id, row] : pending[src]) writes::update_row(*p.sources[src].table, id, row);
     }
@@ -1117,6 +1122,7 @@ struct Executor::Impl {
 
   uint64_t remove(const DeleteStmt& s) {
     combinations = 0;
+    writes::Unit unit({&db});  // before the rows are read, as in update()
     Plan p;
     open_sources(p, s.from, true);
     const std::size_t n = p.sources.size();
@@ -1142,7 +1148,6 @@ struct Executor::Impl {
       // rather than row by row.
       Table& table = *p.sources[0].table;
       if (!table.scan().next()) return 0;
-      writes::Unit unit({&db});
       const uint64_t count = writes::remove_all_rows(table);
       unit.commit();
       return count;
@@ -1152,7 +1157,6 @@ struct Executor::Impl {
       if (t.rows[target] != nullptr) ids.insert(t.ids[target]);
     });
     if (ids.empty()) return 0;
-    writes::Unit unit({&db});
     for (RowId id : ids) writes::remove_row(*p.sources[target].table, id);
     unit.commit();
     return ids.size();
