@@ -313,7 +313,8 @@ void Pager::save_page_image(uint32_t frame, uint32_t page_number) {
   ActiveSavepoint& top = savepoints_.back();
   frame_saved_[frame] = top.sp.id;
   // Pages appended under it go with its page count.
-  if (page_number >= top.sp.page_count || !top.saved.insert(page_number).second) return;
+  if (page_number >= top.sp.page_count) return;
+  if (top.tracked && !top.saved.insert(page_number).second) return;
   const uint8_t* data = frame_data(frame);
   std::size_t offset = undo_bytes_.size();
   undo_bytes_.insert(undo_bytes_.end(), data, data + kPageSize);
@@ -372,14 +373,14 @@ Savepoint Pager::savepoint() {
   require_unit("savepoint taken");
   if (!savepoints_.empty()) {
     ActiveSavepoint& top = savepoints_.back();
-    if (top.sp.undo_mark == undo_.size() && top.sp.page_count == page_count_ && top.saved.empty()) {
+    if (top.sp.undo_mark == undo_.size() && top.sp.page_count == page_count_) {
       // Nothing changed since the enclosing savepoint: the same state.
       ++top.aliases;
       return top.sp;
     }
   }
   Savepoint sp{next_savepoint_id_++, undo_.size(), page_count_};
-  savepoints_.push_back(ActiveSavepoint{sp, {}, 0});
+  savepoints_.push_back(ActiveSavepoint{sp, false, {}, 0});
   return sp;
 }
 
@@ -449,6 +450,10 @@ void Pager::release(const Savepoint& sp) {
   // The images taken since sp now undo the enclosing savepoint's changes:
   // keep the first image of each page it had not saved itself.
   ActiveSavepoint& parent = savepoints_.back();
+  if (!parent.tracked) {
+    for (std::size_t i = parent.sp.undo_mark; i < sp.undo_mark; ++i) parent.saved.insert(undo_[i].page);
+    parent.tracked = true;
+  }
   std::size_t kept = sp.undo_mark;
   for (std::size_t i = sp.undo_mark; i < undo_.size(); ++i) {
     const Undo u = undo_[i];

@@ -243,7 +243,10 @@ class Pager final : public PageSource {
   };
   struct ActiveSavepoint {
     Savepoint sp;
-    std::unordered_set<uint32_t> saved;  // pages with an image under it
+    // Pages with an image under it, kept once a savepoint inside it was
+    // released into it (before that, frame_saved_ tells it alone).
+    bool tracked = false;
+    std::unordered_set<uint32_t> saved;
     // Savepoints taken while this one had nothing to undo: they stand for
     // the same state, so they share it (released one at a time).
     int aliases = 0;
