@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <vector>
 
+#include "jet/database.h"
 #include "jet/error.h"
+#include "jet/transaction.h"
 
 extern char** environ;
 
@@ -99,6 +101,21 @@ jet::Row product_row(int i, std::mt19937& rng) {
   r[13] = jet::DateTime{43000.0 + static_cast<double>(rng() % 1000)};
   r[14] = std::monostate{};
   return r;
+}
+
+std::string build_products(const std::filesystem::path& folder, const std::string& name, int count) {
+  const std::string path = (folder / name).string();
+  std::filesystem::remove(path);
+  jet::CreateOptions create;
+  create.password = kProductsPassword;
+  create.durability = jet::Durability::kFast;
+  auto db = jet::Database::create(path, create);
+  jet::Table& products = db->create_table(product_spec());
+  std::mt19937 rng(kProductsSeed);
+  jet::Transaction tx(*db);
+  for (int i = 0; i < count; ++i) products.insert(product_row(i, rng));
+  tx.commit();
+  return path;
 }
 
 }  // namespace bench

@@ -25,9 +25,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
-constexpr int kProducts = benchdata::kProducts;
+constexpr int kProducts = bench::kProducts;
 constexpr int kLookups = 10000;
-using benchdata::code_of;
+using bench::product_code;
 
 std::vector<std::string> pick_codes(const std::vector<std::string>& all) {
   std::mt19937 rng(42);
@@ -43,13 +43,20 @@ std::string statement_for(const std::string& code) {
 
 int write_run(const std::filesystem::path& folder) {
   auto t0 = Clock::now();
-  std::string path = benchdata::build_products(folder, "sql_bench_products.mdb");
+  std::string path = bench::build_products(folder, "sql_bench_products.mdb");
   double build = seconds_since(t0);
   std::vector<std::string> all;
-  for (int i = 0; i < kProducts; ++i) all.push_back(code_of(i));
+  for (int i = 0; i < kProducts; ++i) all.push_back(product_code(i));
   auto codes = pick_codes(all);
   jet::dao::OpenOptions o;
-  o.connect = ";pwd=qzmvrp";
+  o.connect = std::string(";pwd=") + bench::kProductsPassword;
+  // The first picked product's quantity before the runs, for the check at the end.
+  double base = 0;
+  {
+    auto db = jet::dao::Database::open(path, o);
+    auto rs = db->open_recordset(statement_for(codes[0]));
+    base = std::get<double>(rs->field("Inventory Qty"));
+  }
 
   // SQL + recordset edit, all in one transaction.
   double sql_tx;
@@ -70,7 +77,7 @@ int write_run(const std::filesystem::path& folder) {
   // Plain API: seek, read, update, in one transaction.
   double plain_tx;
   {
-    auto db = jet::Database::open(path, jet::OpenOptions{.password = "qzmvrp", .read_write = true});
+    auto db = jet::Database::open(path, jet::OpenOptions{.password = bench::kProductsPassword, .read_write = true});
     jet::Table& t = db->table("PRODUCT1");
     int qty = t.def().find_column("Inventory Qty");
     jet::Row row;
@@ -108,10 +115,6 @@ int write_run(const std::filesystem::path& folder) {
     auto rs = db->open_recordset(statement_for(codes[0]));
     int picks = static_cast<int>(std::count(codes.begin(), codes.end(), codes[0]));
     int in_sample = static_cast<int>(std::count(codes.begin(), codes.begin() + sample, codes[0]));
-    int base = 0;
-    for (int i = 0; i < kProducts; ++i) {
-      if (code_of(i) == codes[0]) base = i % 300;
-    }
     double expect = base + 2.0 * picks + in_sample;
     double got = std::get<double>(rs->field("Inventory Qty"));
     if (got != expect) {

@@ -4,12 +4,13 @@
 //    writes,
 //      INSERT INTO Scanner_Data (Item_Number,Item_Order,Description,Qty,
 //        Standard_Price,Vendor_Code,Current_Cost,Location,List_Price)
-//        VALUES ('P0000007','50303030303037','Item 1',1,1.99,'ACME',...)
+//        VALUES ('0079190001','30303739313930303031','BOLT 12',7,45.12,'V17',...)
 //    executed through SQL between BEGIN TRANSACTION and COMMIT (goal: under
 //    1.5 s), beside the same rows stored with Table::insert in one
 //    transaction.
 // 2. Grouping: COUNT/SUM with GROUP BY over a 100,000-product PRODUCT1 with
 //    4 indexes (goal: under 0.1 s), beside mdb-export reading the same table.
+// PRODUCT1 is the engine benchmarks' table (bench/jet/bench_products.h).
 //
 //   jet_sql_dialect_bench [FOLDER]     (default: the system's temporary folder)
 //
@@ -113,9 +114,9 @@ std::vector<std::string> staging_statements(jet::Database& products) {
 }
 
 int run(const std::filesystem::path& folder) {
-  std::string products_path = benchdata::build_products(folder, "sql_dialect_bench_products.mdb");
+  std::string products_path = bench::build_products(folder, "sql_dialect_bench_products.mdb");
   jet::OpenOptions po;
-  po.password = "qzmvrp";
+  po.password = bench::kProductsPassword;
   auto products = jet::Database::open(products_path, po);
   std::vector<std::string> statements = staging_statements(*products);
 
@@ -175,7 +176,8 @@ int run(const std::filesystem::path& folder) {
 
   // 2. Grouping, best of three runs each.
   products.reset();
-  auto dao = jet::dao::Database::open(products_path, jet::dao::OpenOptions{.connect = ";pwd=qzmvrp"});
+  auto dao = jet::dao::Database::open(products_path,
+                                      jet::dao::OpenOptions{.connect = std::string(";pwd=") + bench::kProductsPassword});
   const char* const kQueries[] = {
       "SELECT [Vendor Code], COUNT(*), SUM([Standard Price]) FROM PRODUCT1 GROUP BY [Vendor Code]",
       "SELECT Department, COUNT(*), SUM([Inventory Qty]), MAX([List Price]) FROM PRODUCT1 GROUP BY Department "
@@ -212,7 +214,7 @@ int run(const std::filesystem::path& folder) {
   std::printf("ratio SQL / Table::insert                                : %.2f\n", sql_staging / plain_staging);
   for (int q = 0; q < 2; ++q) {
     std::printf("%s\n  %zu groups over %d products: %.4f s  goal < 0.1 s\n", kQueries[q], groups[q],
-                benchdata::kProducts, grouping[q]);
+                bench::kProducts, grouping[q]);
   }
   if (have_export) {
     std::printf("mdb-export PRODUCT1 (the same table)                     : %.4f s\n", export_time);

@@ -496,7 +496,9 @@ void Recordset::move_to_last_modified() {
 
 Value Recordset::field(std::string_view name) const {
   impl_->check_open();
-  return field(static_cast<std::size_t>(impl_->column(name)));
+  const auto index = static_cast<std::size_t>(impl_->column(name));
+  if (impl_->mode != EditMode::kNone) return impl_->buffer[index];
+  return impl_->row(impl_->current())[index];
 }
 
 Value Recordset::field(std::size_t index) const {

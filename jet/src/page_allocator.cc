@@ -401,6 +401,40 @@ void PageAllocator::set_bit(uint32_t map_row, uint32_t page, bool on, const std:
   data_page::replace_row(pager_.page_for_write(mp), row_no, map, flags);
 }
 
+void PageAllocator::map_clear(uint32_t map_row, const std::string& what) {
+  const uint32_t mp = row_pointer_page(map_row);
+  const uint8_t row_no = row_pointer_row(map_row);
+  const std::string where = pager_.file_name() + ": usage map of " + what;
+  if (mp == 0 || mp >= pager_.page_count()) {
+    throw Error(ErrorCategory::kCorruption, where + " points to page " + std::to_string(mp) + ", outside the file");
+  }
+  const uint8_t* ro = pager_.page(mp);
+  if (ro[0] != kPageTypeData || row_no >= data_page::row_count(ro)) {
+    throw Error(ErrorCategory::kCorruption, where + " points to a row that does not exist");
+  }
+  auto row = data_page::row_bytes(ro, row_no);
+  if (row.size() < 5) throw Error(ErrorCategory::kCorruption, where + " is cut short");
+  if (row[0] == kMapTypeInline) {
+    std::vector<uint8_t> map(row.begin(), row.end());
+    std::fill(map.begin() + 5, map.end(), 0);
+    data_page::replace_row(pager_.page_for_write(mp), row_no, map, data_page::row_flags(ro, row_no));
+  } else if (row[0] == kMapTypeReference) {
+    for (std::size_t i = 0; 1 + 4 * i + 4 <= row.size(); ++i) {
+      const uint32_t bp = le32(row.data() + 1 + 4 * i);
+      if (!names_map_page(bp)) continue;
+      if (bp >= pager_.page_count() || pager_.page(bp)[0] != kPageTypeUsageMap) {
+        throw Error(ErrorCategory::kCorruption, where + ": page " + std::to_string(bp) + " is not a usage-map page");
+      }
+      uint8_t* w = pager_.page_for_write(bp);
+      std::memset(w + kMapPageBitmapOffset, 0, kPageSize - kMapPageBitmapOffset);
+      ro = pager_.page(mp);
+      row = data_page::row_bytes(ro, row_no);
+    }
+  } else {
+    throw Error(ErrorCategory::kCorruption, where + ": unknown map type " + std::to_string(row[0]));
+  }
+}
+
 void PageAllocator::map_add(uint32_t map_row, uint32_t page, const std::string& what) {
   set_bit(map_row, page, true, what);
 }

@@ -81,6 +81,9 @@ class PageAllocator final : public index::IndexPageAllocator {
   // `what` names the owner for messages.
   void map_add(uint32_t map_row, uint32_t page, const std::string& what);
   void map_remove(uint32_t map_row, uint32_t page, const std::string& what);
+  // Clears every bit of the map row `map_row` (its reference form's map
+  // pages stay, emptied).
+  void map_clear(uint32_t map_row, const std::string& what);
 
   // A new, formatted LVAL page.
   uint32_t new_long_value_page();

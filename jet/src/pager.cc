@@ -300,18 +300,25 @@ uint8_t* Pager::page_for_write(uint32_t page_number) {
   require_unit("page written");
   uint32_t frame = load(page_number);
   uint8_t* data = frame_data(frame);
-  if (!savepoints_.empty() && frame_saved_[frame] != savepoints_.back().id) {
-    std::size_t offset = undo_bytes_.size();
-    undo_bytes_.insert(undo_bytes_.end(), data, data + kPageSize);
-    undo_.push_back(Undo{page_number, frame_dirty_[frame] != 0, offset});
-    frame_saved_[frame] = savepoints_.back().id;
-  }
+  if (!savepoints_.empty() && frame_saved_[frame] != savepoints_.back().sp.id) save_page_image(frame, page_number);
   if (!frame_dirty_[frame]) {
     frame_dirty_[frame] = 1;
     ++dirty_count_;
     dirty_list_.push_back(page_number);
   }
   return data;
+}
+
+void Pager::save_page_image(uint32_t frame, uint32_t page_number) {
+  ActiveSavepoint& top = savepoints_.back();
+  frame_saved_[frame] = top.sp.id;
+  // Pages appended under it go with its page count.
+  if (page_number >= top.sp.page_count) return;
+  if (top.tracked && !top.saved.insert(page_number).second) return;
+  const uint8_t* data = frame_data(frame);
+  std::size_t offset = undo_bytes_.size();
+  undo_bytes_.insert(undo_bytes_.end(), data, data + kPageSize);
+  undo_.push_back(Undo{page_number, frame_dirty_[frame] != 0, offset});
 }
 
 uint32_t Pager::append_page() {
@@ -331,7 +338,7 @@ uint32_t Pager::append_page() {
   ++dirty_count_;
   dirty_list_.push_back(page_number);
   // Rolling back to any open savepoint drops the page by the page count.
-  frame_saved_[frame] = savepoints_.empty() ? 0 : savepoints_.back().id;
+  frame_saved_[frame] = savepoints_.empty() ? 0 : savepoints_.back().sp.id;
   ++page_count_;
   return page_number;
 }
@@ -364,15 +371,23 @@ void Pager::file_image(uint32_t page_number, uint8_t* out) {
 
 Savepoint Pager::savepoint() {
   require_unit("savepoint taken");
+  if (!savepoints_.empty()) {
+    ActiveSavepoint& top = savepoints_.back();
+    if (top.sp.undo_mark == undo_.size() && top.sp.page_count == page_count_) {
+      // Nothing changed since the enclosing savepoint: the same state.
+      ++top.aliases;
+      return top.sp;
+    }
+  }
   Savepoint sp{next_savepoint_id_++, undo_.size(), page_count_};
-  savepoints_.push_back(sp);
+  savepoints_.push_back(ActiveSavepoint{sp, false, {}, 0});
   return sp;
 }
 
 void Pager::rollback_to(const Savepoint& sp) {
   require_unit("savepoint rolled back");
   auto pos = std::find_if(savepoints_.begin(), savepoints_.end(),
-                          [&](const Savepoint& s) { return s.id == sp.id; });
+                          [&](const ActiveSavepoint& s) { return s.sp.id == sp.id; });
   if (pos == savepoints_.end()) {
     throw Error(ErrorCategory::kInvalidArgument, file_name() + ": rollback to a savepoint that is no longer active");
   }
@@ -412,6 +427,7 @@ void Pager::rollback_to(const Savepoint& sp) {
   undo_bytes_.resize(undo_.empty() ? 0 : undo_.back().offset + kPageSize);
   // Savepoints taken after sp are gone; sp stays, with nothing saved under it.
   JET_DEBUG_CHECK(count_dirty_frames() == dirty_count_, "a savepoint rollback keeps the dirty count");
+  pos->saved.clear();
   savepoints_.erase(pos + 1, savepoints_.end());
   last_page_ = kNoPage;
   last_data_ = nullptr;
@@ -419,13 +435,35 @@ void Pager::rollback_to(const Savepoint& sp) {
 
 void Pager::release(const Savepoint& sp) {
   auto pos = std::find_if(savepoints_.begin(), savepoints_.end(),
-                          [&](const Savepoint& s) { return s.id == sp.id; });
+                          [&](const ActiveSavepoint& s) { return s.sp.id == sp.id; });
   if (pos == savepoints_.end()) return;
+  if (pos->aliases > 0) {
+    --pos->aliases;
+    return;
+  }
   savepoints_.erase(pos, savepoints_.end());
   if (savepoints_.empty()) {
     undo_.clear();
     undo_bytes_.clear();
+    return;
   }
+  // The images taken since sp now undo the enclosing savepoint's changes:
+  // keep the first image of each page it had not saved itself.
+  ActiveSavepoint& parent = savepoints_.back();
+  if (!parent.tracked) {
+    for (std::size_t i = parent.sp.undo_mark; i < sp.undo_mark; ++i) parent.saved.insert(undo_[i].page);
+    parent.tracked = true;
+  }
+  std::size_t kept = sp.undo_mark;
+  for (std::size_t i = sp.undo_mark; i < undo_.size(); ++i) {
+    const Undo u = undo_[i];
+    if (u.page >= parent.sp.page_count || !parent.saved.insert(u.page).second) continue;
+    const std::size_t offset = kept == 0 ? 0 : undo_[kept - 1].offset + kPageSize;
+    if (offset != u.offset) std::memmove(undo_bytes_.data() + offset, undo_bytes_.data() + u.offset, kPageSize);
+    undo_[kept++] = Undo{u.page, u.was_dirty, offset};
+  }
+  undo_.resize(kept);
+  undo_bytes_.resize(undo_.empty() ? 0 : undo_.back().offset + kPageSize);
 }
 
 void Pager::mark_committed() {

@@ -35,6 +35,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "jet/env.h"
@@ -148,6 +149,8 @@ class Pager final : public PageSource {
   Savepoint savepoint();
   void rollback_to(const Savepoint& sp);
   void release(const Savepoint& sp);
+  // Page images the savepoints hold (at most one per page and savepoint).
+  std::size_t undo_image_count() const { return undo_.size(); }
 
   Durability durability() const { return durability_; }
   void set_durability(Durability d) { durability_ = d; }
@@ -229,15 +232,29 @@ class Pager final : public PageSource {
   bool committing_ = false;
 
   // Savepoint undo log: the image of a page the first time it changes under
-  // each savepoint, restored newest first by rollback_to().
+  // each savepoint, restored newest first by rollback_to(). A released
+  // savepoint's images pass to the savepoint around it, which keeps only
+  // those of pages it had not saved yet; so a long statement made of many
+  // small nested ones (a DELETE of every row) holds one image per page.
   struct Undo {
     uint32_t page;
     bool was_dirty;
     std::size_t offset;  // into undo_bytes_
   };
+  struct ActiveSavepoint {
+    Savepoint sp;
+    // Pages with an image under it, kept once a savepoint inside it was
+    // released into it (before that, frame_saved_ tells it alone).
+    bool tracked = false;
+    std::unordered_set<uint32_t> saved;
+    // Savepoints taken while this one had nothing to undo: they stand for
+    // the same state, so they share it (released one at a time).
+    int aliases = 0;
+  };
+  void save_page_image(uint32_t frame, uint32_t page_number);
   std::vector<Undo> undo_;
   std::vector<uint8_t> undo_bytes_;
-  std::vector<Savepoint> savepoints_;
+  std::vector<ActiveSavepoint> savepoints_;
   uint64_t next_savepoint_id_ = 1;
 };
 

@@ -278,11 +278,13 @@ RowId Table::insert(const Row& row, Row* stored) {
   // Every index check before anything is written.
   auto reals = w.real_indexes();
   std::vector<std::vector<uint8_t>> keys(reals.size());
+  std::vector<std::unique_ptr<index::IndexWriter>> writers;
+  writers.reserve(reals.size());
   for (std::size_t k = 0; k < reals.size(); ++k) {
     auto vals = w.key_values(reals[k], r);
-    auto iw = w.writer(reals[k]);
-    keys[k] = iw.key_for(vals);
-    iw.check_insert(vals, keys[k]);
+    writers.push_back(std::make_unique<index::IndexWriter>(w.pager, w.store, w.alloc, impl_->layouts[reals[k]]));
+    keys[k] = writers[k]->key_for(vals);
+    writers[k]->check_insert(vals, keys[k]);
   }
 
   AllocatorSink sink(w.alloc);
@@ -293,8 +295,7 @@ RowId Table::insert(const Row& row, Row* stored) {
   RowId id{pg, slot};
 
   for (std::size_t k = 0; k < reals.size(); ++k) {
-    auto iw = w.writer(reals[k]);
-    if (!iw.skips(keys[k])) iw.insert(keys[k], index::RowPointer{pg, slot});
+    if (!writers[k]->skips(keys[k])) writers[k]->insert(keys[k], index::RowPointer{pg, slot});
   }
   w.set_row_count(w.tdef_word(kTdefOffRowCount) + 1);
   if (auto_changed) w.set_tdef_word(kTdefOffAutoNumber, last_auto);
@@ -466,6 +467,70 @@ void Table::remove(RowId id) {
   scope.commit();
   def_.row_count = row_count();
   impl_->owned_loaded = false;
+}
+
+uint32_t Table::remove_all() {
+  Pager& pager = db_.pager();
+  WriteScope scope(pager);
+  Writer w(*this);
+  // Long values first: they are found through the rows.
+  bool has_long_values = false;
+  for (const ColumnDef& c : def_.columns) {
+    has_long_values = has_long_values || c.type == ColumnType::kMemo || c.type == ColumnType::kOle;
+  }
+  if (has_long_values) {
+    std::vector<RowId> ids;
+    for (RowCursor c = scan(); c.next();) ids.push_back(c.id());
+    for (RowId id : ids) w.free_long_values(w.locate(id).bytes);
+  }
+  // The data pages become free pages of the file; their live rows (not
+  // deleted, not the moved data behind a lookup row) are counted.
+  uint32_t removed = 0;
+  for (uint32_t p : read_usage_map(pager, def_.usage_map, w.what)) {
+    if (!w.is_our_data_page(p)) continue;
+    const uint8_t* page = pager.page(p);
+    for (uint16_t r = 0, n = data_page::row_count(page); r < n; ++r) {
+      if (!(data_page::row_flags(page, uint8_t(r)) & kRowDeleted)) ++removed;
+    }
+    std::memset(pager.page_for_write(p), 0, kPageSize);
+    w.alloc.free_page(p);
+  }
+  w.alloc.map_clear(def_.usage_map, w.what);
+  w.alloc.map_clear(def_.free_space_map, "free space of " + w.what);
+  // Each index keeps its root, now an empty leaf; its other pages are freed.
+  for (std::size_t k : w.real_indexes()) {
+    const index::IndexLayout& layout = impl_->layouts[k];
+    const std::string what = "index '" + layout.name + "' of " + w.what;
+    const uint32_t root = layout.first_page;
+    if (root < 3 || root >= pager.page_count()) {
+      throw Error(ErrorCategory::kCorruption, w.where() + ": index '" + layout.name + "' has its root on page " +
+                                                  std::to_string(root) + ", outside the file");
+    }
+    for (uint32_t p : read_usage_map(pager, layout.usage_map, what)) {
+      if (p == root || p < 3 || p >= pager.page_count()) continue;
+      const uint8_t* pg = pager.page(p);
+      if ((pg[0] != index::kLeafPageType && pg[0] != index::kIntermediatePageType) ||
+          le32(pg + 4) != def_.tdef_page) {
+        continue;
+      }
+      std::memset(pager.page_for_write(p), 0, kPageSize);
+      w.alloc.free_page(p);
+    }
+    index::IndexPage leaf;
+    leaf.number = root;
+    leaf.leaf = true;
+    leaf.tdef_page = def_.tdef_page;
+    leaf.byte_1a = pager.page(root)[index::kIndexPrefixLengthOffset + 2];
+    index::encode_index_page(leaf, pager.page_for_write(root));
+    w.alloc.map_clear(layout.usage_map, what);
+    w.alloc.map_add(layout.usage_map, root, what);
+  }
+  w.set_row_count(0);
+  scope.commit();
+  def_.row_count = 0;
+  impl_->insert_page = 0;
+  impl_->owned_loaded = false;
+  return removed;
 }
 
 void Table::free_storage() {

@@ -153,6 +153,58 @@ TEST_F(PagerWriteTest, SavepointsUndoOnlyTheirStatement) {
   EXPECT_EQ(env.contents("a.mdb"), expected);
 }
 
+TEST_F(PagerWriteTest, ReleasedSavepointsPassTheirImagesToTheEnclosingOneOncePerPage) {
+  // A statement (outer) made of many row changes (inner), each writing the
+  // same few pages: the outer savepoint keeps one image per page, and
+  // rolling it back still restores the state before the statement.
+  auto db = open_rw(env, "a.mdb");
+  Pager& pager = db->pager();
+  Transaction tx(*db);
+  pager.page_for_write(3)[10] = 0xA1;
+  Savepoint outer = pager.savepoint();
+  Savepoint alias = pager.savepoint();  // nothing changed yet: the same state
+  pager.page_for_write(6)[10] = 0x01;
+  pager.release(alias);
+  uint32_t appended = 0;
+  for (int i = 0; i < 200; ++i) {
+    Savepoint inner = pager.savepoint();
+    pager.page_for_write(3)[10] = static_cast<uint8_t>(i);
+    pager.page_for_write(4 + i % 2)[10] = static_cast<uint8_t>(i);
+    if (i == 50) appended = pager.append_page();
+    if (i > 50) pager.page_for_write(appended)[0] = static_cast<uint8_t>(i);
+    pager.release(inner);
+  }
+  EXPECT_EQ(pager.undo_image_count(), 4u) << "pages 3, 4, 5 and 6 once each; none for the appended page";
+  {
+    // A failed row change inside the statement undoes itself only.
+    Savepoint inner = pager.savepoint();
+    pager.page_for_write(3)[10] = 0xEE;
+    pager.page_for_write(7)[10] = 0xEE;
+    pager.rollback_to(inner);
+    pager.release(inner);
+  }
+  EXPECT_EQ(pager.page(3)[10], 199);
+  EXPECT_EQ(pager.page(7)[10], original[7 * kPageSize + 10]);
+  EXPECT_EQ(pager.page(appended)[0], 199);
+  // An alias rolled back takes the statement back to its start and stays
+  // usable; the outer savepoint is still there afterwards.
+  Savepoint late = pager.savepoint();
+  pager.page_for_write(8)[10] = 0x08;
+  pager.rollback_to(outer);
+  pager.release(late);
+  EXPECT_EQ(pager.page(3)[10], 0xA1);
+  for (uint32_t n : {4u, 5u, 6u, 8u}) EXPECT_EQ(pager.page(n)[10], original[n * kPageSize + 10]) << "page " << n;
+  EXPECT_EQ(pager.page_count(), base_pages);
+  pager.page_for_write(4)[10] = 0x44;
+  pager.rollback_to(outer);
+  EXPECT_EQ(pager.page(4)[10], original[4 * kPageSize + 10]);
+  pager.release(outer);
+  tx.commit();
+  Bytes expected = original;
+  expected[3 * kPageSize + 10] = 0xA1;
+  EXPECT_EQ(env.contents("a.mdb"), expected);
+}
+
 TEST_F(PagerWriteTest, WriteScopeCommitsAloneOrUndoesItsStatementInsideATransaction) {
   auto db = open_rw(env, "a.mdb");
   Pager& pager = db->pager();

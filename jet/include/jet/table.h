@@ -149,6 +149,12 @@ class Table {
   // Deletes the row at `id`.
   void remove(RowId id);
 
+  // Deletes every row as one statement and returns how many there were:
+  // the table's data and long-value pages become free pages of the file and
+  // each index is left an empty root, as deleting the rows one by one would
+  // leave them. The counter's next value is kept.
+  uint32_t remove_all();
+
   // The row count the table's definition records.
   uint32_t row_count();
 

@@ -599,11 +599,19 @@ void IndexWriter::read_raw(uint32_t number, RawPage& out) {
   out.counts[0] = 0;
   for (std::size_t w = 0; w < RawPage::kWords; ++w) {
     uint64_t word = 0;
-    for (std::size_t b = 0; b < 8 && w * 8 + b < kIndexMaskSize; ++b) {
-      word |= static_cast<uint64_t>(mask[w * 8 + b]) << (8 * b);
+    if constexpr (std::endian::native == std::endian::little) {
+      if (w * 8 + 8 <= kIndexMaskSize) {
+        std::memcpy(&word, mask + w * 8, 8);
+      } else {
+        std::memcpy(&word, mask + w * 8, kIndexMaskSize - w * 8);
+      }
+    } else {
+      for (std::size_t b = 0; b < 8 && w * 8 + b < kIndexMaskSize; ++b) {
+        word |= static_cast<uint64_t>(mask[w * 8 + b]) << (8 * b);
+      }
     }
     out.words[w] = word;
-    out.counts[w + 1] = static_cast<uint16_t>(out.counts[w] + bit_count(word));
+    out.counts[w + 1] = static_cast<uint16_t>(out.counts[w] + (word == 0 ? 0 : bit_count(word)));
   }
   out.n = out.counts[RawPage::kWords];
   // Bit n marks an entry ending n bytes into the entry area: never 0, never

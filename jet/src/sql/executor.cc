@@ -280,6 +280,15 @@ struct Executor::Impl {
   const std::vector<AggState>* current_aggs = nullptr;
   // BEGIN TRANSACTION ... COMMIT/ROLLBACK.
   std::unique_ptr<Transaction> user_tx;
+  // The column list of the last INSERT and the columns it named, kept for
+  // the next one into the same table (a run of INSERTs names the same
+  // columns every time).
+  struct InsertColumns {
+    const Table* table = nullptr;
+    std::vector<ColumnDef> table_columns;  // as they were: a changed table misses
+    std::vector<std::string> names;
+    std::vector<int> map;
+  } last_insert;
 
   Impl(Database& d, std::shared_ptr<OpenFiles> f) : db(d), files(std::move(f)) {
     if (!files) files = std::make_shared<OpenFiles>();
@@ -964,11 +973,16 @@ struct Executor::Impl {
   uint64_t insert(const InsertStmt& s) {
     Database* target_db = &db;
     if (!s.target.in_path.empty()) target_db = &open_other(s.target.in_path, s.target.in_password, true);
+    // The write unit first (see update()): an INSERT ... SELECT reads its
+    // rows while it holds the writer's lock.
+    writes::Unit unit({target_db});
     Table& target = target_db->table(s.target.name);
     const auto& cols = target.columns();
     std::vector<int> map;
     if (s.columns.empty()) {
       for (std::size_t i = 0; i < cols.size(); ++i) map.push_back(static_cast<int>(i));
+    } else if (last_insert.table == &target && last_insert.names == s.columns && same_columns(last_insert.table_columns, cols)) {
+      map = last_insert.map;
     } else {
       for (const std::string& name : s.columns) {
         int c = target.def().find_column(name);
@@ -979,6 +993,7 @@ struct Executor::Impl {
                       "column '" + name + "' is named twice in INSERT INTO '" + target.name() + "'");
         map.push_back(c);
       }
+      last_insert = InsertColumns{&target, cols, s.columns, map};
     }
     std::vector<Row> new_rows;
     auto build = [&](const std::vector<Value>& values) {
@@ -1008,10 +1023,17 @@ struct Executor::Impl {
       }
       build(values);
     }
-    writes::Unit unit({target_db});
     for (const Row& r : new_rows) writes::insert_row(target, r);
     unit.commit();
     return new_rows.size();
+  }
+
+  static bool same_columns(const std::vector<ColumnDef>& a, const std::vector<ColumnDef>& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].name != b[i].name || a[i].number != b[i].number) return false;
+    }
+    return true;
   }
 
   // A number written in the statement, going into a Currency column: its
@@ -1052,6 +1074,10 @@ struct Executor::Impl {
 
   uint64_t update(const UpdateStmt& s) {
     combinations = 0;
+    // The write unit (and with it the writer's lock on a shared file)
+    // comes before the rows are read: no other writer can change them
+    // between their reading and their writing.
+    writes::Unit unit({&db});
     Plan p;
     open_sources(p, s.tables, true);
     const std::size_t n = p.sources.size();
@@ -1087,7 +1113,6 @@ struct Executor::Impl {
     uint64_t count = 0;
     for (const auto& rows : pending) count = std::max<uint64_t>(count, rows.size());
     if (count == 0) return 0;
-    writes::Unit unit({&db});
     for (std::size_t src = 0; src < n; ++src) {
       for (const auto& [id, row] : pending[src]) writes::update_row(*p.sources[src].table, id, row);
     }
@@ -1097,6 +1122,7 @@ struct Executor::Impl {
 
   uint64_t remove(const DeleteStmt& s) {
     combinations = 0;
+    writes::Unit unit({&db});  // before the rows are read, as in update()
     Plan p;
     open_sources(p, s.from, true);
     const std::size_t n = p.sources.size();
@@ -1117,12 +1143,20 @@ struct Executor::Impl {
       if (target < 0)
         throw Error(ErrorCategory::kNotFound, "DELETE names table '" + s.target_table + "', which FROM does not");
     }
+    if (n == 1 && !s.where) {
+      // Every row: the table is emptied whole (pages freed, indexes reset)
+      // rather than row by row.
+      Table& table = *p.sources[0].table;
+      if (!table.scan().next()) return 0;
+      const uint64_t count = writes::remove_all_rows(table);
+      unit.commit();
+      return count;
+    }
     std::set<RowId, IdLess> ids;
     produce(p, [&](const Tuple& t) {
       if (t.rows[target] != nullptr) ids.insert(t.ids[target]);
     });
     if (ids.empty()) return 0;
-    writes::Unit unit({&db});
     for (RowId id : ids) writes::remove_row(*p.sources[target].table, id);
     unit.commit();
     return ids.size();

@@ -33,6 +33,7 @@ std::string describe_position(std::string_view sql, std::size_t pos) {
 
 std::vector<Token> tokenize(std::string_view sql) {
   std::vector<Token> out;
+  out.reserve(sql.size() / 4 + 2);
   std::size_t i = 0;
   const std::size_t n = sql.size();
   while (i < n) {

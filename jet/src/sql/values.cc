@@ -548,7 +548,8 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     }
   };
   double d = 0;
-  const bool numeric = to_number(v, d);
+  // Text columns take any value as text: no number is needed for them.
+  const bool numeric = column.type != ColumnType::kText && column.type != ColumnType::kMemo && to_number(v, d);
   switch (column.type) {
     case ColumnType::kText:
     case ColumnType::kMemo: {

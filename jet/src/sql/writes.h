@@ -20,6 +20,8 @@ RowId insert_row(Table& table, const Row& row);
 // Replaces the row at `id` with `row` (one value per column).
 void update_row(Table& table, RowId id, const Row& row);
 void remove_row(Table& table, RowId id);
+// Deletes every row of `table`; returns how many there were.
+uint64_t remove_all_rows(Table& table);
 
 void create_table(Database& db, const CreateTableStmt& stmt);
 void add_column(Database& db, const std::string& table, const ColumnSpec& column);

@@ -69,6 +69,11 @@ void remove_row(Table& table, RowId id) {
   table.remove(id);
 }
 
+uint64_t remove_all_rows(Table& table) {
+  refuse_system_table(table.def());
+  return table.remove_all();
+}
+
 void create_table(Database& db, const CreateTableStmt& stmt) {
   if (stmt.name.size() >= 4 && names_equal(std::string_view(stmt.name).substr(0, 4), "MSys"))
     throw Error(ErrorCategory::kInvalidArgument,
