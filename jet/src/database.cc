@@ -144,7 +144,7 @@ void recover_shared(Env& env, const std::string& path, Pager& pager, bool pager_
                                           e.what() + ")");
     }
     f = own.get();
-    if (!file_locks::lock_waiting(*f, file_locks::kWriterByte, LockKind::kExclusive, timeout)) {
+    if (!file_locks::lock_writer_waiting(*f, timeout)) {
       throw locked("another program or connection is changing the database");
     }
   }

@@ -20,6 +20,11 @@
 //                       row read, an index search, a definition read, a
 //                       ReadSnapshot); exclusive: a committer from just
 //                       before its journal turns hot until the commit ends.
+//   Q  byte 0x7FFFFF03  writers' queue: a writer that found W taken holds Q
+//                       exclusive while it waits, and a writer about to take W
+//                       holds Q shared for that moment; so W, once let go, goes
+//                       to the writer already waiting, and a writer that
+//                       commits and begins again in a loop cannot starve it.
 //
 // The commit counter lives in the Jet lock file (lock_file.h). The
 // protocol's invariants are written down beside the journal's, at the top
@@ -41,10 +46,14 @@ namespace jet::file_locks {
 inline constexpr uint64_t kWriterByte = 0x7FFFFF00;
 inline constexpr uint64_t kPendingByte = 0x7FFFFF01;
 inline constexpr uint64_t kReaderByte = 0x7FFFFF02;
+inline constexpr uint64_t kWriterQueueByte = 0x7FFFFF03;
 
 // Takes the lock on byte `offset` of `file`, polling until `timeout`;
 // false when it did not get it in time.
 bool lock_waiting(File& file, uint64_t offset, LockKind kind, std::chrono::milliseconds timeout);
+
+// Takes W the way writers must (Q around it, see above); false at timeout.
+bool lock_writer_waiting(File& file, std::chrono::milliseconds timeout);
 
 // Takes R shared the way readers must (P shared around it); false at
 // timeout.

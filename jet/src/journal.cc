@@ -122,6 +122,9 @@
 //       keeps readers out, or was left by a dead one.
 //   L7. A handle inside its own write unit (holding W) reads without taking
 //       R: no one else can commit meanwhile.
+//   L9. W, once let go, goes first to a writer already waiting: a
+//       writer that finds W taken waits holding Q exclusive (one at a time),
+//       and every writer takes Q shared for the moment it takes W.
 //
 // STATES OF ONE COMMIT (commit_units) AND THE FUNCTION BEHIND EACH STEP
 //

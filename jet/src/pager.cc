@@ -280,7 +280,7 @@ void Pager::begin(bool explicit_transaction) {
     throw Error(ErrorCategory::kInvalidArgument, file_name() + ": a transaction is already open on this database");
   }
   if (shared()) {
-    if (!file_locks::lock_waiting(*file_, file_locks::kWriterByte, LockKind::kExclusive, sharing_.lock_timeout)) {
+    if (!file_locks::lock_writer_waiting(*file_, sharing_.lock_timeout)) {
       throw_locked("another program or connection is changing the database");
     }
     writer_locked_ = true;

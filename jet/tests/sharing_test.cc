@@ -209,6 +209,48 @@ int wait_for(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 200 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
+// A writer that commits and begins again in a tight loop lets go of the
+// writer's lock only for moments; another writer waiting for it must still
+// get it (it queues, and the lock goes to it next) well within its time limit.
+TEST_F(SharingTest, AWriterWaitingGetsTheLockFromAWriterThatCommitsInALoop) {
+  make_shop(20);
+  const std::string stop = (dir_ / "stop").string();
+  const std::string started = (dir_ / "started").string();
+  pid_t looper = spawn([&] {
+    auto db = Database::open(file_, rw("Looper"));
+    Table& items = db->table("Items");
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int n = 0; (n % 32 != 0 || !fs::exists(stop)) && std::chrono::steady_clock::now() < until; ++n) {
+      Transaction tx(*db);
+      for (int k = 0; k < 50; ++k) add_qty(items, k % 10, 1);  // holds the lock for a while
+      tx.commit();
+      if (n == 20) std::fclose(std::fopen(started.c_str(), "w"));
+    }
+    return fs::exists(stop) ? 0 : 1;
+  });
+  while (!fs::exists(started)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  OpenOptions o = rw("Waiter");
+  o.lock_timeout_ms = 1000;
+  auto db = Database::open(file_, o);
+  Table& items = db->table("Items");
+  int done = 0;
+  std::string failure;
+  for (int k = 0; k < 10; ++k) {
+    try {
+      Transaction tx(*db);
+      add_qty(items, 15, 1);
+      tx.commit();
+      ++done;
+    } catch (const Error& e) {
+      failure = e.what();
+      break;
+    }
+  }
+  std::fclose(std::fopen(stop.c_str(), "w"));
+  EXPECT_EQ(wait_for(looper), 0);
+  EXPECT_EQ(done, 10) << failure;
+}
+
 TEST_F(SharingTest, ThreeProcessesPostUpdateAndReadOneFile) {
   constexpr int kProducts = 2000, kPosted = 1000, kGroups = 100, kGroupSize = 100, kUpdates = 1000;
   make_shop(kProducts);
