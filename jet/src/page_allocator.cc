@@ -152,6 +152,33 @@ void mark_past_end_free(uint8_t* page, std::size_t range, uint32_t page_count) {
   }
 }
 
+// A usage map's row (page and row of a row pointer), checked: on a data page
+// inside the file, present, and long enough for its header. `where` names it
+// in errors.
+struct MapRow {
+  uint32_t page;
+  uint8_t row;
+  std::string where;
+  const uint8_t* data;
+  std::span<const uint8_t> bytes;
+};
+
+MapRow map_row_at(Pager& pager, uint32_t map_row, const std::string& what) {
+  MapRow at{row_pointer_page(map_row), row_pointer_row(map_row), pager.file_name() + ": usage map of " + what,
+            nullptr, {}};
+  if (at.page == 0 || at.page >= pager.page_count()) {
+    throw Error(ErrorCategory::kCorruption,
+                at.where + " points to page " + std::to_string(at.page) + ", outside the file");
+  }
+  at.data = pager.page(at.page);
+  if (at.data[0] != kPageTypeData || at.row >= data_page::row_count(at.data)) {
+    throw Error(ErrorCategory::kCorruption, at.where + " points to a row that does not exist");
+  }
+  at.bytes = data_page::row_bytes(at.data, at.row);
+  if (at.bytes.size() < 5) throw Error(ErrorCategory::kCorruption, at.where + " is cut short");
+  return at;
+}
+
 }  // namespace
 
 uint32_t PageAllocator::new_page() {
@@ -325,18 +352,12 @@ void PageAllocator::global_to_reference(const std::vector<uint8_t>& inline_map) 
 }
 
 void PageAllocator::set_bit(uint32_t map_row, uint32_t page, bool on, const std::string& what) {
-  const uint32_t mp = row_pointer_page(map_row);
-  const uint8_t row_no = row_pointer_row(map_row);
-  const std::string where = pager_.file_name() + ": usage map of " + what;
-  if (mp == 0 || mp >= pager_.page_count()) {
-    throw Error(ErrorCategory::kCorruption, where + " points to page " + std::to_string(mp) + ", outside the file");
-  }
-  const uint8_t* ro = pager_.page(mp);
-  if (ro[0] != kPageTypeData || row_no >= data_page::row_count(ro)) {
-    throw Error(ErrorCategory::kCorruption, where + " points to a row that does not exist");
-  }
-  auto row = data_page::row_bytes(ro, row_no);
-  if (row.size() < 5) throw Error(ErrorCategory::kCorruption, where + " is cut short");
+  const MapRow at = map_row_at(pager_, map_row, what);
+  const uint32_t mp = at.page;
+  const uint8_t row_no = at.row;
+  const std::string& where = at.where;
+  const uint8_t* ro = at.data;
+  std::span<const uint8_t> row = at.bytes;
   std::vector<uint8_t> map(row.begin(), row.end());
   const uint16_t flags = data_page::row_flags(ro, row_no);
 
@@ -402,18 +423,12 @@ void PageAllocator::set_bit(uint32_t map_row, uint32_t page, bool on, const std:
 }
 
 void PageAllocator::map_clear(uint32_t map_row, const std::string& what) {
-  const uint32_t mp = row_pointer_page(map_row);
-  const uint8_t row_no = row_pointer_row(map_row);
-  const std::string where = pager_.file_name() + ": usage map of " + what;
-  if (mp == 0 || mp >= pager_.page_count()) {
-    throw Error(ErrorCategory::kCorruption, where + " points to page " + std::to_string(mp) + ", outside the file");
-  }
-  const uint8_t* ro = pager_.page(mp);
-  if (ro[0] != kPageTypeData || row_no >= data_page::row_count(ro)) {
-    throw Error(ErrorCategory::kCorruption, where + " points to a row that does not exist");
-  }
-  auto row = data_page::row_bytes(ro, row_no);
-  if (row.size() < 5) throw Error(ErrorCategory::kCorruption, where + " is cut short");
+  const MapRow at = map_row_at(pager_, map_row, what);
+  const uint32_t mp = at.page;
+  const uint8_t row_no = at.row;
+  const std::string& where = at.where;
+  const uint8_t* ro = at.data;
+  std::span<const uint8_t> row = at.bytes;
   if (row[0] == kMapTypeInline) {
     std::vector<uint8_t> map(row.begin(), row.end());
     std::fill(map.begin() + 5, map.end(), 0);

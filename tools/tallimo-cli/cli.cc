@@ -97,6 +97,26 @@ bool takes_value(const std::string& arg) {
   return false;
 }
 
+bool split_run_argument(const char* command, const std::vector<std::string>& args, long& run,
+                        std::vector<std::string>& rest) {
+  run = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (takes_value(a) && i + 1 < args.size()) {
+      rest.push_back(a);
+      rest.push_back(args[++i]);
+    } else if (a.rfind("--", 0) != 0 && run == 0) {
+      if (!parse_long(a, run) || run < 1) {
+        std::fprintf(stderr, "tallimo-cli %s: RUN is a run number from 1, not \"%s\"\n", command, a.c_str());
+        return false;
+      }
+    } else {
+      rest.push_back(a);
+    }
+  }
+  return true;
+}
+
 bool parse_options(const std::vector<std::string>& args, const std::vector<std::string>& allowed,
                    CommonOptions& out) {
   auto allows = [&](const std::string& name) { return std::find(allowed.begin(), allowed.end(), name) != allowed.end(); };

@@ -91,6 +91,11 @@ int start_program(const std::vector<std::string>& args, const std::vector<std::s
 bool parse_long(const std::string& text, long& out);
 // Whether option `arg` ("--home") is followed by a value.
 bool takes_value(const std::string& arg);
+// Splits the arguments of `command` (history, undo) into its RUN (the first argument
+// that is neither an option nor an option's value; 0 when there is none) and the
+// rest. False, after a usage message, when RUN is not a run number from 1.
+bool split_run_argument(const char* command, const std::vector<std::string>& args, long& run,
+                        std::vector<std::string>& rest);
 
 // The start of an infrared run: start_program with the options of read, upload and
 // sync, then the scanner database opened. Returns an exit code, or -1 to go on.

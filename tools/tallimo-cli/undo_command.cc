@@ -22,20 +22,7 @@ void print_conflicts(const history::UndoSummary& s) {
 int run_undo(const std::vector<std::string>& args) {
   std::vector<std::string> rest;
   long run = 0;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (takes_value(a) && i + 1 < args.size()) {
-      rest.push_back(a);
-      rest.push_back(args[++i]);
-    } else if (a.rfind("--", 0) != 0 && run == 0) {
-      if (!parse_long(a, run) || run < 1) {
-        std::fprintf(stderr, "tallimo-cli undo: RUN is a run number from 1, not \"%s\"\n", a.c_str());
-        return kExitUsage;
-      }
-    } else {
-      rest.push_back(a);
-    }
-  }
+  if (!split_run_argument("undo", args, run, rest)) return kExitUsage;
   if (run == 0) {
     std::fprintf(stderr, "tallimo-cli undo: give the run to undo (tallimo-cli history lists them)\n");
     return kExitUsage;
