@@ -1,37 +1,27 @@
 # Components' private headers are out of other components' reach.
-# Run as: cmake -DCOMMANDS=<compile_commands.json> -DPROBE=<header_probe.cc>
-#               -DWORK=<folder> -DPRIVATE_HEADERS=<h1;h2;...> -P check_private_headers.cmake
-# It takes the compile command of the probe (a consumer of every component), and
-# compiles with exactly those flags: the probe itself (public headers: must compile,
-# so a broken command cannot pass for a refused header), then one file per private
-# header (must fail because the header is not found).
-file(READ "${COMMANDS}" json)
-string(JSON count LENGTH "${json}")
-math(EXPR last "${count} - 1")
-set(command "")
-foreach(i RANGE ${last})
-  string(JSON file GET "${json}" ${i} file)
-  if(file STREQUAL PROBE)
-    string(JSON command GET "${json}" ${i} command)
-    string(JSON directory GET "${json}" ${i} directory)
-    break()
-  endif()
+# Run as: cmake -DCOMPILER=<c++> -DINCLUDES=<d1|d2|...> -DDEFINES=<D1|D2|...>
+#               -DPROBE=<header_probe.cc> -DWORK=<folder> -DPRIVATE_HEADERS=<h1|h2|...>
+#               -P check_private_headers.cmake
+# INCLUDES and DEFINES are those of the probe target (a consumer of every
+# component, usage requirements included). With exactly those it compiles the
+# probe itself (public headers: must compile, so broken flags cannot pass for a
+# refused header), then one file per private header (must fail because the
+# header is not found).
+string(REPLACE "|" ";" includes "${INCLUDES}")
+string(REPLACE "|" ";" defines "${DEFINES}")
+string(REPLACE "|" ";" private_headers "${PRIVATE_HEADERS}")
+set(flags -std=c++20 -fPIC -fsyntax-only)
+foreach(dir IN LISTS includes)
+  list(APPEND flags "-I${dir}")
 endforeach()
-if(command STREQUAL "")
-  message(FATAL_ERROR "no compile command for ${PROBE} in ${COMMANDS}")
-endif()
-if(NOT command MATCHES " -o ([^ ]+)")
-  message(FATAL_ERROR "no object file in the compile command of ${PROBE}: ${command}")
-endif()
-set(output "${CMAKE_MATCH_1}")
+foreach(def IN LISTS defines)
+  list(APPEND flags "-D${def}")
+endforeach()
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
 function(compile source result_var output_var)
-  string(REPLACE "${PROBE}" "${source}" cmd "${command}")
-  string(REPLACE "${output}" "${WORK}/probe.o" cmd "${cmd}")
-  separate_arguments(cmd UNIX_COMMAND "${cmd}")
-  execute_process(COMMAND ${cmd} WORKING_DIRECTORY "${directory}"
+  execute_process(COMMAND "${COMPILER}" ${flags} "${source}" WORKING_DIRECTORY "${WORK}"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   set(${result_var} "${rc}" PARENT_SCOPE)
   set(${output_var} "${out}${err}" PARENT_SCOPE)
@@ -41,7 +31,7 @@ compile("${PROBE}" rc out)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the public headers do not compile with a consumer's flags:\n${out}")
 endif()
-foreach(header IN LISTS PRIVATE_HEADERS)
+foreach(header IN LISTS private_headers)
   string(MAKE_C_IDENTIFIER "${header}" name)
   set(source "${WORK}/${name}.cc")
   file(WRITE "${source}" "#include \"${header}\"\n")
