@@ -133,17 +133,22 @@ void Frm_Main::build_standard_screen(QWidget* parent) {
 
   auto* buttons = new QVBoxLayout;
   for (int i : {0, 4, 1}) {
-    auto* b = new QPushButton(kCommandCaptions[i], parent);
-    b->setObjectName(QString("Command_Center_%1").arg(i));
+    QPushButton* b = make_command_button(i, parent);
     b->setMinimumWidth(170);
-    b->setMouseTracking(true);
-    b->installEventFilter(this);
-    connect(b, &QPushButton::clicked, this, [this, i] { Command_Center_Click(i); });
-    Command_Center_[i] = b;
     buttons->addWidget(b);
   }
   buttons->addStretch(1);
   row->addLayout(buttons);
+}
+
+QPushButton* Frm_Main::make_command_button(int i, QWidget* parent) {
+  auto* b = new QPushButton(kCommandCaptions[i], parent);
+  b->setObjectName(QString("Command_Center_%1").arg(i));
+  b->setMouseTracking(true);
+  b->installEventFilter(this);
+  connect(b, &QPushButton::clicked, this, [this, i] { Command_Center_Click(i); });
+  Command_Center_[i] = b;
+  return b;
 }
 
 void Frm_Main::build_advanced_screen(QWidget* parent) {
@@ -160,13 +165,7 @@ void Frm_Main::build_advanced_screen(QWidget* parent) {
   // filter side by side.
   auto* buttons = new QHBoxLayout;
   for (int i : {3, 2, 5}) {
-    auto* b = new QPushButton(kCommandCaptions[i], parent);
-    b->setObjectName(QString("Command_Center_%1").arg(i));
-    b->setMouseTracking(true);
-    b->installEventFilter(this);
-    connect(b, &QPushButton::clicked, this, [this, i] { Command_Center_Click(i); });
-    Command_Center_[i] = b;
-    buttons->addWidget(b);
+    buttons->addWidget(make_command_button(i, parent));
   }
   buttons->addStretch(1);
   column->addLayout(buttons);

@@ -149,6 +149,9 @@ class Frm_Main : public QMainWindow, public UserInterface {
  private:
   void build_standard_screen(QWidget* parent);
   void build_advanced_screen(QWidget* parent);
+  // Command button `i` (its caption, object name, hover text and click), kept
+  // in Command_Center_.
+  QPushButton* make_command_button(int i, QWidget* parent);
   void build_menus();
   void build_tray();
   void screen_switch(int index);

@@ -74,6 +74,18 @@ std::vector<std::vector<std::string>> parse_csv(const std::string& text) {
 
 }  // namespace
 
+std::vector<std::string> scanner_rows(jet::dao::Database& scanner) {
+  std::vector<std::string> out;
+  auto rs = scanner.open_recordset("Select * From Scanner_Data Order By File_Type, Item_Number");
+  for (; !rs->eof(); rs->move_next()) {
+    char qty[32];
+    std::snprintf(qty, sizeof qty, "%g", std::get<double>(rs->field("Qty")));
+    out.push_back(std::to_string(std::get<int16_t>(rs->field("File_Type"))) + " " +
+                  std::get<std::string>(rs->field("Item_Number")) + " " + qty);
+  }
+  return out;
+}
+
 std::string run(const std::string& command) {
   std::string out;
   FILE* p = ::popen(command.c_str(), "r");

@@ -19,6 +19,10 @@
 #include "app/session.h"
 #include "app/user_interface.h"
 
+namespace jet::dao {
+class Database;
+}
+
 namespace tallimo::testing {
 
 class RecordingUi : public ConsoleUserInterface {
@@ -71,6 +75,9 @@ using ExportRow = std::map<std::string, std::string>;
 
 // Rows of `table` in `path` as mdb-export reads them.
 std::vector<ExportRow> mdb_export(const std::string& path, const std::string& table);
+
+// "kind item qty" of every Scanner_Data row of `scanner`, by kind and item.
+std::vector<std::string> scanner_rows(jet::dao::Database& scanner);
 
 // Runs a shell command and gives its standard output; fails the test when
 // it exits non-zero.

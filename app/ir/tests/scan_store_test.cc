@@ -33,17 +33,7 @@ class ScanStoreTest : public ShopTest {
     ShopTest::TearDown();
   }
   // "kind item qty" of Scanner_Data, sorted.
-  std::vector<std::string> rows() {
-    std::vector<std::string> out;
-    auto rs = db_->open_recordset("Select * From Scanner_Data Order By File_Type, Item_Number");
-    for (; !rs->eof(); rs->move_next()) {
-      char qty[32];
-      std::snprintf(qty, sizeof qty, "%g", std::get<double>(rs->field("Qty")));
-      out.push_back(std::to_string(std::get<int16_t>(rs->field("File_Type"))) + " " +
-                    std::get<std::string>(rs->field("Item_Number")) + " " + qty);
-    }
-    return out;
-  }
+  std::vector<std::string> rows() { return scanner_rows(*db_); }
   // A fresh handle, as a process started after a crash has.
   void reopen() {
     store_.reset();

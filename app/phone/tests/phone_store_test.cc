@@ -26,17 +26,7 @@ class PhoneStoreTest : public ShopTest {
     if (db_) db_->close();
     ShopTest::TearDown();
   }
-  std::vector<std::string> rows() {
-    std::vector<std::string> out;
-    auto rs = db_->open_recordset("Select * From Scanner_Data Order By File_Type, Item_Number");
-    for (; !rs->eof(); rs->move_next()) {
-      char qty[32];
-      std::snprintf(qty, sizeof qty, "%g", std::get<double>(rs->field("Qty")));
-      out.push_back(std::to_string(std::get<int16_t>(rs->field("File_Type"))) + " " +
-                    std::get<std::string>(rs->field("Item_Number")) + " " + qty);
-    }
-    return out;
-  }
+  std::vector<std::string> rows() { return scanner_rows(*db_); }
   static phone::PhoneScan s(const std::string& id, const std::string& item, int16_t kind, double qty) {
     phone::PhoneScan out;
     out.id = id;

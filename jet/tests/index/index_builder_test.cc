@@ -24,61 +24,6 @@
 namespace jet::index {
 namespace {
 
-struct Entry {
-  std::vector<uint8_t> key;
-  RowPointer row;
-  bool operator<(const Entry& o) const {
-    int c = compare_keys(key, o.key);
-    if (c != 0) return c < 0;
-    return row.page != o.row.page ? row.page < o.row.page : row.row < o.row.row;
-  }
-};
-
-IndexLayout layout_of(ColumnType type, bool ascending = true, bool unique = false) {
-  IndexLayout l;
-  l.name = "ByValue";
-  l.table_name = "Things";
-  KeyColumn c;
-  c.type = type;
-  c.ascending = ascending;
-  c.fixed_length = type != ColumnType::kText;
-  l.columns.push_back(c);
-  l.tdef_page = 2;
-  l.unique = unique;
-  return l;
-}
-
-// The tree passes every rule and scans as `model` (sorted); returns its depth.
-int check(MemoryFile& file, const IndexLayout& layout, const std::set<Entry>& model) {
-  TreeCheck tree{file, &file.owned, layout, {}, {}};
-  const int depth = tree.run();
-  IndexReader reader(file, layout);
-  auto it = model.begin();
-  std::size_t n = 0;
-  for (IndexCursor c = reader.first(); c.valid(); c.next(), ++n) {
-    if (it == model.end()) {
-      ADD_FAILURE() << "the tree has more entries than the model";
-      break;
-    }
-    if (!std::equal(c.key().begin(), c.key().end(), it->key.begin(), it->key.end()) || !(c.row() == it->row)) {
-      ADD_FAILURE() << "scan differs from the model at entry " << n;
-      break;
-    }
-    ++it;
-  }
-  EXPECT_EQ(n, model.size());
-  return depth;
-}
-
-std::string random_text(std::mt19937& rng, std::size_t min_len, std::size_t max_len) {
-  static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -'";
-  std::uniform_int_distribution<std::size_t> len(min_len, max_len);
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
-  std::string s(len(rng), 'a');
-  for (auto& ch : s) ch = kChars[pick(rng)];
-  return s;
-}
-
 // Builds an index of `count` random entries in random order, checks it,
 // then lets the writer insert and remove on it and checks again.
 void build_run(IndexLayout layout, int count, unsigned seed, const std::function<Value(std::mt19937&)>& make_value,
@@ -88,24 +33,24 @@ void build_run(IndexLayout layout, int count, unsigned seed, const std::function
   IndexWriter writer(file, file, file, layout);
   IndexBuilder builder(layout);
   std::mt19937 rng(seed);
-  std::set<Entry> model;
-  std::vector<Entry> live;
+  std::set<Model> model;
+  std::vector<Model> live;
   for (int i = 0; i < count; ++i) {
     Value v = make_value(rng);
-    Entry e{writer.key_for({&v, 1}), RowPointer{static_cast<uint32_t>(5 + i / 250), static_cast<uint8_t>(i % 250)}};
+    Model e{writer.key_for({&v, 1}), RowPointer{static_cast<uint32_t>(5 + i / 250), static_cast<uint8_t>(i % 250)}};
     builder.add(e.key, e.row, true);
     model.insert(e);
     live.push_back(e);
   }
   builder.build(file, file, file);
-  EXPECT_GE(check(file, layout, model), min_depth) << "the build did not make a tree that deep";
+  EXPECT_GE(check_tree(file, layout, model), min_depth) << "the build did not make a tree that deep";
   if (::testing::Test::HasFailure()) return;
   // The writer carries on where the builder left off.
   for (int step = 0; step < 2000; ++step) {
     if (rng() % 2 == 0) {
       Value v = make_value(rng);
       const uint32_t i = static_cast<uint32_t>(count + step);
-      Entry e{writer.key_for({&v, 1}), RowPointer{5 + i / 250, static_cast<uint8_t>(i % 250)}};
+      Model e{writer.key_for({&v, 1}), RowPointer{5 + i / 250, static_cast<uint8_t>(i % 250)}};
       writer.insert(e.key, e.row);
       model.insert(e);
       live.push_back(e);
@@ -117,28 +62,28 @@ void build_run(IndexLayout layout, int count, unsigned seed, const std::function
       live.pop_back();
     }
   }
-  check(file, layout, model);
+  check_tree(file, layout, model);
 }
 
 TEST(IndexBuilder, LongKeysWithDuplicates) {
-  build_run(layout_of(ColumnType::kLong), 30000, 1,
+  build_run(make_layout(ColumnType::kLong), 30000, 1,
             [](std::mt19937& rng) { return Value{static_cast<int32_t>(rng() % 3000) - 1500}; }, 2);
 }
 
 TEST(IndexBuilder, DescendingDoubles) {
-  build_run(layout_of(ColumnType::kDouble, /*ascending=*/false), 10000, 2,
+  build_run(make_layout(ColumnType::kDouble, /*ascending=*/false), 10000, 2,
             [](std::mt19937& rng) { return Value{std::uniform_real_distribution<double>(-1e6, 1e6)(rng)}; }, 2);
 }
 
 TEST(IndexBuilder, LongTextKeysMakeThreeLevels) {
   // 100-250 characters: a dozen or two entries per page, so intermediate
   // levels need several pages and compress their entries.
-  build_run(layout_of(ColumnType::kText), 8000, 3,
+  build_run(make_layout(ColumnType::kText), 8000, 3,
             [](std::mt19937& rng) { return Value{random_text(rng, 100, 250)}; }, 3);
 }
 
 TEST(IndexBuilder, ShortTextWithNulls) {
-  build_run(layout_of(ColumnType::kText), 12000, 4, [](std::mt19937& rng) -> Value {
+  build_run(make_layout(ColumnType::kText), 12000, 4, [](std::mt19937& rng) -> Value {
     if (rng() % 20 == 0) return std::monostate{};
     return Value{random_text(rng, 0, 12)};
   }, 2);
@@ -146,22 +91,22 @@ TEST(IndexBuilder, ShortTextWithNulls) {
 
 TEST(IndexBuilder, FewEntriesStayInTheRootLeaf) {
   MemoryFile file;
-  IndexLayout layout = layout_of(ColumnType::kLong);
+  IndexLayout layout = make_layout(ColumnType::kLong);
   layout.first_page = file.new_root(2);
   IndexBuilder empty(layout);
   empty.build(file, file, file);
-  check(file, layout, {});
+  check_tree(file, layout, {});
   IndexBuilder builder(layout);
   IndexWriter writer(file, file, file, layout);
-  std::set<Entry> model;
+  std::set<Model> model;
   for (int32_t i = 3; i > 0; --i) {
     Value v = i;
-    Entry e{writer.key_for({&v, 1}), RowPointer{7, static_cast<uint8_t>(i)}};
+    Model e{writer.key_for({&v, 1}), RowPointer{7, static_cast<uint8_t>(i)}};
     builder.add(e.key, e.row, true);
     model.insert(e);
   }
   builder.build(file, file, file);
-  EXPECT_EQ(check(file, layout, model), 1);
+  EXPECT_EQ(check_tree(file, layout, model), 1);
   EXPECT_EQ(file.owned, std::set<uint32_t>{layout.first_page});
 }
 
@@ -170,24 +115,24 @@ TEST(IndexBuilder, FewEntriesStayInTheRootLeaf) {
 TEST(IndexBuilder, LeavesMatchAppendsInKeyOrder) {
   for (const bool text : {false, true}) {
     SCOPED_TRACE(text ? "text keys" : "counter keys");
-    IndexLayout layout = layout_of(text ? ColumnType::kText : ColumnType::kLong, true, true);
+    IndexLayout layout = make_layout(text ? ColumnType::kText : ColumnType::kLong, true, true);
     MemoryFile appended, built;
     layout.first_page = appended.new_root(2);
     ASSERT_EQ(built.new_root(2), layout.first_page);
     IndexWriter writer(appended, appended, appended, layout);
     IndexBuilder builder(layout);
-    std::vector<Entry> entries;
+    std::vector<Model> entries;
     for (int32_t i = 1; i <= 20000; ++i) {
       char code[16];
       std::snprintf(code, sizeof code, "P%07d", i * 7);
       Value v = text ? Value{std::string(code)} : Value{i};
       entries.push_back({writer.key_for({&v, 1}), RowPointer{static_cast<uint32_t>(10 + i / 200), uint8_t(i % 200)}});
     }
-    for (const Entry& e : entries) writer.insert(e.key, e.row);
+    for (const Model& e : entries) writer.insert(e.key, e.row);
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) builder.add(it->key, it->row, true);
     builder.build(built, built, built);
-    const std::set<Entry> model(entries.begin(), entries.end());
-    check(built, layout, model);
+    const std::set<Model> model(entries.begin(), entries.end());
+    check_tree(built, layout, model);
     TreeCheck a{appended, nullptr, layout, {}, {}};
     TreeCheck b{built, nullptr, layout, {}, {}};
     const int depth_a = a.run();
@@ -207,7 +152,7 @@ TEST(IndexBuilder, LeavesMatchAppendsInKeyOrder) {
 
 TEST(IndexBuilder, UniqueIndexRefusesADuplicateBeforeWritingAnything) {
   MemoryFile file;
-  IndexLayout layout = layout_of(ColumnType::kLong, true, true);
+  IndexLayout layout = make_layout(ColumnType::kLong, true, true);
   layout.first_page = file.new_root(2);
   IndexWriter writer(file, file, file, layout);
   const std::size_t writes_before = file.writes;
@@ -237,7 +182,7 @@ TEST(IndexBuilder, UniqueIndexRefusesADuplicateBeforeWritingAnything) {
   builder.add(key, RowPointer{10, 1}, false);
   builder.add(key, RowPointer{10, 2}, false);
   builder.build(file, file, file);
-  check(file, layout, {{key, RowPointer{10, 1}}, {key, RowPointer{10, 2}}});
+  check_tree(file, layout, {{key, RowPointer{10, 1}}, {key, RowPointer{10, 2}}});
   // An index with entries is not built over.
   IndexBuilder again(layout);
   again.add(key, RowPointer{10, 3}, false);

@@ -4,13 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "index/index_page.h"
+#include "index/index_reader.h"
 #include "index/index_writer.h"
 #include "index/key_encoding.h"
 #include "jet/error.h"
@@ -133,5 +136,61 @@ struct TreeCheck {
     return static_cast<int>(levels.size());
   }
 };
+
+// An index entry of a test's model of the tree, in the tree's order.
+struct Model {
+  std::vector<uint8_t> key;
+  RowPointer row;
+  bool operator<(const Model& o) const {
+    int c = compare_keys(key, o.key);
+    if (c != 0) return c < 0;
+    return row.page != o.row.page ? row.page < o.row.page : row.row < o.row.row;
+  }
+};
+
+// A one-column index on a table "Things".
+inline IndexLayout make_layout(ColumnType type, bool ascending = true, bool unique = false) {
+  IndexLayout l;
+  l.name = "ByValue";
+  l.table_name = "Things";
+  KeyColumn c;
+  c.type = type;
+  c.ascending = ascending;
+  c.fixed_length = type != ColumnType::kText;
+  l.columns.push_back(c);
+  l.tdef_page = 2;
+  l.unique = unique;
+  return l;
+}
+
+// The tree passes every rule and scans exactly as `model`; returns its depth.
+inline int check_tree(MemoryFile& file, const IndexLayout& layout, const std::set<Model>& model) {
+  TreeCheck check{file, &file.owned, layout, {}, {}};
+  const int depth = check.run();
+  IndexReader reader(file, layout);
+  std::vector<Model> scanned;
+  for (IndexCursor c = reader.first(); c.valid(); c.next()) {
+    scanned.push_back({std::vector<uint8_t>(c.key().begin(), c.key().end()), c.row()});
+  }
+  std::vector<Model> expected(model.begin(), model.end());
+  EXPECT_EQ(scanned.size(), expected.size());
+  for (std::size_t i = 0; i < std::min(scanned.size(), expected.size()); ++i) {
+    if (scanned[i].key != expected[i].key || !(scanned[i].row == expected[i].row)) {
+      ADD_FAILURE() << "scan differs from the model at entry " << i;
+      break;
+    }
+  }
+  return depth;
+}
+
+// Random text of `min_len` to `max_len` characters.
+inline std::string random_text(std::mt19937& rng, std::size_t min_len, std::size_t max_len) {
+  static const char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 -'";
+  std::uniform_int_distribution<std::size_t> len(min_len, max_len);
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kChars - 2);
+  std::string s(len(rng), 'a');
+  for (auto& ch : s) ch = kChars[pick(rng)];
+  return s;
+}
 
 }  // namespace jet::index
