@@ -156,21 +156,33 @@ void Close_Ir_Port(Session& session) {
   session.set_ir_port_open(false);
 }
 
+namespace {
+
+// The start of a read or an upload: the abort flag cleared, the port opened
+// ("Ready Scanner"), and, when `ask`, the instructions box, whose Cancel sets
+// the abort flag. False when the port did not open.
+bool start_ir_run(Session& session, bool ask, IrRunSummary& summary) {
+  session.set_abort(false);
+  Open_Ir_Port(session);
+  if (!session.ir_port_open()) return false;
+  summary.port_opened = true;
+  session.ui().Display_Status_Message("Ready Scanner");
+  if (ask && session.ui().message_box(Scanner_Instructions(), MessageButtons::kOkCancel, MessageIcon::kNone,
+                                      "Tallimo") == MessageAnswer::kCancel) {
+    session.set_abort(true);
+    summary.cancelled = true;
+  }
+  return true;
+}
+
+}  // namespace
+
 // ---- read ----
 
 IrRunSummary Synchronize_Infrared(Session& session, bool Full_Sync) {
   UserInterface& ui = session.ui();
   IrRunSummary summary;
-  session.set_abort(false);
-  Open_Ir_Port(session);
-  if (!session.ir_port_open()) return summary;
-  summary.port_opened = true;
-  ui.Display_Status_Message("Ready Scanner");
-  if (ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel, MessageIcon::kNone, "Tallimo") ==
-      MessageAnswer::kCancel) {
-    session.set_abort(true);
-    summary.cancelled = true;
-  }
+  if (!start_ir_run(session, true, summary)) return summary;
   if (!session.abort_requested()) Save_Record(session, Full_Sync, summary);
   if (Full_Sync) {
     if (!session.abort_requested()) {
@@ -350,16 +362,7 @@ IrRunSummary Update_Inventory_Corvia_Labs(Session& session, bool Ask) {
   UserInterface& ui = session.ui();
   ScannerRecord& Scanner_Record = session.scanner_record();
   IrRunSummary summary;
-  session.set_abort(false);
-  Open_Ir_Port(session);
-  if (!session.ir_port_open()) return summary;
-  summary.port_opened = true;
-  ui.Display_Status_Message("Ready Scanner");
-  if (Ask && ui.message_box(Scanner_Instructions(), MessageButtons::kOkCancel, MessageIcon::kNone, "Tallimo") ==
-                 MessageAnswer::kCancel) {
-    session.set_abort(true);
-    summary.cancelled = true;
-  }
+  if (!start_ir_run(session, Ask, summary)) return summary;
   if (session.abort_requested()) {
     Close_Ir_Port(session);
     summary.aborted = !summary.cancelled;
