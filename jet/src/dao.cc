@@ -29,6 +29,7 @@ struct Database::Impl {
   std::shared_ptr<sql::OpenFiles> files;  // the workspace's registry
   std::shared_ptr<jet::Database> db;  // shared with other handles on the file
   std::unique_ptr<Executor> exec;
+  sql::StatementParser parser;  // execute()'s statements
   bool read_only = false;
   uint64_t affected = 0;
 
@@ -92,7 +93,7 @@ std::unique_ptr<Database> Workspace::create_database(const std::string& path, st
 }
 
 void Database::execute(std::string_view text) {
-  sql::Statement st = sql::parse_statement(text);
+  sql::Statement st = impl_->parser.parse(text);
   if (st.kind == sql::StatementKind::kSelect)
     throw Error(ErrorCategory::kInvalidArgument,
                 "a SELECT returns rows and cannot be executed; open a recordset on it instead");
@@ -534,6 +535,7 @@ void Recordset::set_field(std::string_view name, const char* text) { set_field(n
 void Recordset::set_field(std::string_view name, const std::string& text) { set_field(name, Value(text)); }
 
 std::size_t Recordset::field_count() const { return impl_->rs.columns.size(); }
+std::size_t Recordset::field_index(std::string_view name) const { return static_cast<std::size_t>(impl_->column(name)); }
 const std::string& Recordset::field_name(std::size_t index) const {
   if (index >= impl_->rs.columns.size())
     throw Error(ErrorCategory::kNotFound, "field number " + std::to_string(index) + " does not exist");

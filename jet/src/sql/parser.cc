@@ -106,9 +106,54 @@ std::string excerpt(std::string_view sql) {
   return s;
 }
 
+// "ddd.ddd" with at most 15 digits: the digits as a whole number (exact
+// in a double) divided by an exact power of ten is the correctly rounded
+// value, as strtod gives it, at a fraction of the cost.
+bool decimal_fast(const std::string& s, double& out) {
+  static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  int64_t m = 0;
+  int digits = 0, fraction = -1;
+  for (char c : s) {
+    if (c == '.') {
+      if (fraction >= 0) return false;
+      fraction = 0;
+    } else if (c >= '0' && c <= '9') {
+      if (++digits > 15) return false;
+      m = m * 10 + (c - '0');
+      if (fraction >= 0) ++fraction;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0) return false;
+  out = static_cast<double>(m) / kPowers[fraction < 0 ? 0 : fraction];
+  return true;
+}
+
+// The value of a number literal as written: Long when it is a whole number
+// that fits, else Double. False when it is beyond a Double's range.
+bool number_value(const std::string& s, Value& out) {
+  if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 9) {
+    out = static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
+  } else if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 10 &&
+             std::strtoll(s.c_str(), nullptr, 10) <= 2147483647LL) {
+    out = static_cast<int32_t>(std::strtoll(s.c_str(), nullptr, 10));
+  } else if (double fast = 0; decimal_fast(s, fast)) {
+    out = fast;
+  } else {
+    errno = 0;
+    double d = std::strtod(s.c_str(), nullptr);
+    if (errno == ERANGE) return false;
+    out = d;
+  }
+  return true;
+}
+
 class Parser {
  public:
   explicit Parser(std::string_view sql) : sql_(sql), tokens_(tokenize(sql)) {}
+
+  std::vector<Token> take_tokens() { return std::move(tokens_); }
 
   StatementKind kind = StatementKind::kSelect;
   bool kind_known = false;
@@ -924,30 +969,6 @@ class Parser {
     }
     return primary();
   }
-  // "ddd.ddd" with at most 15 digits: the digits as a whole number (exact
-  // in a double) divided by an exact power of ten is the correctly rounded
-  // value, as strtod gives it, at a fraction of the cost.
-  static bool decimal_fast(const std::string& s, double& out) {
-    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-    int64_t m = 0;
-    int digits = 0, fraction = -1;
-    for (char c : s) {
-      if (c == '.') {
-        if (fraction >= 0) return false;
-        fraction = 0;
-      } else if (c >= '0' && c <= '9') {
-        if (++digits > 15) return false;
-        m = m * 10 + (c - '0');
-        if (fraction >= 0) ++fraction;
-      } else {
-        return false;
-      }
-    }
-    if (digits == 0) return false;
-    out = static_cast<double>(m) / kPowers[fraction < 0 ? 0 : fraction];
-    return true;
-  }
-
   ExprPtr primary() {
     const Token& t = at();
     std::size_t pos = t.pos;
@@ -955,19 +976,7 @@ class Parser {
       auto e = make(ExprKind::kLiteral, pos);
       const std::string& s = t.text;
       e->number_text = s;
-      if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 9) {
-        e->value = static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
-      } else if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 10 &&
-                 std::strtoll(s.c_str(), nullptr, 10) <= 2147483647LL) {
-        e->value = static_cast<int32_t>(std::strtoll(s.c_str(), nullptr, 10));
-      } else if (double fast = 0; decimal_fast(s, fast)) {
-        e->value = fast;
-      } else {
-        errno = 0;
-        double d = std::strtod(s.c_str(), nullptr);
-        if (errno == ERANGE) fail_at(pos, "the number " + s + " is out of range");
-        e->value = d;
-      }
+      if (!number_value(s, e->value)) fail_at(pos, "the number " + s + " is out of range");
       advance();
       return e;
     }
@@ -1031,7 +1040,10 @@ class Parser {
 
 }  // namespace
 
-Statement parse_statement(std::string_view sql) {
+namespace {
+
+// The statement, and its tokens when `tokens` is given.
+Statement parse_keeping_tokens(std::string_view sql, std::vector<Token>* tokens) {
   bool known = false;
   StatementKind guessed = Parser::guess_kind(sql, known);
   std::unique_ptr<Parser> p;
@@ -1046,7 +1058,132 @@ Statement parse_statement(std::string_view sql) {
                     (known ? std::string(" in ") + statement_kind_name(guessed) + " statement" : std::string()) +
                     rest + " in: " + excerpt(sql));
   }
-  return p->statement();
+  Statement st = p->statement();
+  if (tokens) *tokens = p->take_tokens();
+  return st;
+}
+
+// A literal value token of a VALUES list (text, number, date, Null) as the
+// parser's primary() makes it. False for any other token, or one the
+// parser would refuse (it then reports the fault).
+bool literal_expr(const Token& t, ExprPtr& out) {
+  auto e = std::make_unique<Expr>();
+  e->kind = ExprKind::kLiteral;
+  e->pos = t.pos;
+  switch (t.kind) {
+    case TokenKind::kText:
+      e->value = t.text;
+      break;
+    case TokenKind::kNumber:
+      e->number_text = t.text;
+      if (!number_value(t.text, e->value)) return false;
+      break;
+    case TokenKind::kDate: {
+      DateTime d;
+      try {
+        if (!parse_date_text(t.text, d)) return false;
+      } catch (const Error&) {
+        return false;
+      }
+      e->value = d;
+      break;
+    }
+    case TokenKind::kName:
+      if (!names_equal(t.text, "NULL")) return false;
+      break;
+    default:
+      return false;
+  }
+  out = std::move(e);
+  return true;
+}
+
+bool is_symbol(const Token& t, char c) { return t.kind == TokenKind::kSymbol && t.text.size() == 1 && t.text[0] == c; }
+
+// Reads "value, value, ... )" [";"] from `tokens` at `i`, each value a literal
+// or minus a number literal. False when the tokens are anything else.
+bool literal_values(const std::vector<Token>& tokens, std::size_t i, std::vector<ExprPtr>& values) {
+  for (;;) {
+    ExprPtr e;
+    if (is_symbol(tokens[i], '-') && tokens[i + 1].kind == TokenKind::kNumber) {
+      auto negate = std::make_unique<Expr>();
+      negate->kind = ExprKind::kNegate;
+      negate->pos = tokens[i].pos;
+      if (!literal_expr(tokens[i + 1], e)) return false;
+      negate->args.push_back(std::move(e));
+      e = std::move(negate);
+      i += 2;
+    } else if (literal_expr(tokens[i], e)) {
+      ++i;
+    } else {
+      return false;
+    }
+    values.push_back(std::move(e));
+    if (is_symbol(tokens[i], ',')) {
+      ++i;
+      continue;
+    }
+    if (!is_symbol(tokens[i], ')')) return false;
+    ++i;
+    if (is_symbol(tokens[i], ';')) ++i;
+    return tokens[i].kind == TokenKind::kEnd;
+  }
+}
+
+}  // namespace
+
+Statement parse_statement(std::string_view sql) { return parse_keeping_tokens(sql, nullptr); }
+
+Statement StatementParser::parse(std::string_view sql) {
+  Statement st;
+  if (!head_.empty() && sql.size() > head_.size() && sql.compare(0, head_.size(), head_) == 0 && parse_values(sql, st)) {
+    ++shortcuts_;
+    return st;
+  }
+  std::vector<Token> tokens;
+  st = parse_keeping_tokens(sql, &tokens);
+  remember(sql, tokens, st);
+  return st;
+}
+
+bool StatementParser::parse_values(std::string_view sql, Statement& out) const {
+  std::vector<Token> tokens;
+  try {
+    tokens = tokenize(sql.substr(head_.size()));
+  } catch (const Error&) {
+    return false;  // the full parse reports it
+  }
+  for (Token& t : tokens) t.pos += head_.size();
+  std::vector<ExprPtr> values;
+  values.reserve(value_count_);
+  if (!literal_values(tokens, 0, values) || values.size() != value_count_) return false;
+  out.kind = StatementKind::kInsert;
+  out.text = std::string(sql);
+  out.insert = std::make_unique<InsertStmt>();
+  out.insert->target = target_;
+  out.insert->columns = columns_;
+  out.insert->values = std::move(values);
+  return true;
+}
+
+void StatementParser::remember(std::string_view sql, const std::vector<Token>& tokens, const Statement& st) {
+  if (st.kind != StatementKind::kInsert || !st.insert || st.insert->select || st.insert->values.empty()) return;
+  // The "(" after VALUES ends the head; everything before it is the table,
+  // the columns and any IN clause.
+  std::size_t open = 0;
+  for (std::size_t i = 0; i + 1 < tokens.size(); ++i) {
+    if (tokens[i].kind == TokenKind::kName && names_equal(tokens[i].text, "VALUES") && is_symbol(tokens[i + 1], '(')) {
+      open = i + 1;
+      break;
+    }
+  }
+  if (open == 0) return;
+  std::vector<ExprPtr> values;
+  if (!literal_values(tokens, open + 1, values) || values.size() != st.insert->values.size()) return;
+  head_ = std::string(sql.substr(0, tokens[open].pos + 1));
+  target_ = st.insert->target;
+  columns_ = st.insert->columns;
+  value_count_ = values.size();
 }
 
 ExprPtr parse_criteria(std::string_view criteria) {

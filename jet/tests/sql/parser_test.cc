@@ -220,3 +220,77 @@ TEST(SqlParser, DeepNestingIsAnErrorNotACrash) {
 }
 
 }  // namespace
+
+// The remembering parser (one INSERT shape kept between statements) gives
+// exactly the tree, and exactly the error, of a full parse: statement after
+// statement of one shape, with other shapes, other literals, negative numbers,
+// Null, dates, quotes, spacing and faults in between.
+void expect_same_expr(const jet::sql::Expr& a, const jet::sql::Expr& b, const std::string& sql) {
+  EXPECT_EQ(a.kind, b.kind) << sql;
+  EXPECT_EQ(a.pos, b.pos) << sql;
+  EXPECT_EQ(a.value, b.value) << sql;
+  EXPECT_EQ(a.number_text, b.number_text) << sql;
+  EXPECT_EQ(a.name, b.name) << sql;
+  ASSERT_EQ(a.args.size(), b.args.size()) << sql;
+  for (std::size_t i = 0; i < a.args.size(); ++i) expect_same_expr(*a.args[i], *b.args[i], sql);
+}
+
+TEST(SqlParser, RememberedInsertShapeParsesAsTheFullParse) {
+  const std::string head = "INSERT INTO Scanner_Data (Item_Number,Qty,Standard_Price,Description) VALUES (";
+  const std::vector<std::string> statements = {
+      head + "'A1',2,3.25,'first')",
+      head + "'A2',-2,0.0001,'it''s \"quoted\"')",  // a negative number, doubled quotes
+      head + "'A3',12.5,   7 , 'spaced' );",        // blanks and a trailing ';'
+      head + "Null,1E3,#2026-01-31#,'')",           // Null, an exponent, a date
+      head + "'A4',2147483648,99999999999999999999,'big')",
+      head + "'A5',1,2)",                      // one value short: the error of the full parse
+      head + "'A6',1,2,'x' & 'y')",            // not a plain literal: parsed in full
+      head + "'A7',1,2,'unclosed)",            // a lexer fault after the head
+      head + "'A8',1,2,'x',5)",                // one value too many
+      head + "'A9',1,2,'x') extra",            // words after the list
+      head + "'B1',1,2,#2026-13-45#)",         // not a date
+      head + "'B2',1,2,1e999)",                // out of range
+      "insert into Scanner_Data (Item_Number,Qty,Standard_Price,Description) VALUES ('C1',1,2,'lower case')",
+      "INSERT INTO Other VALUES (1, 'no column list')",
+      "INSERT INTO Other VALUES (2, 'same shape again')",
+      "UPDATE Other SET a = 1",
+      head + "'D1',- 4,5,'after another shape')",
+      "INSERT INTO Other SELECT * FROM Third",
+      head + "'D2',4,5,'last')",
+  };
+  jet::sql::StatementParser remembering;
+  int parsed = 0;
+  for (const std::string& sql : statements) {
+    std::string full_error, remembered_error;
+    jet::sql::Statement full, fast;
+    try {
+      full = parse_statement(sql);
+    } catch (const Error& e) {
+      full_error = e.what();
+    }
+    try {
+      fast = remembering.parse(sql);
+    } catch (const Error& e) {
+      remembered_error = e.what();
+    }
+    EXPECT_EQ(remembered_error, full_error) << sql;
+    if (!full_error.empty()) continue;
+    ++parsed;
+    ASSERT_EQ(fast.kind, full.kind) << sql;
+    EXPECT_EQ(fast.text, sql);
+    if (full.kind != StatementKind::kInsert) continue;
+    EXPECT_EQ(fast.insert->target.name, full.insert->target.name) << sql;
+    EXPECT_EQ(fast.insert->columns, full.insert->columns) << sql;
+    EXPECT_EQ(fast.insert->select != nullptr, full.insert->select != nullptr) << sql;
+    ASSERT_EQ(fast.insert->values.size(), full.insert->values.size()) << sql;
+    for (std::size_t i = 0; i < full.insert->values.size(); ++i) {
+      expect_same_expr(*fast.insert->values[i], *full.insert->values[i], sql);
+    }
+  }
+  EXPECT_EQ(parsed, 13);
+  // Read through the remembered shape: A2, A3, the Null one and A4 (after
+  // A1), "same shape again" (after the first INSERT INTO Other), D2 (after
+  // D1, past the SELECT form). The faults, the lower-case head and the other
+  // shapes were parsed in full.
+  EXPECT_EQ(remembering.shortcuts(), 6u);
+}
