@@ -146,17 +146,28 @@ double currency_to_double(Currency c) { return static_cast<double>(c.ten_thousan
 
 std::string currency_to_text(Currency c) {
   const bool negative = c.ten_thousandths < 0;
-  const uint64_t mag = negative ? 0 - static_cast<uint64_t>(c.ten_thousandths) : static_cast<uint64_t>(c.ten_thousandths);
-  std::string text = negative ? "-" : "";
-  text += std::to_string(mag / 10000);
-  if (unsigned frac = static_cast<unsigned>(mag % 10000)) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%04u", frac);
-    std::string f = buf;
-    while (f.back() == '0') f.pop_back();
-    text += "." + f;
+  uint64_t mag = negative ? 0 - static_cast<uint64_t>(c.ten_thousandths) : static_cast<uint64_t>(c.ten_thousandths);
+  // Digits from the right: the fraction without its trailing zeros, then the
+  // whole part.
+  char buf[32];
+  char* at = buf + sizeof buf;
+  unsigned frac = static_cast<unsigned>(mag % 10000);
+  mag /= 10000;
+  if (frac != 0) {
+    int places = 4;
+    while (frac % 10 == 0) {
+      frac /= 10;
+      --places;
+    }
+    for (; places > 0; --places, frac /= 10) *--at = static_cast<char>('0' + frac % 10);
+    *--at = '.';
   }
-  return text;
+  do {
+    *--at = static_cast<char>('0' + mag % 10);
+    mag /= 10;
+  } while (mag != 0);
+  if (negative) *--at = '-';
+  return std::string(at, buf + sizeof buf);
 }
 
 uint8_t to_byte(double v) { return whole_number<uint8_t>(v, 0, 255, "Byte"); }

@@ -225,6 +225,9 @@ class Recordset {
   void set_field(std::string_view name, const std::string& text);
   std::size_t field_count() const;
   const std::string& field_name(std::size_t index) const;
+  // The position of the field named `name` (case-insensitive), for reading
+  // many records by position; throws kNotFound naming an unknown field.
+  std::size_t field_index(std::string_view name) const;
   // Name, type and size of a field; throws kNotFound for a wrong index.
   FieldInfo field_info(std::size_t index) const;
 

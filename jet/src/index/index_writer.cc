@@ -225,7 +225,11 @@ struct IndexWriter::RawPage {
   // The stored bytes [s, e) of entry i, checked to hold a whole entry.
   void span(std::size_t i, std::size_t& s, std::size_t& e) const {
     s = start(i);
-    e = end(i);
+    // Entry i ends at the first mark after entry i - 1's end.
+    std::size_t w = (i == 0 ? 0 : s + 1) / 64;
+    uint64_t bits = words[w] & (~uint64_t{0} << ((i == 0 ? 0 : s + 1) % 64));
+    while (bits == 0) bits = words[++w];  // i < count(): a later mark exists
+    e = w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
     const std::size_t min_entry = kRowPointerBytes + 1 + (leaf ? 0 : kChildBytes);
     if (shared(i) + (e - s) < min_entry) {
       owner->fail(ErrorCategory::kCorruption,

@@ -548,8 +548,21 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     }
   };
   double d = 0;
+  // Number text going into a Currency column is read exactly by
+  // parse_currency; text it takes is a number to to_number as well, so the
+  // double is needed only when it does not.
+  Currency exact{};
+  bool exact_ok = false;
+  if (const auto* s = std::get_if<std::string>(&v); s && column.type == ColumnType::kCurrency) {
+    try {
+      exact_ok = parse_currency(*s, exact);
+    } catch (const Error&) {
+      // Out of range: reported below, as for any other value.
+    }
+  }
   // Text columns take any value as text: no number is needed for them.
-  const bool numeric = column.type != ColumnType::kText && column.type != ColumnType::kMemo && to_number(v, d);
+  const bool numeric =
+      exact_ok || (column.type != ColumnType::kText && column.type != ColumnType::kMemo && to_number(v, d));
   switch (column.type) {
     case ColumnType::kText:
     case ColumnType::kMemo: {
@@ -585,6 +598,7 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
     }
     case ColumnType::kCurrency: {
       if (const auto* c = std::get_if<Currency>(&v)) return *c;
+      if (exact_ok) return exact;
       if (!numeric) return fail("type mismatch");
       if (const auto* s = std::get_if<std::string>(&v)) {
         // Text is rounded exactly, not through a double.
