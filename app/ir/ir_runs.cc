@@ -301,19 +301,31 @@ std::string stored_text(const jet::Value& value) {
   return jet::is_null(value) ? std::string() : jet::value_to_text(value);
 }
 
-// A text value of the staging statement: the stored text in single quotes with
-// single quotes doubled.
-std::string sql_text(const jet::Value& value) {
-  const std::string text = stored_text(value);
-  std::string out = "'";
-  for (char c : text) {
-    out += c;
-    if (c == '\'') out += '\'';
+// Appends a text value of the staging statement: the text in single quotes
+// with single quotes doubled.
+void append_sql_text(std::string& sql, std::string_view text) {
+  sql += '\'';
+  for (std::size_t at = 0;;) {
+    const std::size_t quote = text.find('\'', at);
+    if (quote == std::string_view::npos) {
+      sql.append(text.substr(at));
+      break;
+    }
+    sql.append(text.substr(at, quote + 1 - at));
+    sql += '\'';
+    at = quote + 1;
   }
-  return out + "'";
+  sql += '\'';
 }
 
-std::string sql_money(const jet::Value& value) { return currency_to_text(Null_To_Currency(value)); }
+// The same for a field's stored text (not trimmed); a Null as empty text.
+void append_sql_text(std::string& sql, const jet::Value& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    append_sql_text(sql, std::string_view(*text));
+  } else {
+    append_sql_text(sql, std::string_view(stored_text(value)));
+  }
+}
 
 std::string text_field(const jet::dao::Recordset& rs, const char* name) { return stored_text(rs.field(name)); }
 
@@ -323,26 +335,45 @@ double money_field(const jet::dao::Recordset& rs, const char* name) {
 
 }  // namespace
 
+ProductListFields::ProductListFields(const jet::dao::Recordset& products)
+    : code(products.field_index("Product Code")),
+      description(products.field_index("Description One")),
+      quantity(products.field_index("Inventory Qty")),
+      standard_price(products.field_index("Standard Price")),
+      vendor(products.field_index("Vendor Code")),
+      current_cost(products.field_index("Current Cost")),
+      location(products.field_index("Location")),
+      list_price(products.field_index("List Price")) {}
+
 void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products) {
   jet::Transaction tx(scanner.engine());
   scanner.execute("Delete * From Scanner_Data");
   auto rs = products.open_recordset(std::string("Select * ") + kCrLf + "From Product1");
+  const ProductListFields f(*rs);
+  // The values after Item_Number and Item_Order, in the statement's order:
+  // the product field and whether it is an amount (else text).
+  const struct {
+    std::size_t field;
+    bool money;
+  } values[] = {{f.description, false},  {f.quantity, true}, {f.standard_price, true}, {f.vendor, false},
+                {f.current_cost, true}, {f.location, false}, {f.list_price, true}};
   std::string sql;
   for (; !rs->eof(); rs->move_next()) {
-    const jet::Value code = rs->field("Product Code");
-    const std::string trimmed = Null_To_Text(code);
+    const std::string trimmed = Null_To_Text(rs->field(f.code));
     sql.assign(
         "INSERT INTO Scanner_Data (Item_Number,Item_Order,Description,Qty,Standard_Price,"
         "Vendor_Code,Current_Cost,Location,List_Price) VALUES (");
-    sql += sql_text(jet::Value(trimmed));
-    sql += ',' + sql_text(jet::Value(String_To_Hex(trimmed)));
-    sql += ',' + sql_text(rs->field("Description One"));
-    sql += ',' + sql_money(rs->field("Inventory Qty"));
-    sql += ',' + sql_money(rs->field("Standard Price"));
-    sql += ',' + sql_text(rs->field("Vendor Code"));
-    sql += ',' + sql_money(rs->field("Current Cost"));
-    sql += ',' + sql_text(rs->field("Location"));
-    sql += ',' + sql_money(rs->field("List Price"));
+    append_sql_text(sql, std::string_view(trimmed));
+    sql += ',';
+    append_sql_text(sql, std::string_view(String_To_Hex(trimmed)));
+    for (const auto& v : values) {
+      sql += ',';
+      if (v.money) {
+        sql += currency_to_text(Null_To_Currency(rs->field(v.field)));
+      } else {
+        append_sql_text(sql, rs->field(v.field));
+      }
+    }
     sql += ')';
     scanner.execute(sql);
   }

@@ -22,12 +22,14 @@
 //   - it returns what it did (IrRunSummary).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 namespace jet::dao {
 class Database;
+class Recordset;
 }
 
 namespace tallimo {
@@ -106,6 +108,14 @@ bool Synchronize_Handheld(Session& session, bool Full_Sync, const HandheldRuns& 
 // `products` into it with one INSERT statement per product, all in one commit.
 // Throws jet::Error (nothing is staged then).
 void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& products);
+
+// The positions of the PRODUCT1 fields the staging copies, in a recordset on
+// PRODUCT1: looked up once, read for every product. Throws jet::Error
+// kNotFound naming a missing field.
+struct ProductListFields {
+  explicit ProductListFields(const jet::dao::Recordset& products);
+  std::size_t code, description, quantity, standard_price, vendor, current_cost, location, list_price;
+};
 
 // The item number as hexadecimal text, two upper-case digits per character (its
 // byte in the scanner's character set, ir::encode_scanner_text; characters beyond
