@@ -67,6 +67,25 @@ TEST_F(ValueRules, CurrencyRoundsHalfToEvenInStatementsAndRecordsets) {
   EXPECT_EQ(stored_amount("ID = 1"), 6);
 }
 
+TEST_F(ValueRules, NumberTextIntoCurrencyIsExactAndOtherTextIsAMismatch) {
+  db_->execute("INSERT INTO T (ID, Amount) VALUES (1, ' 12.3456 ')");
+  db_->execute("INSERT INTO T (ID, Amount) VALUES (2, '-1.5E2')");
+  db_->execute("INSERT INTO T (ID, Amount) VALUES (3, '0.1')");
+  EXPECT_EQ(stored_amount("ID = 1"), 123456);
+  EXPECT_EQ(stored_amount("ID = 2"), -1500000);
+  EXPECT_EQ(stored_amount("ID = 3"), 1000);
+  for (const char* text : {"abc", "12,5", "1E400", "", "1e"}) {
+    try {
+      db_->execute(std::string("INSERT INTO T (Amount) VALUES ('") + text + "')");
+      ADD_FAILURE() << "'" << text << "' taken as an amount";
+    } catch (const jet::Error& e) {
+      EXPECT_EQ(e.category(), jet::ErrorCategory::kConstraint) << e.what();
+      EXPECT_NE(std::string(e.what()).find("type mismatch"), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_EQ(row_count(), 3);
+}
+
 TEST_F(ValueRules, OutOfRangeIsAnOverflowAndNothingIsStored) {
   expect_overflow("INSERT INTO T (Amount) VALUES (1E15)", "Amount");
   expect_overflow("INSERT INTO T (Amount) VALUES ('-5000000000000000')", "Amount");
