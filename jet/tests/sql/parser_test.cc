@@ -2,6 +2,9 @@
 // malformed statements with an error naming the statement and the position.
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "jet/error.h"
 #include "sql/parser.h"
 #include "sql_test_util.h"
@@ -235,6 +238,36 @@ void expect_same_expr(const jet::sql::Expr& a, const jet::sql::Expr& b, const st
   for (std::size_t i = 0; i < a.args.size(); ++i) expect_same_expr(*a.args[i], *b.args[i], sql);
 }
 
+// Parses `sql` with `remembering` and in full; expects the same error or the
+// same statement. Returns whether it parsed.
+bool parse_both_ways(jet::sql::StatementParser& remembering, const std::string& sql) {
+  std::string full_error, remembered_error;
+  jet::sql::Statement full, fast;
+  try {
+    full = parse_statement(sql);
+  } catch (const Error& e) {
+    full_error = e.what();
+  }
+  try {
+    fast = remembering.parse(sql);
+  } catch (const Error& e) {
+    remembered_error = e.what();
+  }
+  EXPECT_EQ(remembered_error, full_error) << sql;
+  if (!full_error.empty() || !remembered_error.empty()) return false;
+  EXPECT_EQ(fast.kind, full.kind) << sql;
+  EXPECT_EQ(fast.text, sql);
+  if (full.kind != StatementKind::kInsert || fast.kind != StatementKind::kInsert) return true;
+  EXPECT_EQ(fast.insert->target.name, full.insert->target.name) << sql;
+  EXPECT_EQ(fast.insert->columns, full.insert->columns) << sql;
+  EXPECT_EQ(fast.insert->select != nullptr, full.insert->select != nullptr) << sql;
+  EXPECT_EQ(fast.insert->values.size(), full.insert->values.size()) << sql;
+  for (std::size_t i = 0; i < full.insert->values.size() && i < fast.insert->values.size(); ++i) {
+    expect_same_expr(*fast.insert->values[i], *full.insert->values[i], sql);
+  }
+  return true;
+}
+
 TEST(SqlParser, RememberedInsertShapeParsesAsTheFullParse) {
   const std::string head = "INSERT INTO Scanner_Data (Item_Number,Qty,Standard_Price,Description) VALUES (";
   const std::vector<std::string> statements = {
@@ -260,37 +293,50 @@ TEST(SqlParser, RememberedInsertShapeParsesAsTheFullParse) {
   };
   jet::sql::StatementParser remembering;
   int parsed = 0;
-  for (const std::string& sql : statements) {
-    std::string full_error, remembered_error;
-    jet::sql::Statement full, fast;
-    try {
-      full = parse_statement(sql);
-    } catch (const Error& e) {
-      full_error = e.what();
-    }
-    try {
-      fast = remembering.parse(sql);
-    } catch (const Error& e) {
-      remembered_error = e.what();
-    }
-    EXPECT_EQ(remembered_error, full_error) << sql;
-    if (!full_error.empty()) continue;
-    ++parsed;
-    ASSERT_EQ(fast.kind, full.kind) << sql;
-    EXPECT_EQ(fast.text, sql);
-    if (full.kind != StatementKind::kInsert) continue;
-    EXPECT_EQ(fast.insert->target.name, full.insert->target.name) << sql;
-    EXPECT_EQ(fast.insert->columns, full.insert->columns) << sql;
-    EXPECT_EQ(fast.insert->select != nullptr, full.insert->select != nullptr) << sql;
-    ASSERT_EQ(fast.insert->values.size(), full.insert->values.size()) << sql;
-    for (std::size_t i = 0; i < full.insert->values.size(); ++i) {
-      expect_same_expr(*fast.insert->values[i], *full.insert->values[i], sql);
-    }
-  }
+  for (const std::string& sql : statements) parsed += parse_both_ways(remembering, sql);
   EXPECT_EQ(parsed, 13);
   // Read through the remembered shape: A2, A3, the Null one and A4 (after
   // A1), "same shape again" (after the first INSERT INTO Other), D2 (after
   // D1, past the SELECT form). The faults, the lower-case head and the other
   // shapes were parsed in full.
   EXPECT_EQ(remembering.shortcuts(), 6u);
+}
+
+// The same over generated statements of the staging's shape, each value list
+// then damaged at random (a character inserted, removed or replaced with one
+// that matters to the lexer or the parser).
+TEST(SqlParser, RememberedInsertShapeMatchesTheFullParseOnDamagedValueLists) {
+  const std::string head = "INSERT INTO Scanner_Data (Item_Number,Qty,Standard_Price,Description) VALUES (";
+  const std::string kinds = "'\",()-+#;.eE0123456789aN [] ";
+  std::mt19937 rng(20261207);
+  const auto pick = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  const auto value = [&]() -> std::string {
+    switch (pick(6)) {
+      case 0: return "'it''s " + std::to_string(pick(1000)) + "'";
+      case 1: return std::to_string(pick(100000)) + "." + std::to_string(pick(10000));
+      case 2: return "-" + std::to_string(pick(100));
+      case 3: return "#2026-" + std::to_string(1 + pick(12)) + "-" + std::to_string(1 + pick(28)) + "#";
+      case 4: return "Null";
+      default: return "\"A" + std::to_string(pick(99)) + "\"";
+    }
+  };
+  jet::sql::StatementParser remembering;
+  int parsed = 0;
+  for (int round = 0; round < 3000; ++round) {
+    std::string values;
+    for (int v = 0; v < 4; ++v) values += (v ? "," : "") + value();
+    values += ")";
+    if (round % 3 != 0) {
+      const std::size_t at = pick(values.size() + 1);
+      const char c = kinds[pick(kinds.size())];
+      switch (pick(3)) {
+        case 0: values.insert(values.begin() + static_cast<std::ptrdiff_t>(at), c); break;
+        case 1: if (at < values.size()) values.erase(at, 1); break;
+        default: if (at < values.size()) values[at] = c; break;
+      }
+    }
+    parsed += parse_both_ways(remembering, head + values);
+  }
+  EXPECT_GT(parsed, 1000);
+  EXPECT_GT(remembering.shortcuts(), 1000u);
 }
