@@ -33,18 +33,9 @@ enum ChangeColumn { kChRun, kChRecord, kChNo, kChProduct, kChKind, kChColumn, kC
                     kChUnits, kChangeColumns };
 
 jet::ColumnSpec text_column(const char* name, uint16_t length = 255) {
-  jet::ColumnSpec c;
-  c.name = name;
-  c.type = jet::ColumnType::kText;
-  c.length = length;
-  return c;
+  return jet::column_spec(name, jet::ColumnType::kText, length);
 }
-jet::ColumnSpec column(const char* name, jet::ColumnType type) {
-  jet::ColumnSpec c;
-  c.name = name;
-  c.type = type;
-  return c;
-}
+jet::ColumnSpec column(const char* name, jet::ColumnType type) { return jet::column_spec(name, type); }
 jet::IndexSpec primary_key(std::vector<const char*> columns) {
   jet::IndexSpec index;
   index.name = "PrimaryKey";

@@ -85,32 +85,26 @@ ScanStore::ScanStore(jet::dao::Database& scanner) : db_(scanner) { ensure_tables
 
 void ScanStore::ensure_tables() {
   jet::Database& engine = db_.engine();
-  auto column = [](const char* name, jet::ColumnType type, uint16_t length = 0) {
-    jet::ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    return c;
-  };
   if (!engine.has_table(kReadMarkTable)) {
     jet::TableSpec spec;
     spec.name = kReadMarkTable;
-    spec.columns = {column("File_Type", jet::ColumnType::kInteger), column("Records", jet::ColumnType::kLong),
-                    column("Digest", jet::ColumnType::kText, 32)};
+    spec.columns = {jet::column_spec("File_Type", jet::ColumnType::kInteger),
+                    jet::column_spec("Records", jet::ColumnType::kLong),
+                    jet::column_spec("Digest", jet::ColumnType::kText, 32)};
     engine.create_table(spec);
   }
   if (!engine.has_table(kHoldTable)) {
     jet::TableSpec spec;
     spec.name = kHoldTable;
-    spec.columns = {column("Qty", jet::ColumnType::kDouble),
-                    column("Item_Number", jet::ColumnType::kText, 255),
-                    column("Description", jet::ColumnType::kText, 255),
-                    column("Vendor_Code", jet::ColumnType::kText, 255),
-                    column("Standard_Price", jet::ColumnType::kCurrency),
-                    column("Current_Cost", jet::ColumnType::kCurrency),
-                    column("Location", jet::ColumnType::kText, 255),
-                    column("List_Price", jet::ColumnType::kCurrency),
-                    column("File_Type", jet::ColumnType::kInteger)};
+    spec.columns = {jet::column_spec("Qty", jet::ColumnType::kDouble),
+                    jet::column_spec("Item_Number", jet::ColumnType::kText, 255),
+                    jet::column_spec("Description", jet::ColumnType::kText, 255),
+                    jet::column_spec("Vendor_Code", jet::ColumnType::kText, 255),
+                    jet::column_spec("Standard_Price", jet::ColumnType::kCurrency),
+                    jet::column_spec("Current_Cost", jet::ColumnType::kCurrency),
+                    jet::column_spec("Location", jet::ColumnType::kText, 255),
+                    jet::column_spec("List_Price", jet::ColumnType::kCurrency),
+                    jet::column_spec("File_Type", jet::ColumnType::kInteger)};
     jet::IndexSpec key;
     key.name = "Item_Key";
     key.columns = {{"File_Type", true}, {"Item_Number", true}};

@@ -94,19 +94,14 @@ PhoneStore::PhoneStore(jet::dao::Database& scanner) : db_(scanner) { ensure_tabl
 void PhoneStore::ensure_table() {
   jet::Database& engine = db_.engine();
   if (engine.has_table(kPhoneScansTable)) return;
-  auto column = [](const char* name, jet::ColumnType type, uint16_t length = 0) {
-    jet::ColumnSpec c;
-    c.name = name;
-    c.type = type;
-    c.length = length;
-    return c;
-  };
   jet::TableSpec spec;
   spec.name = kPhoneScansTable;
-  spec.columns = {column("Scan_Id", jet::ColumnType::kText, kMaxScanIdLength),
-                  column("Undo_Of", jet::ColumnType::kText, kMaxScanIdLength),
-                  column("Item_Number", jet::ColumnType::kText, 255), column("File_Type", jet::ColumnType::kInteger),
-                  column("Qty", jet::ColumnType::kDouble), column("Row_Id", jet::ColumnType::kLong)};
+  spec.columns = {jet::column_spec("Scan_Id", jet::ColumnType::kText, kMaxScanIdLength),
+                  jet::column_spec("Undo_Of", jet::ColumnType::kText, kMaxScanIdLength),
+                  jet::column_spec("Item_Number", jet::ColumnType::kText, 255),
+                  jet::column_spec("File_Type", jet::ColumnType::kInteger),
+                  jet::column_spec("Qty", jet::ColumnType::kDouble),
+                  jet::column_spec("Row_Id", jet::ColumnType::kLong)};
   jet::IndexSpec key;
   key.name = "Scan_Key";
   key.columns = {{"Scan_Id", true}};

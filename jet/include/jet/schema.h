@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "jet/value.h"
@@ -101,6 +102,16 @@ struct ColumnSpec {
   uint8_t precision = 18;  // decimal
   uint8_t scale = 0;       // decimal
 };
+
+// A column named `name` of `type` (text: `length` characters; binary:
+// `length` bytes), the rest as ColumnSpec defaults it.
+inline ColumnSpec column_spec(std::string name, ColumnType type, uint16_t length = 0) {
+  ColumnSpec c;
+  c.name = std::move(name);
+  c.type = type;
+  c.length = length;
+  return c;
+}
 
 struct IndexColumnSpec {
   std::string column;
