@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -111,6 +112,20 @@ std::vector<ExportRow> mdb_export(const std::string& path, const std::string& ta
     rows.push_back(std::move(row));
   }
   return rows;
+}
+
+std::vector<std::string> sorted_rows(const std::string& path, const std::string& table,
+                                     const std::set<std::string>& skip) {
+  std::vector<std::string> out;
+  for (const auto& row : mdb_export(path, table)) {
+    std::string line;
+    for (const auto& [column, value] : row) {
+      if (skip.count(column) == 0) line += column + "=" + value + "|";
+    }
+    out.push_back(line);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 demo::Product product(const std::string& code, std::optional<double> stock, const std::string& description) {

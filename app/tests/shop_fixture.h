@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,12 @@ using ExportRow = std::map<std::string, std::string>;
 
 // Rows of `table` in `path` as mdb-export reads them.
 std::vector<ExportRow> mdb_export(const std::string& path, const std::string& table);
+
+// Rows of `table` in `path` as mdb-export reads them, each as one
+// "column=value|..." line without the columns in `skip`, sorted: two files
+// whose rows are the same in any order compare equal.
+std::vector<std::string> sorted_rows(const std::string& path, const std::string& table,
+                                     const std::set<std::string>& skip = {});
 
 // "kind item qty" of every Scanner_Data row of `scanner`, by kind and item.
 std::vector<std::string> scanner_rows(jet::dao::Database& scanner);

@@ -28,20 +28,6 @@ ChildProcess start_undo(const std::string& shop) {
                       "--records-per-commit", "25"});
 }
 
-std::vector<std::string> sorted_rows(const std::string& path, const std::string& table,
-                                     const std::set<std::string>& skip = {}) {
-  std::vector<std::string> out;
-  for (const auto& row : mdb_export(path, table)) {
-    std::string line;
-    for (const auto& [column, value] : row) {
-      if (skip.count(column) == 0) line += column + "=" + value + "|";
-    }
-    out.push_back(line);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 // The undo's progress through the whole run: its lines read
 // "Undo run 1 | Rec: n / remaining".
 long progress(const std::string& line, long whole) {

@@ -68,17 +68,6 @@ class Progress {
   std::map<std::string, long> totals_;
 };
 
-std::vector<std::string> sorted_rows(const std::string& path, const std::string& table) {
-  std::vector<std::string> out;
-  for (const auto& row : mdb_export(path, table)) {
-    std::string line;
-    for (const auto& [column, value] : row) line += column + "=" + value + "|";
-    out.push_back(line);
-  }
-  std::sort(out.begin(), out.end());
-  return out;
-}
-
 class PostingCrashTest : public ShopTest {};
 
 TEST_F(PostingCrashTest, KilledRunsRestartedPostEveryRecordExactlyOnce) {
