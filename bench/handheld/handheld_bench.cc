@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_clock.h"
 #include "app/data/demo_shop.h"
 #include "app/data/scanner_database.h"
 #include "app/handheld/forms_control.h"
@@ -29,12 +30,10 @@
 
 namespace {
 
+using bench::seconds_since;
+
 namespace fs = std::filesystem;
 using namespace tallimo;
-
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 double peer(const std::string& file, const std::string& table) {
   auto t0 = std::chrono::steady_clock::now();

@@ -12,7 +12,6 @@
 // counting its instructions (`perf stat -e instructions:u`), which other work
 // on the machine does not disturb as it does the clock.
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +20,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_clock.h"
 #include "app/data/demo_shop.h"
 #include "app/data/scanner_database.h"
 #include "app/history/undo.h"
@@ -31,17 +31,10 @@
 
 namespace {
 
+using bench::cpu_seconds;
+using bench::seconds_since;
+
 namespace fs = std::filesystem;
-
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double cpu_seconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 struct Timing {
   double wall = -1;

@@ -13,7 +13,6 @@
 // Usage: ir_runs_bench [--staging-only] [PRODUCTS [SCANS]]
 //   --staging-only: the staging passes and their peer alone (no read, no upload
 //   run), for profiling the staging.
-#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_clock.h"
 #include "app/data/demo_shop.h"
 #include "app/data/products_database.h"
 #include "app/data/scanner_database.h"
@@ -39,18 +39,12 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::cpu_seconds;
+
 constexpr double kLine = 115200.0;
 
 double seconds(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double>(b - a).count(); }
-
-// This process's processor time: on a shared machine it shows the work
-// apart from the neighbours' load, which wall time includes.
-double cpu_seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // Headless, answers OK, and stays quiet.
 class BenchUi : public tallimo::ConsoleUserInterface {

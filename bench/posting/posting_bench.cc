@@ -8,7 +8,6 @@
 // A group also commits once it is SECONDS_PER_COMMIT old (the window gets
 // events only between groups); comparing 0.1 with 1 shows what that costs.
 #include <stdlib.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bench_clock.h"
 #include "app/data/demo_shop.h"
 #include "app/data/scanner_database.h"
 #include "app/posting/posting.h"
@@ -25,15 +25,8 @@
 
 namespace {
 
-double seconds_since(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double cpu_seconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using bench::cpu_seconds;
+using bench::seconds_since;
 
 }  // namespace
 

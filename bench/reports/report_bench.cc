@@ -22,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench_clock.h"
 #include "app/session.h"
 #include "app/data/demo_shop.h"
 #include "app/data/scanner_database.h"
@@ -34,15 +35,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-// CPU seconds (user + system) of this process, or of its waited-for children.
-double cpu_seconds(int who) {
-  rusage u{};
-  ::getrusage(who, &u);
-  return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
+using bench::Clock;
+using bench::cpu_seconds;
+using bench::seconds_since;
 
 // Wall seconds of a command; its CPU seconds in `cpu`.
 double time_command(const std::string& command, double& cpu) {
