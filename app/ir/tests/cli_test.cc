@@ -76,8 +76,9 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   // Serves the demo's scanner contents; COM5 names it.
-  std::unique_ptr<SimulatorProcess> start_scanner() {
-    auto sim = std::make_unique<SimulatorProcess>(std::vector<std::string>{dir_ + "/scanner.txt"});
+  std::unique_ptr<SimulatorProcess> start_scanner(std::vector<std::string> options = {}) {
+    options.push_back(dir_ + "/scanner.txt");
+    auto sim = std::make_unique<SimulatorProcess>(options);
     ::setenv("CORVIA_COM5", sim->path().c_str(), 1);
     return sim;
   }
@@ -135,12 +136,14 @@ TEST_F(CliTest, ANightlySynchronisationReadsPostsAndUploads) {
 }
 
 TEST_F(CliTest, SigtermIsAbort) {
-  // Enough scans that the read is still going when the signal comes.
+  // Enough scans that the read is still going when the signal comes, each reply held
+  // back long enough that a busy machine delivering the signal late cannot let the
+  // read run two records past it.
   {
     std::ofstream contents(dir_ + "/scanner.txt", std::ios::trunc);
     for (int k = 0; k < 40; ++k) contents << "record 1 P00000" << k % 5 << "~1~SOLD\n";
   }
-  auto sim = start_scanner();
+  auto sim = start_scanner({"--delay-ms", "250"});
   Result r = cli(ir("read"), dir_, /*term_on_record=*/true);
   EXPECT_EQ(r.status, 4) << r.out << r.err;
   EXPECT_NE(r.out.find("Read from Scanner - Aborted"), std::string::npos) << r.out;
