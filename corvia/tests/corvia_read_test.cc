@@ -149,10 +149,14 @@ TEST_F(ReadTest, ReadIrComReturnsTheLibraryBufferOrTimesOutAfterFiveSeconds) {
 }
 
 TEST_F(ReadTest, PurgeDiscardsWhatArrivedButNotWhatComesAfter) {
+  const size_t before = sim_->bytes_written();
   sim_->inject("late\r", 0);
   sim_->inject("no", 0);
-  // Give the simulator time to write both chunks.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // Wait until the simulator wrote both chunks, then give the terminal a moment to
+  // hand them to our side.
+  for (int i = 0; i < 500 && sim_->bytes_written() < before + 7; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GE(sim_->bytes_written(), before + 7);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(PurgeIrCom(), 7);
   EXPECT_EQ(PurgeIrCom(), 0);
   sim_->inject("True\r", 50);

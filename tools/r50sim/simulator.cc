@@ -373,6 +373,7 @@ void Simulator::send_due() {
       ssize_t put = ::write(master_, bytes.data() + done, bytes.size() - done);
       if (put > 0) {
         done += static_cast<size_t>(put);
+        written_ += static_cast<size_t>(put);
       } else if (put < 0 && errno == EAGAIN) {
         struct pollfd p = {master_, POLLOUT, 0};
         if (::poll(&p, 1, 100) <= 0) break;  // nobody reads: the rest is lost

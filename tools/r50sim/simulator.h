@@ -29,6 +29,7 @@
 // reply dropped or garbled, probes left unanswered).
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -101,6 +102,8 @@ class Simulator {
   void push_reply(std::string raw);
   // Writes raw bytes to the port `after_ms` from now, as if the scanner sent them.
   void inject(std::string bytes, int after_ms = 0);
+  // Bytes written to the port so far (replies and injected bytes alike).
+  size_t bytes_written() const { return written_.load(); }
 
   std::vector<Event> events() const;
   void clear_events();
@@ -134,6 +137,7 @@ class Simulator {
   bool running_ = false;
 
   mutable std::mutex mutex_;
+  std::atomic<size_t> written_{0};
   bool stop_ = false;
   int transceiver_speed_;
   int command_state_ = 0;  // 0 idle, 1 awaiting speed code, 2 awaiting "Q"
