@@ -28,11 +28,24 @@ key() {
   sleep 0.5
 }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+# Polls `test` (a shell command) every 0.2 s for up to `seconds`, so a busy
+# machine gets the time it needs and an idle one does not wait for nothing.
+within() {
+  local seconds=$1
+  shift
+  for _ in $(seq $((seconds * 5))); do
+    eval "$*" && return 0
+    sleep 0.2
+  done
+  eval "$*"
+}
+message_box() { xdotool search --onlyvisible --name '^Tallimo$' | grep -v "^$win\$" | head -1 || true; }
 
 sleep 1
 standard=$(height)
 echo "standard screen height: $standard"
 key alt+a
+within 20 '[ "$(height)" -gt "$standard" ]' || true
 advanced=$(height)
 echo "advanced screen height (Alt+A): $advanced"
 [ "$advanced" -gt "$standard" ] || fail "Alt+A did not open the advanced screen ($standard -> $advanced)"
@@ -40,12 +53,11 @@ echo "advanced screen height (Alt+A): $advanced"
 # Alt+P: "&Process/Post". The demo leaves records behind, so posting ends
 # with the "Not all the Items Scanned ..." box; Return answers it.
 key alt+p
-sleep 2
-box=$(xdotool search --onlyvisible --name '^Tallimo$' | grep -v "^$win\$" | head -1 || true)
-[ -n "$box" ] || fail "no message box after Alt+P"
+within 60 '[ -n "$(message_box)" ]' || fail "no message box after Alt+P"
+box=$(message_box)
 xdotool windowfocus --sync "$box" 2>/dev/null || true
 xdotool key Return
-sleep 1
+within 20 '[ -z "$(message_box)" ]' || fail "Return did not close the message box"
 after=$(rows)
 echo "Scanner_Data rows: $before before posting, $after after"
 [ "$after" -lt "$before" ] && [ "$after" -gt 0 ] || fail "posting from the keyboard did not post ($before -> $after)"
@@ -54,6 +66,7 @@ echo "Scanner_Data rows: $before before posting, $after after"
 # "&Advanced" menu when the button's caption is "Standard".
 key alt+a
 key h
+within 20 '[ "$(height)" -eq "$standard" ]' || true
 back=$(height)
 echo "height after Advanced > Hide Advanced Screen: $back"
 [ "$back" -eq "$standard" ] || fail "the menu did not return to the standard screen ($back)"

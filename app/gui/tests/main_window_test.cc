@@ -297,7 +297,7 @@ class MainWindowTest : public QObject {
     settings_.Auto_Min = true;
     open();
     QVERIFY(window_->auto_minimise_timer()->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(window_->windowState() & Qt::WindowMinimized, 4500);
+    QTRY_VERIFY_WITH_TIMEOUT(window_->windowState() & Qt::WindowMinimized, 10000);
     QVERIFY(!window_->auto_minimise_timer()->isActive());
   }
 
