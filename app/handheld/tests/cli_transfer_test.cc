@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "app/data/scanner_database.h"
@@ -125,7 +126,17 @@ TEST_F(CliTransferTest, PalmSyncWaitsForTheHotSyncAndRunsTheThirteenSteps) {
 TEST_F(CliTransferTest, APalmReadWaitingForAHotSyncEndsOnSigtermAsCancelled) {
   store_settings(kScannerPalm);
   ChildProcess transfer = cli("read");
-  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  // Signal only once the program catches SIGTERM (its mask in /proc says so), so a
+  // slow start on a busy machine is not killed outright.
+  const auto catches_sigterm = [&] {
+    std::ifstream status("/proc/" + std::to_string(transfer.pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("SigCgt:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (SIGTERM - 1)) & 1;
+    return 0ull;
+  };
+  for (int i = 0; i < 500 && !catches_sigterm(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(catches_sigterm());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ::kill(transfer.pid, SIGTERM);
   EXPECT_EQ(finish_child(transfer), 4);
   EXPECT_EQ(stock("A1"), "10");
