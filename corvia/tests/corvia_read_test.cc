@@ -85,12 +85,14 @@ TEST_F(ReadTest, ALfInALaterChunkBeginsTheNextLine) {
 }
 
 TEST_F(ReadTest, TheLimitRunsFromTheStartOfTheCallNotFromTheLastByte) {
-  // Bytes keep arriving every 150 ms, but the line is not over within 500 ms.
+  // Bytes keep arriving every 100 ms, but the line is not over within 500 ms. The CR
+  // comes midway through the next read's 500 ms, so a busy machine has 250 ms of
+  // slack either way.
   sim_->inject("1", 0);
-  sim_->inject("2", 150);
-  sim_->inject("3", 300);
-  sim_->inject("4", 450);
-  sim_->inject("\r", 650);
+  sim_->inject("2", 100);
+  sim_->inject("3", 200);
+  sim_->inject("4", 300);
+  sim_->inject("\r", 750);
   // A limit renewed by each byte would still be running when the CR arrives.
   EXPECT_EQ(read(), -1);
   EXPECT_TRUE(untouched());
@@ -101,7 +103,7 @@ TEST_F(ReadTest, TheLimitRunsFromTheStartOfTheCallNotFromTheLastByte) {
 
 TEST_F(ReadTest, ALineWhoseLastChunkArrivesLateIsATimeout) {
   sim_->inject("AB", 0);
-  sim_->inject("C\r", 700);
+  sim_->inject("C\r", 750);  // midway through the next read's 500 ms
   EXPECT_EQ(read(), -1);
   EXPECT_TRUE(untouched());
   ASSERT_EQ(read(), 2);  // the late chunk alone
@@ -110,7 +112,7 @@ TEST_F(ReadTest, ALineWhoseLastChunkArrivesLateIsATimeout) {
 
 TEST_F(ReadTest, ALineWhoseLastChunkArrivesInTimeCompletes) {
   sim_->inject("AB", 0);
-  sim_->inject("C\r", 300);
+  sim_->inject("C\r", 200);
   ASSERT_EQ(read(), 4);
   EXPECT_STREQ(line_, "ABC\r");
 }
