@@ -219,17 +219,22 @@ struct IndexWriter::RawPage {
     return lo * 64 + static_cast<std::size_t>(std::countr_zero(w));
   }
   std::size_t start(std::size_t i) const { return i == 0 ? 0 : end(i - 1); }
+  // The first mark at or after byte `from`; there must be one.
+  std::size_t next_mark(std::size_t from) const {
+    std::size_t w = from / 64;
+    uint64_t bits = words[w] & (~uint64_t{0} << (from % 64));
+    while (bits == 0) bits = words[++w];
+    return w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+  }
   // Bytes taken from the first entry, then stored bytes, of entry i.
   std::size_t shared(std::size_t i) const { return i == 0 ? 0 : prefix; }
   const uint8_t* data() const { return page + kIndexEntriesOffset; }
   // The stored bytes [s, e) of entry i, checked to hold a whole entry.
   void span(std::size_t i, std::size_t& s, std::size_t& e) const {
     s = start(i);
-    // Entry i ends at the first mark after entry i - 1's end.
-    std::size_t w = (i == 0 ? 0 : s + 1) / 64;
-    uint64_t bits = words[w] & (~uint64_t{0} << ((i == 0 ? 0 : s + 1) % 64));
-    while (bits == 0) bits = words[++w];  // i < count(): a later mark exists
-    e = w * 64 + static_cast<std::size_t>(std::countr_zero(bits));
+    // Entry i ends at the first mark after entry i - 1's end (i < count():
+    // there is one).
+    e = next_mark(i == 0 ? 0 : s + 1);
     const std::size_t min_entry = kRowPointerBytes + 1 + (leaf ? 0 : kChildBytes);
     if (shared(i) + (e - s) < min_entry) {
       owner->fail(ErrorCategory::kCorruption,
