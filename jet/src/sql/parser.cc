@@ -133,12 +133,13 @@ bool decimal_fast(const std::string& s, double& out) {
 // The value of a number literal as written: Long when it is a whole number
 // that fits, else Double. False when it is beyond a Double's range.
 bool number_value(const std::string& s, Value& out) {
-  if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 9) {
-    out = static_cast<int32_t>(std::strtol(s.c_str(), nullptr, 10));
-  } else if (s.find_first_not_of("0123456789") == std::string::npos && s.size() <= 10 &&
-             std::strtoll(s.c_str(), nullptr, 10) <= 2147483647LL) {
-    out = static_cast<int32_t>(std::strtoll(s.c_str(), nullptr, 10));
-  } else if (double fast = 0; decimal_fast(s, fast)) {
+  if (s.size() <= 10 && s.find_first_not_of("0123456789") == std::string::npos) {
+    if (const long long n = std::strtoll(s.c_str(), nullptr, 10); n <= 2147483647LL) {
+      out = static_cast<int32_t>(n);
+      return true;
+    }
+  }
+  if (double fast = 0; decimal_fast(s, fast)) {
     out = fast;
   } else {
     errno = 0;
