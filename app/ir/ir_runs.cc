@@ -301,29 +301,13 @@ std::string stored_text(const jet::Value& value) {
   return jet::is_null(value) ? std::string() : jet::value_to_text(value);
 }
 
-// Appends a text value of the staging statement: the text in single quotes
-// with single quotes doubled.
-void append_sql_text(std::string& sql, std::string_view text) {
-  sql += '\'';
-  for (std::size_t at = 0;;) {
-    const std::size_t quote = text.find('\'', at);
-    if (quote == std::string_view::npos) {
-      sql.append(text.substr(at));
-      break;
-    }
-    sql.append(text.substr(at, quote + 1 - at));
-    sql += '\'';
-    at = quote + 1;
-  }
-  sql += '\'';
-}
-
-// The same for a field's stored text (not trimmed); a Null as empty text.
+// Appends a field's stored text (not trimmed; a Null as empty text) as a
+// text value of the staging statement: in single quotes, single quotes doubled.
 void append_sql_text(std::string& sql, const jet::Value& value) {
   if (const auto* text = std::get_if<std::string>(&value)) {
-    append_sql_text(sql, std::string_view(*text));
+    append_quoted_literal(sql, *text, '\'');
   } else {
-    append_sql_text(sql, std::string_view(stored_text(value)));
+    append_quoted_literal(sql, stored_text(value), '\'');
   }
 }
 
@@ -363,9 +347,9 @@ void stage_product_list(jet::dao::Database& scanner, jet::dao::Database& product
     sql.assign(
         "INSERT INTO Scanner_Data (Item_Number,Item_Order,Description,Qty,Standard_Price,"
         "Vendor_Code,Current_Cost,Location,List_Price) VALUES (");
-    append_sql_text(sql, std::string_view(trimmed));
+    append_quoted_literal(sql, trimmed, '\'');
     sql += ',';
-    append_sql_text(sql, std::string_view(String_To_Hex(trimmed)));
+    append_quoted_literal(sql, String_To_Hex(trimmed), '\'');
     for (const auto& v : values) {
       sql += ',';
       if (v.money) {

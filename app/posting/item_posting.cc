@@ -84,13 +84,24 @@ void report_error(Session& session, const std::string& text, const std::string& 
 
 using namespace posting;
 
-std::string quoted_literal(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    out += c;
-    if (c == '"') out += '"';
+void append_quoted_literal(std::string& sql, std::string_view text, char quote) {
+  sql += quote;
+  for (std::size_t at = 0;;) {
+    const std::size_t found = text.find(quote, at);
+    if (found == std::string_view::npos) {
+      sql.append(text.substr(at));
+      break;
+    }
+    sql.append(text.substr(at, found + 1 - at));
+    sql += quote;
+    at = found + 1;
   }
-  out += '"';
+  sql += quote;
+}
+
+std::string quoted_literal(const std::string& text) {
+  std::string out;
+  append_quoted_literal(out, text);
   return out;
 }
 

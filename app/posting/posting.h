@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/posting/posting_options.h"
 #include "jet/value.h"
@@ -115,6 +116,9 @@ std::unique_ptr<jet::dao::Recordset> find_product(Session& session, const std::s
 }  // namespace posting
 // `text` as a double-quoted Jet SQL literal.
 std::string quoted_literal(const std::string& text);
+// Appends `text` to `sql` as a Jet SQL text literal in `quote` (the quote
+// character within doubled).
+void append_quoted_literal(std::string& sql, std::string_view text, char quote = '"');
 
 // The status line of the kind check box handlers: "&Process/Post" is enabled
 // when "All" is not clear or a kind box is ticked.
