@@ -601,7 +601,8 @@ Value convert_for_column(const Value& v, const ColumnDef& column, const std::str
       if (exact_ok) return exact;
       if (!numeric) return fail("type mismatch");
       if (const auto* s = std::get_if<std::string>(&v)) {
-        // Text is rounded exactly, not through a double.
+        // Number text parse_currency did not take above: read again so that
+        // an amount out of range is reported with the column named.
         Currency c;
         if (in_range([&] { return parse_currency(*s, c); })) return c;
       }
